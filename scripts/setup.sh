@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the build and the tests need. Idempotent: does nothing when
+# everything is already there. Runs as root or through sudo.
+set -euo pipefail
+
+packages=(
+  cmake ninja-build g++ clang pkg-config
+  googletest libgtest-dev libgmock-dev libbenchmark-dev
+  libavformat-dev libavcodec-dev libswresample-dev libavutil-dev ffmpeg
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+sudo=""
+if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -qq
+$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
