@@ -3,6 +3,7 @@
 // the bus's output callback owns the buffers and `lastGain`.
 #pragma once
 
+#include "engine/device_link.h"
 #include "engine/peak_meter.h"
 
 #include <array>
@@ -26,6 +27,7 @@ struct Bus {
   void init(const std::string& busName);
 
   std::string name;
+  DeviceLink link; // buses 0..2: a hardware output; 3..5: the driver's feed device
   std::atomic<float> gain{1.0f};
   std::atomic<bool> mute{false};
   std::atomic<bool> speaker{true}; // true = speakers, false = headphones

@@ -1,0 +1,22 @@
+// A configured binding of one engine link (hardware input, bus, clock, system sound) to a device
+// found by UID, and the roles a link is bound in. Owned by the engine; main thread only.
+#pragma once
+
+#include "platform/audio/io_procs.h"
+
+#include <cstdint>
+#include <string>
+
+namespace velto {
+
+using AudioObjectID = platform::audio::ObjectId;
+
+enum class DeviceRole { Input = 0, Output = 1, Internal = 2 };
+
+struct DeviceLink {
+  std::string uid;                                     // configured UID, "" = none
+  AudioObjectID device = 0;                            // bound device, 0 = not bound
+  platform::audio::IoProcId ioProc = platform::audio::kNoIoProc; // running callback, if any
+};
+
+} // namespace velto
