@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cmath>
 #include <chrono>
 #include <string>
 #include <thread>
@@ -27,41 +28,60 @@ AspStatus setFrames(audio::ObjectId device, uint32_t frames) {
   return audio::setPropertyData(device, &address, 0, nullptr, sizeof frames, &frames);
 }
 
-// Ramp writer for the I/O thread: touches only its own counters.
+// Writer for the I/O thread: every frame carries its own sample time (plus one, so that 0 stays
+// free to mean silence); touches only its own counter.
 struct Ramp {
-  uint32_t next = 1; // 0 stays free to mean silence
   std::atomic<int> calls{0};
 };
 
+float stamp(double sampleTime, uint32_t frame) {
+  return float(std::fmod(sampleTime + frame, 8388608.0) + 1.0);
+}
+
 AspStatus writeRamp(audio::ObjectId, const audio::TimeStamp*, const audio::BufferList*,
-                    const audio::TimeStamp*, audio::BufferList* output, const audio::TimeStamp*,
-                    void* data) {
+                    const audio::TimeStamp*, audio::BufferList* output,
+                    const audio::TimeStamp* outputTime, void* data) {
   auto& ramp = *static_cast<Ramp*>(data);
   float* samples = static_cast<float*>(output->buffers[0].data);
   const uint32_t frames = output->buffers[0].byteSize / (2 * sizeof(float));
   for (uint32_t f = 0; f < frames; ++f) {
-    samples[2 * f] = float(ramp.next);
-    samples[2 * f + 1] = -float(ramp.next);
-    ++ramp.next;
+    samples[2 * f] = stamp(outputTime->sampleTime, f);
+    samples[2 * f + 1] = -samples[2 * f];
   }
   ramp.calls.fetch_add(1, std::memory_order_release);
   return kAspNoError;
 }
 
-// Reader for the I/O thread: copies the left channel into memory reserved beforehand.
+// Reader for the I/O thread: counts, into memory reserved beforehand, the frames that arrived at
+// exactly their sample time and those that arrived anywhere else.
 struct Recording {
-  std::vector<float> left;
-  size_t used = 0;
+  std::atomic<uint64_t> onTime{0};
+  std::atomic<uint64_t> misplaced{0};
+  std::atomic<uint64_t> silent{0};
   std::atomic<int> calls{0};
   std::vector<double> sampleTimes;
 };
 
 AspStatus record(audio::ObjectId, const audio::TimeStamp* now, const audio::BufferList* input,
-                 const audio::TimeStamp*, audio::BufferList*, const audio::TimeStamp*, void* data) {
+                 const audio::TimeStamp* inputTime, audio::BufferList*, const audio::TimeStamp*,
+                 void* data) {
   auto& r = *static_cast<Recording*>(data);
   const float* samples = static_cast<const float*>(input->buffers[0].data);
   const uint32_t frames = input->buffers[0].byteSize / (2 * sizeof(float));
-  for (uint32_t f = 0; f < frames && r.used < r.left.size(); ++f) r.left[r.used++] = samples[2 * f];
+  uint64_t onTime = 0, misplaced = 0, silent = 0;
+  for (uint32_t f = 0; f < frames; ++f) {
+    const float left = samples[2 * f];
+    if (left == 0.0f && samples[2 * f + 1] == 0.0f) {
+      ++silent;
+    } else if (left == stamp(inputTime->sampleTime, f) && samples[2 * f + 1] == -left) {
+      ++onTime;
+    } else {
+      ++misplaced;
+    }
+  }
+  r.onTime.fetch_add(onTime);
+  r.misplaced.fetch_add(misplaced);
+  r.silent.fetch_add(silent);
   if (r.sampleTimes.size() < r.sampleTimes.capacity()) r.sampleTimes.push_back(now->sampleTime);
   r.calls.fetch_add(1, std::memory_order_release);
   return kAspNoError;
@@ -72,7 +92,6 @@ TEST(AudioRealtimeThreads, FeedReachesItsVisibleDeviceForOneSecond) {
   ASSERT_TRUE(system.started());
   Ramp ramp;
   Recording recording;
-  recording.left.assign(48000 * 4, 0.0f);
   recording.sampleTimes.reserve(1000);
   const audio::ObjectId feed = deviceForUid("VeltoOut1Feed_UID");
   const audio::ObjectId out1 = deviceForUid("VeltoOut1_UID");
@@ -92,8 +111,11 @@ TEST(AudioRealtimeThreads, FeedReachesItsVisibleDeviceForOneSecond) {
 
   // About one cycle per 512 frames of wall time (93.75 per second).
   const double expected = seconds * 48000.0 / kFrames;
-  EXPECT_NEAR(recording.calls.load(), expected, expected * 0.25);
-  EXPECT_NEAR(ramp.calls.load(), expected, expected * 0.25);
+  // (a loaded machine may leave a thread behind, never ahead).
+  for (const int calls : {recording.calls.load(), ramp.calls.load()}) {
+    EXPECT_GT(calls, expected * 0.5);
+    EXPECT_LT(calls, expected * 1.1 + 2);
+  }
 
   // Cycles follow each other by exactly one buffer on the device's time line.
   size_t gaps = 0;
@@ -102,19 +124,11 @@ TEST(AudioRealtimeThreads, FeedReachesItsVisibleDeviceForOneSecond) {
   }
   EXPECT_EQ(gaps, 0u);
 
-  // The ramp arrives and runs on frame by frame; a wake-up more than a buffer late under load
-  // may break it at a few places (every cycle would break with misaligned time stamps).
-  size_t first = 0;
-  while (first < recording.used && recording.left[first] == 0.0f) ++first;
-  ASSERT_LT(first, recording.used);
-  EXPECT_LT(first, 4 * kFrames);
-  size_t breaks = 0;
-  for (size_t f = first + 1; f < recording.used; ++f) {
-    if (recording.left[f] != recording.left[f - 1] + 1.0f) ++breaks;
-  }
-  EXPECT_LE(breaks, 8u);
-  EXPECT_GT(recording.used - first, size_t(0.8 * seconds * 48000) - 4 * kFrames);
-
+  // Every frame that arrives lands exactly on its sample time, never anywhere else. A writer
+  // woken more than a buffer late under load leaves silence, never a wrong sample; most of the
+  // second arrives even on a loaded machine.
+  EXPECT_EQ(recording.misplaced.load(), 0u);
+  EXPECT_GT(recording.onTime.load(), uint64_t(0.5 * seconds * 48000));
   // Nothing more arrives after stop.
   const int calls = recording.calls.load();
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
