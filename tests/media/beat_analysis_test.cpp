@@ -1,0 +1,200 @@
+#include "media/beat_analysis.h"
+
+#include <gtest/gtest.h>
+
+#include "tests/platform/audiofile_fixtures.h"
+
+namespace {
+
+using namespace velto::fixtures;
+using velto::analyzeBeats;
+using velto::BeatInfo;
+using velto::kOnsetFrameRate;
+
+constexpr double kHop = 512.0 / 48000.0; // one value of the onset curve
+constexpr double kLatency = 0.010666666666666666 + 0.004;
+constexpr double kFirstBeat = 0.25;
+
+// Distance from `t` to the nearest beat kFirstBeat + k * 60 / bpm.
+double offGrid(double t, double bpm) {
+  double period = 60.0 / bpm;
+  double phase = std::fmod(std::fmod(t - kFirstBeat, period) + period, period);
+  return std::min(phase, period - phase);
+}
+
+class BeatAnalysis : public AudioFolderTest {
+protected:
+  BeatInfo analyze(const std::vector<float>& mono, double start = 0, double end = 0) {
+    EXPECT_TRUE(writeWav(file("track.wav"), 48000, 1, mono));
+    return analyzeBeats(file("track.wav"), start, end);
+  }
+};
+
+void expectSteadyBeat(const BeatInfo& info, double bpm, double found) {
+  EXPECT_TRUE(info.valid);
+  EXPECT_NEAR(info.bpm, found, 0.5);
+  EXPECT_GT(info.confidence, 0.5);
+  EXPECT_LE(info.confidence, 1.0);
+  // Both beats sit on the track's grid within one onset-curve frame; the first in the opening
+  // window's first beat, the other in the closing window (the last 40 s of a minute).
+  EXPECT_LT(offGrid(info.firstBeat, bpm), kHop);
+  EXPECT_LT(offGrid(info.lastBeat, bpm), kHop);
+  EXPECT_LT(info.firstBeat, 60.0 / found + kHop);
+  EXPECT_GE(info.lastBeat, 20.0);
+}
+
+// One-minute tracks. Above about 165 BPM the preference for tempos near 120 makes the half
+// tempo score higher on evenly accented material: 180 BPM reads as 90.
+TEST_F(BeatAnalysis, ClickAndDrumTracksAcrossTheTempoRange) {
+  struct Case {
+    double bpm, found;
+  } cases[] = {{70, 70},   {84, 84},   {96, 96},   {110, 110}, {120, 120},
+               {128, 128}, {140, 140}, {160, 160}, {180, 90}};
+  for (bool drums : {false, true}) {
+    for (Case c : cases) {
+      SCOPED_TRACE((drums ? "drums " : "clicks ") + std::to_string(c.bpm));
+      expectSteadyBeat(analyze(beatTrack(drums, c.bpm, 60.0, 48000, kFirstBeat)), c.bpm, c.found);
+    }
+  }
+}
+
+TEST_F(BeatAnalysis, ClickTrackAt128InAnMp3) {
+  ASSERT_TRUE(
+      writeWav(file("clicks.wav"), 44100, 1, beatTrack(false, 128, 60.0, 44100, kFirstBeat)));
+  ASSERT_TRUE(encode(file("clicks.wav"), file("clicks.mp3"), "-c:a libmp3lame -b:a 192k"));
+  expectSteadyBeat(analyzeBeats(file("clicks.mp3"), 0, 0), 128, 128);
+}
+
+TEST_F(BeatAnalysis, StretchBetweenStartAndEnd) {
+  BeatInfo info = analyze(beatTrack(true, 120.0, 60.0, 48000, kFirstBeat), 5.0, 55.0);
+  EXPECT_TRUE(info.valid);
+  EXPECT_NEAR(info.bpm, 120.0, 0.5);
+  // Opening window from 5 s, closing window from 15 s: each finds its first beat.
+  EXPECT_LT(offGrid(info.firstBeat, 120.0), kHop);
+  EXPECT_NEAR(info.firstBeat, 5.25, kHop);
+  EXPECT_LT(offGrid(info.lastBeat, 120.0), kHop);
+  EXPECT_NEAR(info.lastBeat, 15.25, kHop);
+}
+
+TEST_F(BeatAnalysis, ExactlyEightSecondsAreAnalysedInOneWindow) {
+  BeatInfo info = analyze(beatTrack(false, 120.0, 8.0, 48000, kFirstBeat));
+  EXPECT_TRUE(info.valid);
+  EXPECT_NEAR(info.bpm, 120.0, 0.5);
+  EXPECT_LT(offGrid(info.firstBeat, 120.0), kHop);
+  EXPECT_EQ(info.lastBeat, info.firstBeat) << "both windows cover the whole file";
+}
+
+TEST_F(BeatAnalysis, NoTempoWithoutEightSecondsOfSteadySound) {
+  ASSERT_TRUE(writeText(file("text.wav"), "kein Klang"));
+  std::vector<BeatInfo> results = {
+      analyze(beatTrack(false, 120.0, 7.9, 48000, kFirstBeat)),
+      analyze(beatTrack(false, 120.0, 60.0, 48000, kFirstBeat), 10.0, 17.9),
+      analyze(std::vector<float>(20 * 48000, 0.0f)), // digital silence
+      analyzeBeats(file("text.wav"), 0, 0), analyzeBeats(file("missing.wav"), 0, 0)};
+  for (size_t i = 0; i < results.size(); ++i) {
+    EXPECT_FALSE(results[i].valid) << i;
+    EXPECT_EQ(results[i].bpm, 0.0) << i;
+    EXPECT_EQ(results[i].confidence, 0.0) << i;
+    EXPECT_EQ(results[i].firstBeat, 0.0) << i;
+  }
+}
+
+// The refinement needs two beats at least 16 apart. A 44 s track has its closing window only
+// 4 s (8 beats) after its opening one, so its tempo stays on the 0.01 BPM grid of the fine
+// search; a 60 s track is refined from beats 20 s apart.
+TEST_F(BeatAnalysis, RefinementOnlyFromBeatsFarApart) {
+  auto onFineGrid = [](double bpm) { return std::fabs(bpm * 100 - std::round(bpm * 100)) < 1e-6; };
+  BeatInfo near = analyze(beatTrack(false, 121.37, 44.0, 48000, kFirstBeat));
+  EXPECT_NEAR(near.bpm, 121.37, 0.5);
+  EXPECT_TRUE(onFineGrid(near.bpm)) << near.bpm;
+  BeatInfo far = analyze(beatTrack(false, 121.37, 60.0, 48000, kFirstBeat));
+  EXPECT_NEAR(far.bpm, 121.37, 0.1);
+  EXPECT_FALSE(onFineGrid(far.bpm)) << far.bpm;
+  // The beats are found again with the refined tempo: within one curve frame of whole beats.
+  double beats = (far.lastBeat - far.firstBeat) * far.bpm / 60.0;
+  EXPECT_NEAR(beats, std::round(beats), kHop * far.bpm / 60.0);
+  EXPECT_GE(beats, 16.0);
+}
+
+// ---- tempo and phase of a given onset curve ----
+
+// Unit pulses every `period` frames from `offset`, shared linearly between neighbouring frames.
+std::vector<float> pulses(double period, double offset, size_t count = 3000) {
+  std::vector<float> curve(count, 0.0f);
+  for (double p = offset; p + 1.0 < double(count); p += period) {
+    curve[size_t(p)] += float(1.0 - (p - std::floor(p)));
+    curve[size_t(p) + 1] += float(p - std::floor(p));
+  }
+  return curve;
+}
+
+double periodOf(double bpm) {
+  return kOnsetFrameRate * 60.0 / bpm;
+}
+
+double bpmOf(const std::vector<float>& curve, double* confidence, size_t count = 0) {
+  return velto::estimateBpm(curve.data(), count ? count : curve.size(), kOnsetFrameRate,
+                            confidence);
+}
+
+TEST(EstimateBpm, WholeFramePeriodsNeedFourSecondsAndAreFoundExactly) {
+  double confidence = -1.0;
+  EXPECT_EQ(bpmOf(pulses(45.0, 3.0), &confidence, 374), 0.0) << "under 4 s of curve";
+  EXPECT_EQ(confidence, -1.0) << "no tempo, no confidence";
+  EXPECT_EQ(bpmOf(std::vector<float>(2000, 0.0f), &confidence), 0.0) << "flat curve";
+  EXPECT_EQ(confidence, -1.0);
+  // 45 frames at 93.75 per second is 125 BPM, 75 frames is 75 BPM.
+  for (auto [period, count] : {std::pair{45.0, 375}, {45.0, 3000}, {75.0, 3000}}) {
+    EXPECT_NEAR(bpmOf(pulses(period, 7.0), &confidence, count), kOnsetFrameRate * 60 / period,
+                0.005);
+    EXPECT_GT(confidence, 0.95);
+    EXPECT_LE(confidence, 1.0);
+  }
+}
+
+TEST(EstimateBpm, TempoStaysBetween69And181WhateverTheCurve) {
+  std::vector<std::vector<float>> curves;
+  for (double bpm : {50.0, 60.0, 65.0, 190.0, 250.0, 300.0, 400.0}) {
+    curves.push_back(pulses(periodOf(bpm), 2.0));
+  }
+  std::mt19937 random(5);
+  std::uniform_real_distribution<float> uniform(0.0f, 1.0f);
+  for (float density : {1.0f, 0.03f}) { // dense noise, and rare random peaks
+    curves.emplace_back(3000);
+    for (float& x : curves.back()) x = uniform(random) < density ? uniform(random) : 0.0f;
+  }
+  for (size_t k = 0; k < curves.size(); ++k) {
+    double confidence = -1.0, bpm = bpmOf(curves[k], &confidence);
+    EXPECT_TRUE(bpm >= 69.5 && bpm <= 180.5) << k << ": " << bpm;
+    EXPECT_TRUE(confidence >= 0.0 && confidence <= 1.0) << k << ": " << confidence;
+  }
+  // 50 BPM pulses line up at twice the lag of 100 BPM, which the search rewards, but nothing lies
+  // one 100 BPM beat apart: a tempo without confidence. At 30 BPM even twice the slowest lag
+  // searched falls short of a beat: no tempo.
+  double confidence = -1.0;
+  EXPECT_NEAR(bpmOf(curves[0], &confidence), 100.0, 0.5);
+  EXPECT_EQ(confidence, 0.0);
+  EXPECT_EQ(bpmOf(pulses(periodOf(30.0), 2.0), &confidence), 0.0);
+}
+
+TEST(EstimatePhase, FindsThePulseGridAfterTheLatency) {
+  struct Case {
+    double offset, period, gridOffset; // curve frames
+  } cases[] = {{10, 45, 10}, {50, 45, 5}, {0, 45, 0}, {12, 40, 12}, {100, 64, 36}};
+  for (Case c : cases) {
+    std::vector<float> curve = pulses(c.period, c.offset, 1500);
+    double bpm = kOnsetFrameRate * 60.0 / c.period;
+    EXPECT_NEAR(velto::estimatePhase(curve.data(), curve.size(), kOnsetFrameRate, bpm),
+                c.gridOffset / kOnsetFrameRate + kLatency, 1e-9)
+        << c.offset;
+  }
+  std::vector<float> curve = pulses(45, 10, 500);
+  for (double bpm : {0.0, -120.0}) {
+    EXPECT_EQ(velto::estimatePhase(curve.data(), curve.size(), kOnsetFrameRate, bpm), kLatency);
+  }
+  // An absurdly slow tempo is answered at once, not by trying every quarter frame of its beat.
+  EXPECT_NEAR(velto::estimatePhase(curve.data(), curve.size(), kOnsetFrameRate, 1e-9),
+              10.0 / kOnsetFrameRate + kLatency, 1e-9);
+}
+
+} // namespace
