@@ -1,14 +1,131 @@
+// The effect bank's life and its control-side readers and writers: construction, parameter
+// writes, reduction readings, notches, latency and the looper's buffers.
 #include "effects/input_fx.h"
+
+#include <algorithm>
+#include <cmath>
 
 namespace velto {
 
-InputFx::InputFx() = default;
+namespace {
+
+constexpr uint32_t kAecWorkFloats = 16384;
+constexpr uint32_t kPitchDryFrames = 2400;
+constexpr uint32_t kChorusRing = 4096;
+constexpr uint32_t kEchoLine = 96064;
+constexpr uint32_t kReverbPre = 9664;
+constexpr uint32_t kReverbLine = 4800;
+constexpr int kFeedbackFftLog2 = 11; // 2048 points
+
+bool isOn(const std::atomic<float>& param) {
+  return param.load(std::memory_order_relaxed) >= 0.5f;
+}
+
+} // namespace
+
+InputFx::InputFx() {
+  lowCutFilter = std::make_unique<platform::dsp::BiquadCascade>(2, 2);
+  eqFilter = std::make_unique<platform::dsp::BiquadCascade>(4, 2);
+  deEsserFilter = std::make_unique<platform::dsp::BiquadCascade>(2, 2);
+  notchFilter = std::make_unique<platform::dsp::BiquadCascade>(kNotches, 2);
+  fft = std::make_unique<platform::dsp::FftSetup>(kFeedbackFftLog2);
+  platform::dsp::hannWindow(hannWindow, 2048, platform::dsp::HannKind::normalised);
+
+  aecWork.assign(kAecWorkFloats, 0.0f);
+  pitchDry.assign(size_t{kPitchDryFrames} * 2, 0.0f);
+  for (auto& ring : chorusRing) ring.assign(kChorusRing, 0.0f);
+  for (auto& line : echoLine) line.assign(kEchoLine, 0.0f);
+  reverbPre.assign(kReverbPre, 0.0f);
+  for (auto& line : reverbLines) line.assign(kReverbLine, 0.0f);
+  std::fill(std::begin(limiterTargets), std::end(limiterTargets), 1.0f);
+  std::fill(std::begin(limiterSmooth), std::end(limiterSmooth), 1.0f);
+
+  for (int k = 0; k < kNotches; ++k) {
+    notchHz[k].store(0.0f);
+    notchDepthDb[k].store(0.0f);
+  }
+  restoreDefaults();
+}
+
 InputFx::~InputFx() = default;
 
-void InputFx::processPre(float* interleaved, uint32_t frames) {
-  // The echo canceller is off: the block passes unchanged.
-  (void)interleaved;
-  (void)frames;
+void InputFx::restoreDefaults() {
+  for (int id = 0; id < kFxCount; ++id) {
+    const FxInfo& row = kFx[id];
+    enabled[id].store(row.defaultOn);
+    for (int i = 0; i < kFxMaxParams; ++i) {
+      params[id][i].store(i < row.paramCount ? row.params[i].defaultValue : 0.0f);
+    }
+    reduction[id].store(1.0f);
+  }
+}
+
+void InputFx::reset() {
+  restoreDefaults();
+}
+
+bool InputFx::set(FxId id, int i, float v) {
+  if (id < 0 || id >= kFxCount || i < 0 || i >= kFx[id].paramCount) return false;
+  // A value that is not a number would glide into the filters and never leave them.
+  if (!std::isfinite(v)) return false;
+  const FxParam& p = kFx[id].params[i];
+  v = std::clamp(v, p.min, p.max);
+  if (p.kind == FxParam::Kind::toggle) {
+    v = v >= 0.5f ? 1.0f : 0.0f;
+  } else if (p.step > 0.0f &&
+             (p.kind == FxParam::Kind::choice || p.kind == FxParam::Kind::linear)) {
+    const float n = std::round((v - p.min) / p.step); // halves away from zero
+    v = p.min + n * p.step;
+  }
+  params[id][i].exchange(v);
+  return true;
+}
+
+float InputFx::takeReductionDb(FxId id) {
+  const float old = reduction[id].exchange(1.0f);
+  return 20.0f * std::log10(std::max(old, 0.000001f));
+}
+
+void InputFx::noteReduction(FxId id, float gain) {
+  float current = reduction[id].load(std::memory_order_relaxed);
+  while (gain < current && !reduction[id].compare_exchange_weak(current, gain)) {
+  }
+}
+
+std::array<std::pair<float, float>, InputFx::kNotches> InputFx::notches() const {
+  std::array<std::pair<float, float>, kNotches> out;
+  for (int k = 0; k < kNotches; ++k) out[k] = {notchHz[k].load(), notchDepthDb[k].load()};
+  return out;
+}
+
+bool InputFx::anyEffect() const {
+  for (int id = 0; id < kFxCount; ++id) {
+    if (!kFx[id].tool && enabled[id].load()) return true;
+  }
+  return false;
+}
+
+uint32_t InputFx::latencyFrames() const {
+  uint32_t frames = 0;
+  if (enabled[FxId::aec].load()) frames += 256;
+  if (enabled[FxId::limiter].load() && isOn(params[FxId::limiter][2])) frames += 48;
+  if (enabled[FxId::pitch].load()) frames += isOn(params[FxId::pitch][0]) ? 2112 : 1200;
+  return frames;
+}
+
+void InputFx::ensureLooper() {
+  if (looperBase.load(std::memory_order_acquire) != nullptr) return;
+  const size_t samples = size_t{kLoopFrames} * 2;
+  auto base = std::make_unique<float[]>(samples); // value-initialised: zero-filled
+  auto layer = std::make_unique<float[]>(samples);
+  auto tags = std::make_unique<uint16_t[]>(kLoopFrames);
+  looperTags.store(tags.get(), std::memory_order_release);
+  looperLayerBuffer.store(layer.get(), std::memory_order_release);
+  looperBaseOwned = std::move(base);
+  looperLayerOwned = std::move(layer);
+  looperTagsOwned = std::move(tags);
+  // Last: the audio thread treats a non-null base loop as "all three buffers exist".
+  looperBase.store(looperBaseOwned.get(), std::memory_order_release);
 }
 
 } // namespace velto

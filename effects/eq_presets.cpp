@@ -1,0 +1,235 @@
+#include "effects/eq_presets.h"
+
+#include "effects/input_fx.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+
+namespace velto {
+
+namespace {
+
+const FxInfo& eqRow() {
+  return kFx[FxId::eq];
+}
+
+bool isFactoryName(const std::string& name) {
+  return std::any_of(std::begin(kFactory), std::end(kFactory),
+                     [&](const FactoryEqPreset& f) { return name == f.name; });
+}
+
+bool readWhole(const std::string& path, std::string& out) {
+  FILE* file = std::fopen(path.c_str(), "rb");
+  if (!file) return false;
+  out.clear();
+  char buffer[4096];
+  size_t got = 0;
+  while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) out.append(buffer, got);
+  const bool ok = std::ferror(file) == 0;
+  std::fclose(file);
+  return ok;
+}
+
+bool writeWhole(const std::string& path, const std::string& text) {
+  FILE* file = std::fopen(path.c_str(), "wb");
+  if (!file) return false;
+  const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
+  const bool closed = std::fclose(file) == 0;
+  return written && closed;
+}
+
+// Every missing folder along the path, each with 0755; failures show up when the file is opened.
+void makeFolders(const std::string& path) {
+  for (size_t slash = path.find('/', 1); slash != std::string::npos;
+       slash = path.find('/', slash + 1)) {
+    ::mkdir(path.substr(0, slash).c_str(), 0755);
+  }
+  ::mkdir(path.c_str(), 0755);
+}
+
+bool endsWith(const std::string& text, const std::string& tail) {
+  return text.size() >= tail.size() &&
+         text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+std::string formatValue(float v) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%g", static_cast<double>(v));
+  return text;
+}
+
+} // namespace
+
+std::string EqPresets::folder() {
+  const char* home = std::getenv("HOME");
+  return std::string(home ? home : ".") + "/Library/Application Support/Velto/eq";
+}
+
+std::string EqPresets::serialize(const EqPreset& preset) {
+  std::string text = std::string(kMarker) + "\nname=" + preset.name + "\n";
+  for (int i = 0; i < eqRow().paramCount; ++i) {
+    text += std::string(eqRow().params[i].key) + "=" + formatValue(preset.values[i]) + "\n";
+  }
+  return text;
+}
+
+bool EqPresets::parse(const std::string& text, EqPreset& preset) {
+  preset.name.clear();
+  for (int i = 0; i < kFxMaxParams; ++i) {
+    preset.values[i] = i < eqRow().paramCount ? eqRow().params[i].defaultValue : 0.0f;
+  }
+  size_t end = text.find('\n');
+  if (text.compare(0, end, kMarker) != 0) return false;
+  while (end != std::string::npos) {
+    const size_t start = end + 1;
+    end = text.find('\n', start);
+    const std::string line = text.substr(start, end == std::string::npos ? end : end - start);
+    const size_t equals = line.find('=');
+    if (equals == std::string::npos) continue;
+    const std::string key = line.substr(0, equals);
+    const std::string value = line.substr(equals + 1);
+    if (key == "name") {
+      preset.name = value;
+      continue;
+    }
+    if (key.find('\0') != std::string::npos) continue;
+    const int index = findParam(&eqRow(), key.c_str());
+    if (index < 0) continue;
+    const float v = std::strtof(value.c_str(), nullptr); // no number reads as 0
+    // A number that is not finite marks a damaged file; it must never reach a filter.
+    if (!std::isfinite(v)) return false;
+    const FxParam& p = eqRow().params[index];
+    preset.values[index] = std::clamp(v, p.min, p.max);
+  }
+  return validName(preset.name);
+}
+
+bool EqPresets::validName(const std::string& name) {
+  if (name.empty() || name.size() > 60 || name[0] == '.') return false;
+  // Control characters would break the one-line file format and the listing.
+  return std::none_of(name.begin(), name.end(), [](char c) {
+    const auto byte = static_cast<unsigned char>(c);
+    return c == '/' || c == ':' || byte < 0x20 || byte == 0x7F;
+  });
+}
+
+std::vector<EqPreset> EqPresets::all() {
+  std::vector<EqPreset> presets;
+  for (const FactoryEqPreset& f : kFactory) {
+    EqPreset preset;
+    preset.name = f.name;
+    preset.factory = true;
+    std::copy(std::begin(f.values), std::end(f.values), preset.values);
+    presets.push_back(preset);
+  }
+  std::vector<EqPreset> user;
+  std::error_code error;
+  for (std::filesystem::directory_iterator it(folder(), error), last; !error && it != last;
+       it.increment(error)) {
+    const std::string file = it->path().filename().string();
+    if (file.size() < 9 || !endsWith(file, kExtension)) continue;
+    std::string text;
+    EqPreset preset;
+    if (readWhole(it->path().string(), text) && parse(text, preset)) user.push_back(preset);
+  }
+  std::sort(user.begin(), user.end(),
+            [](const EqPreset& a, const EqPreset& b) { return a.name < b.name; });
+  presets.insert(presets.end(), user.begin(), user.end());
+  return presets;
+}
+
+bool EqPresets::find(const std::string& name, EqPreset& out) {
+  for (const EqPreset& preset : all()) {
+    if (preset.name == name) {
+      out = preset;
+      return true;
+    }
+  }
+  return false;
+}
+
+void EqPresets::apply(const EqPreset& preset, InputFx& bank) {
+  for (int i = 0; i < eqRow().paramCount; ++i) bank.set(FxId::eq, i, preset.values[i]);
+}
+
+EqPreset EqPresets::fromFx(const std::string& name, const InputFx& bank) {
+  EqPreset preset;
+  preset.name = name;
+  for (int i = 0; i < eqRow().paramCount; ++i) preset.values[i] = bank.params[FxId::eq][i].load();
+  return preset;
+}
+
+bool EqPresets::save(const EqPreset& preset, std::string& error) {
+  if (!validName(preset.name)) {
+    error = "Name ungültig";
+    return false;
+  }
+  if (isFactoryName(preset.name)) {
+    error = "Name einer Werksvorlage";
+    return false;
+  }
+  const bool finite = std::all_of(std::begin(preset.values), std::end(preset.values),
+                                  [](float v) { return std::isfinite(v); });
+  const std::string dir = folder();
+  makeFolders(dir);
+  if (!finite || !writeWhole(dir + "/" + preset.name + kExtension, serialize(preset))) {
+    error = "nicht gespeichert";
+    return false;
+  }
+  return true;
+}
+
+bool EqPresets::remove(const std::string& name, std::string& error) {
+  EqPreset preset;
+  if (!find(name, preset)) {
+    error = "nicht gefunden";
+    return false;
+  }
+  if (preset.factory) {
+    error = "Werksvorlage";
+    return false;
+  }
+  if (std::remove((folder() + "/" + name + kExtension).c_str()) != 0) {
+    error = "nicht gelöscht";
+    return false;
+  }
+  return true;
+}
+
+bool EqPresets::exportTo(const std::string& name, const std::string& path, std::string& error) {
+  EqPreset preset;
+  if (!find(name, preset)) {
+    error = "nicht gefunden";
+    return false;
+  }
+  if (!writeWhole(path, serialize(preset))) {
+    error = "nicht geschrieben";
+    return false;
+  }
+  return true;
+}
+
+bool EqPresets::importFrom(const std::string& path, std::string& name, std::string& error) {
+  std::string text;
+  if (!readWhole(path, text)) {
+    error = "Datei nicht lesbar";
+    return false;
+  }
+  EqPreset preset;
+  if (!parse(text, preset)) {
+    error = "keine EQ-Vorlage";
+    return false;
+  }
+  if (isFactoryName(preset.name)) preset.name += " (Import)";
+  preset.factory = false;
+  name = preset.name;
+  return save(preset, error);
+}
+
+} // namespace velto
