@@ -6,6 +6,7 @@
 #include "platform/audio/host_time.h"
 #include "platform/audio/plugin_host.h"
 #include "platform/audio/plugin_provider.h"
+#include "platform/audio/sim_objects.h"
 #include "platform/audio/system_state.h"
 
 namespace platform::audio {
@@ -63,7 +64,19 @@ DeviceEntry* findDevice(AudioSystem& system, ObjectId device) {
   return it == system.devices.end() ? nullptr : it->second.get();
 }
 
-void registerProvider(AudioSystem& system, std::unique_ptr<DeviceProvider> provider) {
+ObjectId globalIdOf(const ProviderSlot& provider, AspObjectId local) {
+  auto it = provider.toGlobal->find(local);
+  return it == provider.toGlobal->end() ? 0 : it->second;
+}
+
+DeviceEntry* findDeviceByUid(AudioSystem& system, const std::string& uid) {
+  for (auto& [id, device] : system.devices) {
+    if (device->uid == uid) return device.get();
+  }
+  return nullptr;
+}
+
+ProviderSlot* registerProvider(AudioSystem& system, std::unique_ptr<DeviceProvider> provider) {
   auto slot = std::make_unique<ProviderSlot>();
   slot->provider = std::move(provider);
   DeviceProvider& p = *slot->provider;
@@ -74,6 +87,12 @@ void registerProvider(AudioSystem& system, std::unique_ptr<DeviceProvider> provi
     toGlobal[object.local] = id;
     system.objects[id] = ObjectEntry{slot.get(), object.local, object.kind};
   }
+  // A notice on a volume or mute control is also one on its device's volume or mute.
+  struct ControlOwner {
+    ObjectId device;
+    ProvidedControl control;
+  };
+  auto owners = std::make_shared<std::unordered_map<AspObjectId, ControlOwner>>();
   for (const ProvidedDevice& provided : p.devices()) {
     auto known = toGlobal.find(provided.local);
     if (known == toGlobal.end()) continue;
@@ -83,6 +102,10 @@ void registerProvider(AudioSystem& system, std::unique_ptr<DeviceProvider> provi
     device->local = provided.local;
     device->uid = provided.uid;
     device->hidden = provided.hidden;
+    device->controls = provided.controls;
+    for (const ProvidedControl& control : provided.controls) {
+      (*owners)[control.local] = ControlOwner{device->id, control};
+    }
     device->io =
         std::make_unique<DeviceIo>(device->id, provided.local, provided.inputBuffers,
                                    provided.outputBuffers, p.cycleFunction(), p.cycleContext());
@@ -90,12 +113,27 @@ void registerProvider(AudioSystem& system, std::unique_ptr<DeviceProvider> provi
   }
   slot->toGlobal = std::make_shared<const IdMap>(std::move(toGlobal));
   // Called from inside the provider's own calls: only translate and queue.
-  p.setChangeSink([&system, ids = slot->toGlobal](AspObjectId local,
-                                                  const std::vector<AspPropertyAddress>& changed) {
+  p.setChangeSink([&system, ids = slot->toGlobal,
+                   owners](AspObjectId local, const std::vector<AspPropertyAddress>& changed) {
     auto it = ids->find(local);
-    if (it != ids->end()) system.notifications.post(it->second, changed);
+    if (it == ids->end()) return;
+    system.notifications.post(it->second, changed);
+    auto owner = owners->find(local);
+    if (owner == owners->end()) return;
+    const ControlOwner& o = owner->second;
+    const uint32_t value =
+        o.control.deviceSelector == kPropMute ? kAspPropBooleanValue : kAspPropScalarValue;
+    for (const AspPropertyAddress& address : changed) {
+      if (address.selector == value) {
+        system.notifications.post(o.device, {AspPropertyAddress{o.control.deviceSelector,
+                                                                o.control.scope, kAspElementMain}});
+        break;
+      }
+    }
   });
+  ProviderSlot* registered = slot.get();
   system.providers.push_back(std::move(slot));
+  return registered;
 }
 
 void unregisterProvider(AudioSystem& system, ProviderSlot* provider) {
@@ -159,6 +197,8 @@ bool startSystem(const SystemOptions& options) {
   system.systemRoot = options.systemRoot.empty() ? systemRootFromEnvironment() : options.systemRoot;
   system.nextObjectId = kSystemObject + 1;
   system.nextProcId = 1;
+  system.defaultOutputUid.clear();
+  system.defaultInputUid.clear();
   if (options.clock == ClockMode::Manual) {
     std::lock_guard<std::mutex> clock(system.manual.mutex);
     system.manual.frames = 0;
@@ -181,6 +221,11 @@ void stopSystem() {
     if (!system.running) return;
     system.running = false;
     removeProviders(system, false);
+    // Devices first: no cycle of theirs still reads a process or a tap.
+    system.taps.clear();
+    system.processes.clear();
+    system.defaultOutputUid.clear();
+    system.defaultInputUid.clear();
     system.manualRunning.store(false, std::memory_order_release);
   }
   system.notifications.stop();
@@ -197,9 +242,10 @@ bool restartServer() {
   AudioSystem& system = audioSystem();
   std::lock_guard<std::mutex> lock(system.control);
   if (!system.running) return false;
+  const DefaultIds before = currentDefaults(system);
   removeProviders(system, true);
   loadPlugIns(system);
-  postDeviceListChanged(system);
+  devicesChanged(system, before, true);
   return true;
 }
 

@@ -38,6 +38,9 @@ public:
   AspObjectId local() const { return local_; }
   bool hasInput() const { return !inputChannels_.empty(); }
   bool hasOutput() const { return !outputChannels_.empty(); }
+  // Channels of each buffer, per direction.
+  const std::vector<uint32_t>& inputLayout() const { return inputChannels_; }
+  const std::vector<uint32_t>& outputLayout() const { return outputChannels_; }
 
   // Buffer storage, kMaxBufferFrames frames each; null past the last buffer.
   float* inputData(uint32_t buffer);

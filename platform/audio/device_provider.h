@@ -16,19 +16,29 @@ namespace platform::audio {
 
 class DeviceIo;
 
-enum class ObjectKind { Owner, Device, Other };
+// Process and Tap objects are the layer's own (sim_processes.h, sim_taps.h), not a provider's.
+enum class ObjectKind { Owner, Device, Other, Process, Tap };
 
 struct ProvidedObject {
   AspObjectId local;
   ObjectKind kind;
 };
 
+// A volume or mute control of a device; the layer answers the device's volume and mute
+// (kPropVolumeScalar, kPropMute) in the control's scope through it.
+struct ProvidedControl {
+  AspObjectId local;
+  uint32_t deviceSelector; // kPropVolumeScalar or kPropMute
+  uint32_t scope;
+};
+
 struct ProvidedDevice {
   AspObjectId local;
   std::string uid;
-  bool hidden;
+  bool hidden;                         // kept out of the device list (still found by UID)
   std::vector<uint32_t> inputBuffers;  // channels of each input buffer; empty: no input
   std::vector<uint32_t> outputBuffers; // the same for the output
+  std::vector<ProvidedControl> controls = {};
 };
 
 // One I/O cycle of a device: fill the device's input buffers, let DeviceIo::deliver run the

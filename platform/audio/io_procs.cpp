@@ -34,14 +34,9 @@ void stopSlot(AudioSystem& system, DeviceEntry& device, IoSlot& slot) {
 
 } // namespace
 
-AspStatus createIoProcId(ObjectId device, IoProc proc, void* clientData, IoProcId* outId) {
-  if (proc == nullptr || outId == nullptr) return kStatusIllegalOperation;
-  AudioSystem& system = audioSystem();
-  std::lock_guard<std::mutex> lock(system.control);
-  if (!system.running) return kStatusNotRunning;
-  DeviceEntry* entry = findDevice(system, device);
-  if (entry == nullptr) return kStatusBadDevice;
-  for (IoSlot& slot : entry->io->slots) {
+AspStatus createIoProcLocked(AudioSystem& system, DeviceEntry& device, IoProc proc,
+                             void* clientData, IoProcId* outId) {
+  for (IoSlot& slot : device.io->slots) {
     if (slot.id != kNoIoProc) continue;
     slot.id = system.nextProcId++;
     slot.proc.store(proc, std::memory_order_relaxed);
@@ -50,6 +45,47 @@ AspStatus createIoProcId(ObjectId device, IoProc proc, void* clientData, IoProcI
     return kAspNoError;
   }
   return kStatusIllegalOperation;
+}
+
+AspStatus startIoProcLocked(AudioSystem& system, DeviceEntry& device, IoProcId id) {
+  for (IoSlot& slot : device.io->slots) {
+    if (slot.id != id || id == kNoIoProc) continue;
+    if (slot.started.load(std::memory_order_acquire)) return kAspNoError;
+    if (device.startedProcs == 0) {
+      const AspStatus status = device.provider->provider->startDevice(device.local);
+      if (status != kAspNoError) return status;
+      slot.started.store(true, std::memory_order_release);
+      startDeviceClock(system, device);
+    } else {
+      slot.started.store(true, std::memory_order_release);
+    }
+    ++device.startedProcs;
+    return kAspNoError;
+  }
+  return kStatusIllegalOperation;
+}
+
+AspStatus destroyIoProcLocked(AudioSystem& system, DeviceEntry& device, IoProcId id) {
+  for (IoSlot& slot : device.io->slots) {
+    if (slot.id != id || id == kNoIoProc) continue;
+    stopSlot(system, device, slot);
+    slot.id = kNoIoProc;
+    slot.proc.store(nullptr, std::memory_order_relaxed);
+    slot.clientData.store(nullptr, std::memory_order_relaxed);
+    return kAspNoError;
+  }
+  return kStatusIllegalOperation;
+}
+
+AspStatus createIoProcId(ObjectId device, IoProc proc, void* clientData, IoProcId* outId) {
+  if (proc == nullptr || outId == nullptr) return kStatusIllegalOperation;
+  AudioSystem& system = audioSystem();
+  std::lock_guard<std::mutex> lock(system.control);
+  if (!system.running) return kStatusNotRunning;
+  DeviceEntry* entry = findDevice(system, device);
+  if (entry == nullptr) return kStatusBadDevice;
+  if (entry->refuseIoProcs) return kStatusIllegalOperation;
+  return createIoProcLocked(system, *entry, proc, clientData, outId);
 }
 
 AspStatus destroyIoProcId(ObjectId device, IoProcId id) {
@@ -71,19 +107,9 @@ AspStatus startDevice(ObjectId device, IoProcId id) {
   std::lock_guard<std::mutex> lock(system.control);
   DeviceEntry* entry = nullptr;
   IoSlot* slot = nullptr;
-  AspStatus status = resolve(system, device, id, &entry, &slot);
+  const AspStatus status = resolve(system, device, id, &entry, &slot);
   if (status != kAspNoError) return status;
-  if (slot->started.load(std::memory_order_acquire)) return kAspNoError;
-  if (entry->startedProcs == 0) {
-    status = entry->provider->provider->startDevice(entry->local);
-    if (status != kAspNoError) return status;
-    slot->started.store(true, std::memory_order_release);
-    startDeviceClock(system, *entry);
-  } else {
-    slot->started.store(true, std::memory_order_release);
-  }
-  ++entry->startedProcs;
-  return kAspNoError;
+  return startIoProcLocked(system, *entry, id);
 }
 
 AspStatus stopDevice(ObjectId device, IoProcId id) {

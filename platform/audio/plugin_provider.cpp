@@ -4,6 +4,7 @@
 #include <string>
 
 #include "platform/audio/device_io.h"
+#include "platform/audio/properties.h"
 
 namespace platform::audio {
 namespace {
@@ -91,6 +92,13 @@ void PluginProvider::enumerate() {
     entry.hidden = readWord(*host_, device, kAspPropIsHidden) != 0;
     if (host_->deviceHasInput(device)) entry.inputBuffers = {kPlugInChannels};
     if (host_->deviceHasOutput(device)) entry.outputBuffers = {kPlugInChannels};
+    for (AspObjectId control : readIds(*host_, device, kAspPropControlList)) {
+      const uint32_t kind = readWord(*host_, control, kAspPropClass);
+      const uint32_t scope = readWord(*host_, control, kAspPropControlScope);
+      if (kind == kAspClassVolumeControl)
+        entry.controls.push_back({control, kPropVolumeScalar, scope});
+      if (kind == kAspClassMuteControl) entry.controls.push_back({control, kPropMute, scope});
+    }
     devices_.push_back(std::move(entry));
   }
 }

@@ -3,13 +3,13 @@
 #include <algorithm>
 #include <cstring>
 #include <string>
+#include <vector>
 
+#include "platform/audio/layer_properties.h"
 #include "platform/audio/system_state.h"
 
 namespace platform::audio {
 namespace {
-
-const AspValueRange kBufferFrameRange{double(kMinBufferFrames), double(kMaxBufferFrames)};
 
 // Properties whose values are object ids: the provider's local ids become global ids.
 bool holdsObjectIds(uint32_t selector) {
@@ -38,136 +38,112 @@ void translateIds(const ProviderSlot& provider, void* data, uint32_t bytes) {
   }
 }
 
-std::vector<ObjectId> visibleDevices(const AudioSystem& system) {
-  std::vector<ObjectId> ids;
-  for (const auto& [id, device] : system.devices) {
-    if (!device->hidden) ids.push_back(id);
-  }
-  return ids;
-}
+// Who answers one property of one object: a layer handler or the object's provider.
+struct Answerer {
+  const LayerProperties* layer = nullptr;
+  const ObjectEntry* entry = nullptr; // the provider's object when layer is null
+};
 
-template <typename T>
-AspStatus writeValue(const T& value, uint32_t* ioSize, void* outData) {
-  if (*ioSize < sizeof value) return kAspBadPropertySize;
-  std::memcpy(outData, &value, sizeof value);
-  *ioSize = sizeof value;
-  return kAspNoError;
-}
-
-// ---- the system object ----------------------------------------------------------------------
-
-bool systemHas(uint32_t selector) {
-  return selector == kPropDevices || selector == kPropTranslateUidToDevice;
-}
-
-AspStatus systemSize(const AudioSystem& system, uint32_t selector, uint32_t* outSize) {
-  if (selector == kPropDevices) {
-    *outSize = uint32_t(visibleDevices(system).size() * sizeof(ObjectId));
-    return kAspNoError;
-  }
-  if (selector == kPropTranslateUidToDevice) {
-    *outSize = sizeof(ObjectId);
-    return kAspNoError;
-  }
-  return kAspUnknownProperty;
-}
-
-AspStatus translateUid(const AudioSystem& system, uint32_t qualifierSize, const void* qualifier,
-                       uint32_t* ioSize, void* outData) {
-  if (qualifier == nullptr || qualifierSize < sizeof(AspText*)) return kAspBadPropertySize;
-  const AspText* text = nullptr;
-  std::memcpy(&text, qualifier, sizeof text);
-  ObjectId found = kAspUnknownObject;
-  if (text != nullptr) {
-    const std::string uid(text->bytes, text->length);
-    for (const auto& [id, device] : system.devices) {
-      if (device->uid == uid) {
-        found = id;
-        break;
-      }
-    }
-  }
-  return writeValue(found, ioSize, outData);
-}
-
-AspStatus systemGet(const AudioSystem& system, uint32_t selector, uint32_t qualifierSize,
-                    const void* qualifier, uint32_t* ioSize, void* outData) {
-  if (selector == kPropDevices) {
-    const std::vector<ObjectId> ids = visibleDevices(system);
-    const size_t fit = std::min<size_t>(ids.size(), *ioSize / sizeof(ObjectId));
-    std::memcpy(outData, ids.data(), fit * sizeof(ObjectId));
-    *ioSize = uint32_t(fit * sizeof(ObjectId));
-    return kAspNoError;
-  }
-  if (selector == kPropTranslateUidToDevice) {
-    return translateUid(system, qualifierSize, qualifier, ioSize, outData);
-  }
-  return kAspUnknownProperty;
-}
-
-// ---- what the layer answers for every device ------------------------------------------------
-
-bool deviceHas(uint32_t selector) {
-  return selector == kPropBufferFrameSize || selector == kPropBufferFrameSizeRange;
-}
-
-AspStatus deviceGet(const DeviceEntry& device, uint32_t selector, uint32_t* ioSize, void* outData) {
-  if (selector == kPropBufferFrameSize) {
-    return writeValue(device.io->bufferFrames.load(std::memory_order_relaxed), ioSize, outData);
-  }
-  return writeValue(kBufferFrameRange, ioSize, outData);
-}
-
-AspStatus deviceSet(AudioSystem& system, DeviceEntry& device, uint32_t selector, uint32_t size,
-                    const void* data) {
-  if (selector != kPropBufferFrameSize) return kStatusIllegalOperation;
-  if (size < sizeof(uint32_t)) return kAspBadPropertySize;
-  uint32_t frames;
-  std::memcpy(&frames, data, sizeof frames);
-  if (frames < kMinBufferFrames || frames > kMaxBufferFrames) return kAspUnsupportedFormat;
-  // The I/O side picks the new size up at its next cycle.
-  if (device.io->bufferFrames.exchange(frames, std::memory_order_relaxed) != frames) {
-    system.notifications.post(
-        device.id, {AspPropertyAddress{kPropBufferFrameSize, kAspScopeGlobal, kAspElementMain}});
-  }
-  return kAspNoError;
-}
-
-// The device entry when the layer itself answers this selector for the object, else null.
-DeviceEntry* layerDevice(AudioSystem& system, ObjectId object, const ObjectEntry& entry,
-                         uint32_t selector) {
-  if (entry.kind != ObjectKind::Device || !deviceHas(selector)) return nullptr;
-  return findDevice(system, object);
-}
-
-// Resolves an object with the control lock held; null with the status for the caller.
-const ObjectEntry* lookup(const AudioSystem& system, ObjectId object, AspStatus* status) {
+// Resolves the answerer with the control lock held; false with the status for the caller.
+bool resolve(AudioSystem& system, ObjectId object, const AspPropertyAddress& address, Answerer* out,
+             AspStatus* status) {
   if (!system.running) {
     *status = kStatusNotRunning;
-    return nullptr;
+    return false;
+  }
+  *status = kAspNoError;
+  if (object == kSystemObject) {
+    out->layer = &systemProperties();
+    return true;
   }
   auto it = system.objects.find(object);
   if (it == system.objects.end()) {
     *status = kAspBadObject;
-    return nullptr;
+    return false;
   }
-  *status = kAspNoError;
-  return &it->second;
+  const ObjectEntry& entry = it->second;
+  switch (entry.kind) {
+  case ObjectKind::Process:
+    out->layer = &processProperties();
+    return true;
+  case ObjectKind::Tap:
+    out->layer = &tapProperties();
+    return true;
+  case ObjectKind::Device:
+    if (deviceProperties().has(system, object, address)) {
+      out->layer = &deviceProperties();
+      return true;
+    }
+    break;
+  default:
+    break;
+  }
+  out->entry = &entry;
+  return true;
+}
+
+// The size of a layer-answered value: a trial read into ample room.
+AspStatus layerSize(AudioSystem& system, const LayerProperties& layer, ObjectId object,
+                    const AspPropertyAddress& address, uint32_t qualifierSize,
+                    const void* qualifier, uint32_t* outSize) {
+  if (!layer.has(system, object, address)) return kAspUnknownProperty;
+  std::vector<unsigned char> room(65536);
+  uint32_t size = uint32_t(room.size());
+  const AspStatus status =
+      layer.get(system, object, address, qualifierSize, qualifier, &size, room.data());
+  if (status != kAspNoError) return status;
+  if (isTextSelector(address.selector) && size == sizeof(AspText*)) {
+    AspText* text = nullptr;
+    std::memcpy(&text, room.data(), sizeof text);
+    aspTextRelease(text);
+  }
+  *outSize = size;
+  return kAspNoError;
+}
+
+DeviceEntry* deviceOf(AudioSystem& system, ObjectId object) {
+  return findDevice(system, object);
 }
 
 } // namespace
+
+AspStatus writeIds(const std::vector<ObjectId>& ids, uint32_t* ioSize, void* outData) {
+  const size_t fit = std::min<size_t>(ids.size(), *ioSize / sizeof(ObjectId));
+  if (fit > 0) std::memcpy(outData, ids.data(), fit * sizeof(ObjectId));
+  *ioSize = uint32_t(fit * sizeof(ObjectId));
+  return kAspNoError;
+}
+
+AspStatus writeText(const std::string& text, uint32_t* ioSize, void* outData) {
+  if (*ioSize < sizeof(AspText*)) return kAspBadPropertySize;
+  AspText* made = aspTextCreate(text.c_str());
+  if (made == nullptr) return kAspBadPropertySize;
+  return writeValue(made, ioSize, outData);
+}
+
+bool isTextSelector(uint32_t selector) {
+  switch (selector) {
+  case kAspPropDeviceUid:
+  case kAspPropName:
+  case kAspPropManufacturer:
+  case kAspPropModelUid:
+  case kPropProcessBundleId:
+  case kPropTapUid:
+    return true;
+  default:
+    return false;
+  }
+}
 
 bool hasProperty(ObjectId object, const AspPropertyAddress* address) {
   if (address == nullptr) return false;
   AudioSystem& system = audioSystem();
   std::lock_guard<std::mutex> lock(system.control);
-  if (!system.running) return false;
-  if (object == kSystemObject) return systemHas(address->selector);
+  Answerer who;
   AspStatus status;
-  const ObjectEntry* entry = lookup(system, object, &status);
-  if (entry == nullptr) return false;
-  if (layerDevice(system, object, *entry, address->selector) != nullptr) return true;
-  return entry->provider->provider->hasProperty(entry->local, *address);
+  if (!resolve(system, object, *address, &who, &status)) return false;
+  if (who.layer != nullptr) return who.layer->has(system, object, *address);
+  return who.entry->provider->provider->hasProperty(who.entry->local, *address);
 }
 
 AspStatus isPropertySettable(ObjectId object, const AspPropertyAddress* address,
@@ -175,20 +151,15 @@ AspStatus isPropertySettable(ObjectId object, const AspPropertyAddress* address,
   if (address == nullptr || outSettable == nullptr) return kAspBadPropertySize;
   AudioSystem& system = audioSystem();
   std::lock_guard<std::mutex> lock(system.control);
-  if (!system.running) return kStatusNotRunning;
-  if (object == kSystemObject) {
-    if (!systemHas(address->selector)) return kAspUnknownProperty;
-    *outSettable = false;
-    return kAspNoError;
-  }
+  Answerer who;
   AspStatus status;
-  const ObjectEntry* entry = lookup(system, object, &status);
-  if (entry == nullptr) return status;
-  if (layerDevice(system, object, *entry, address->selector) != nullptr) {
-    *outSettable = address->selector == kPropBufferFrameSize;
+  if (!resolve(system, object, *address, &who, &status)) return status;
+  if (who.layer != nullptr) {
+    if (!who.layer->has(system, object, *address)) return kAspUnknownProperty;
+    *outSettable = who.layer->settable(system, object, *address);
     return kAspNoError;
   }
-  return entry->provider->provider->isPropertySettable(entry->local, *address, outSettable);
+  return who.entry->provider->provider->isPropertySettable(who.entry->local, *address, outSettable);
 }
 
 AspStatus getPropertyDataSize(ObjectId object, const AspPropertyAddress* address,
@@ -196,17 +167,14 @@ AspStatus getPropertyDataSize(ObjectId object, const AspPropertyAddress* address
   if (address == nullptr || outSize == nullptr) return kAspBadPropertySize;
   AudioSystem& system = audioSystem();
   std::lock_guard<std::mutex> lock(system.control);
-  if (!system.running) return kStatusNotRunning;
-  if (object == kSystemObject) return systemSize(system, address->selector, outSize);
+  Answerer who;
   AspStatus status;
-  const ObjectEntry* entry = lookup(system, object, &status);
-  if (entry == nullptr) return status;
-  if (layerDevice(system, object, *entry, address->selector) != nullptr) {
-    *outSize = address->selector == kPropBufferFrameSize ? sizeof(uint32_t) : sizeof(AspValueRange);
-    return kAspNoError;
+  if (!resolve(system, object, *address, &who, &status)) return status;
+  if (who.layer != nullptr) {
+    return layerSize(system, *who.layer, object, *address, qualifierSize, qualifier, outSize);
   }
-  return entry->provider->provider->getPropertyDataSize(entry->local, *address, qualifierSize,
-                                                        qualifier, outSize);
+  return who.entry->provider->provider->getPropertyDataSize(who.entry->local, *address,
+                                                            qualifierSize, qualifier, outSize);
 }
 
 AspStatus getPropertyData(ObjectId object, const AspPropertyAddress* address,
@@ -215,22 +183,20 @@ AspStatus getPropertyData(ObjectId object, const AspPropertyAddress* address,
   if (address == nullptr || ioSize == nullptr || outData == nullptr) return kAspBadPropertySize;
   AudioSystem& system = audioSystem();
   std::lock_guard<std::mutex> lock(system.control);
-  if (!system.running) return kStatusNotRunning;
-  if (object == kSystemObject) {
-    return systemGet(system, address->selector, qualifierSize, qualifier, ioSize, outData);
-  }
+  Answerer who;
   AspStatus status;
-  const ObjectEntry* entry = lookup(system, object, &status);
-  if (entry == nullptr) return status;
-  if (const DeviceEntry* device = layerDevice(system, object, *entry, address->selector)) {
-    return deviceGet(*device, address->selector, ioSize, outData);
+  if (!resolve(system, object, *address, &who, &status)) return status;
+  if (who.layer != nullptr) {
+    if (!who.layer->has(system, object, *address)) return kAspUnknownProperty;
+    return who.layer->get(system, object, *address, qualifierSize, qualifier, ioSize, outData);
   }
+  const ObjectEntry& entry = *who.entry;
   uint32_t written = 0;
-  status = entry->provider->provider->getPropertyData(entry->local, *address, qualifierSize,
-                                                      qualifier, *ioSize, &written, outData);
+  status = entry.provider->provider->getPropertyData(entry.local, *address, qualifierSize,
+                                                     qualifier, *ioSize, &written, outData);
   if (status != kAspNoError) return status;
   written = std::min(written, *ioSize);
-  if (holdsObjectIds(address->selector)) translateIds(*entry->provider, outData, written);
+  if (holdsObjectIds(address->selector)) translateIds(*entry.provider, outData, written);
   *ioSize = written;
   return kAspNoError;
 }
@@ -242,18 +208,20 @@ AspStatus setPropertyData(ObjectId object, const AspPropertyAddress* address,
   if (data == nullptr && size != 0) return kAspBadPropertySize;
   AudioSystem& system = audioSystem();
   std::lock_guard<std::mutex> lock(system.control);
-  if (!system.running) return kStatusNotRunning;
-  if (object == kSystemObject) {
-    return systemHas(address->selector) ? kStatusIllegalOperation : kAspUnknownProperty;
-  }
+  Answerer who;
   AspStatus status;
-  const ObjectEntry* entry = lookup(system, object, &status);
-  if (entry == nullptr) return status;
-  if (DeviceEntry* device = layerDevice(system, object, *entry, address->selector)) {
-    return deviceSet(system, *device, address->selector, size, data);
+  if (!resolve(system, object, *address, &who, &status)) return status;
+  if (const DeviceEntry* device = deviceOf(system, object);
+      device != nullptr && device->failWrites) {
+    return kStatusIllegalOperation;
   }
-  return entry->provider->provider->setPropertyData(entry->local, *address, qualifierSize,
-                                                    qualifier, size, data);
+  if (who.layer != nullptr) {
+    if (!who.layer->has(system, object, *address)) return kAspUnknownProperty;
+    if (!who.layer->settable(system, object, *address)) return kStatusIllegalOperation;
+    return who.layer->set(system, object, *address, size, data);
+  }
+  return who.entry->provider->provider->setPropertyData(who.entry->local, *address, qualifierSize,
+                                                        qualifier, size, data);
 }
 
 } // namespace platform::audio

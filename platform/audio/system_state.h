@@ -42,6 +42,9 @@ struct DeviceEntry {
   AspObjectId local = 0;
   std::string uid;
   bool hidden = false;
+  std::vector<ProvidedControl> controls; // provider-local ids
+  bool failWrites = false;               // injected fault: every property write is refused
+  bool refuseIoProcs = false;            // injected fault: no client callback can be created
   std::unique_ptr<DeviceIo> io;
   uint32_t startedProcs = 0;
   std::thread ioThread; // real-time clock only
@@ -54,6 +57,9 @@ struct ManualClock {
   std::vector<DeviceIo*> schedule; // running devices, by object id
 };
 
+struct SimProcess; // sim_objects.h
+struct SimTap;
+
 struct AudioSystem {
   std::mutex control;
   bool running = false;
@@ -64,6 +70,11 @@ struct AudioSystem {
   std::vector<std::unique_ptr<ProviderSlot>> providers;
   std::map<ObjectId, ObjectEntry> objects;
   std::map<ObjectId, std::unique_ptr<DeviceEntry>> devices;
+  // The system's default devices, kept by UID: a device that comes back is default again.
+  std::string defaultOutputUid;
+  std::string defaultInputUid;
+  std::map<ObjectId, std::shared_ptr<SimProcess>> processes; // in the order they came
+  std::map<ObjectId, std::shared_ptr<SimTap>> taps;
 
   Notifications notifications; // own lock
   ManualClock manual;          // own locks
@@ -76,11 +87,31 @@ AudioSystem& audioSystem();
 DeviceEntry* findDevice(AudioSystem& system, ObjectId device);
 // Gives every object of the provider a new global id and every device its I/O side. Devices
 // that come and go at run time do so as whole providers; the caller then posts the change.
-void registerProvider(AudioSystem& system, std::unique_ptr<DeviceProvider> provider);
+ProviderSlot* registerProvider(AudioSystem& system, std::unique_ptr<DeviceProvider> provider);
+// The global id of a provider-local object; 0 when it has none.
+ObjectId globalIdOf(const ProviderSlot& provider, AspObjectId local);
+// The device with this UID (hidden ones too); null when none.
+DeviceEntry* findDeviceByUid(AudioSystem& system, const std::string& uid);
 // Halts the provider's devices (no callback runs afterwards), drops its objects, destroys it.
 void unregisterProvider(AudioSystem& system, ProviderSlot* provider);
 // Tells the system object's device-list listeners.
 void postDeviceListChanged(AudioSystem& system);
+// After devices came or went: tells the device-list listeners (when `listed` is true), the
+// default-device listeners whose device changed (`before`: the defaults before the change), and
+// lets simulated processes play to the devices that now exist.
+struct DefaultIds {
+  ObjectId output = 0;
+  ObjectId input = 0;
+};
+DefaultIds currentDefaults(AudioSystem& system);
+void devicesChanged(AudioSystem& system, const DefaultIds& before, bool listed);
+
+// Callbacks made by the layer itself (a simulated process playing to a device), without the
+// client-facing checks and without taking the control lock.
+AspStatus createIoProcLocked(AudioSystem& system, DeviceEntry& device, IoProc proc,
+                             void* clientData, IoProcId* outId);
+AspStatus startIoProcLocked(AudioSystem& system, DeviceEntry& device, IoProcId id);
+AspStatus destroyIoProcLocked(AudioSystem& system, DeviceEntry& device, IoProcId id);
 // Lets the device's clock run its cycles / stops them and waits for a cycle in flight.
 void startDeviceClock(AudioSystem& system, DeviceEntry& device);
 void haltDeviceClock(AudioSystem& system, DeviceEntry& device);

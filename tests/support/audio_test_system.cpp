@@ -4,6 +4,9 @@
 #include <filesystem>
 #include <system_error>
 
+#include "platform/audio/io_procs.h"
+#include "platform/audio/listeners.h"
+#include "platform/audio/running_apps.h"
 #include "platform/plugin/asp.h"
 
 namespace velto::test {
@@ -41,6 +44,7 @@ AudioTestSystem::AudioTestSystem(AudioTestOptions options) {
                           std::filesystem::copy_options::recursive, error);
     if (error) return;
   }
+  audio::resetRunningApplications();
   audio::SystemOptions system;
   system.systemRoot = systemRoot_;
   system.clock = options.clock;
@@ -49,6 +53,7 @@ AudioTestSystem::AudioTestSystem(AudioTestOptions options) {
 
 AudioTestSystem::~AudioTestSystem() {
   if (started_) audio::stopSystem();
+  audio::resetRunningApplications();
   std::error_code error;
   if (!home_.empty()) std::filesystem::remove_all(home_, error);
   if (!systemRoot_.empty()) std::filesystem::remove_all(systemRoot_, error);
@@ -104,12 +109,103 @@ uint32_t wordProperty(audio::ObjectId object, uint32_t selector, uint32_t scope)
                                                                                             : 0;
 }
 
-float floatProperty(audio::ObjectId object, uint32_t selector) {
-  const AspPropertyAddress address = globalAddress(selector);
+float floatProperty(audio::ObjectId object, uint32_t selector, uint32_t scope) {
+  const AspPropertyAddress address = globalAddress(selector, scope);
   float value = 0.0f;
   uint32_t size = sizeof value;
   return audio::getPropertyData(object, &address, 0, nullptr, &size, &value) == kAspNoError ? value
                                                                                             : 0.0f;
+}
+
+double doubleProperty(audio::ObjectId object, uint32_t selector) {
+  const AspPropertyAddress address = globalAddress(selector);
+  double value = 0.0;
+  uint32_t size = sizeof value;
+  return audio::getPropertyData(object, &address, 0, nullptr, &size, &value) == kAspNoError ? value
+                                                                                            : 0.0;
+}
+
+std::vector<uint32_t> streamLayout(audio::ObjectId device, uint32_t scope) {
+  const AspPropertyAddress address = globalAddress(audio::kPropStreamConfiguration, scope);
+  uint32_t size = 0;
+  if (audio::getPropertyDataSize(device, &address, 0, nullptr, &size) != kAspNoError) return {};
+  audio::BufferList list{};
+  if (size > sizeof list) return {};
+  if (audio::getPropertyData(device, &address, 0, nullptr, &size, &list) != kAspNoError) return {};
+  std::vector<uint32_t> layout;
+  for (uint32_t b = 0; b < list.count; ++b) layout.push_back(list.buffers[b].channels);
+  return layout;
+}
+
+AspStatus setWordProperty(audio::ObjectId object, uint32_t selector, uint32_t value,
+                          uint32_t scope) {
+  const AspPropertyAddress address = globalAddress(selector, scope);
+  return audio::setPropertyData(object, &address, 0, nullptr, sizeof value, &value);
+}
+
+AspStatus setFloatProperty(audio::ObjectId object, uint32_t selector, float value, uint32_t scope) {
+  const AspPropertyAddress address = globalAddress(selector, scope);
+  return audio::setPropertyData(object, &address, 0, nullptr, sizeof value, &value);
+}
+
+AspStatus setDoubleProperty(audio::ObjectId object, uint32_t selector, double value) {
+  const AspPropertyAddress address = globalAddress(selector);
+  return audio::setPropertyData(object, &address, 0, nullptr, sizeof value, &value);
+}
+
+audio::SimDeviceConfig microphoneConfig(const std::string& uid, const std::string& name,
+                                        audio::SignalSource signal, std::vector<uint32_t> layout) {
+  audio::SimDeviceConfig config;
+  config.uid = uid;
+  config.name = name;
+  config.inputBuffers = std::move(layout);
+  config.input = std::move(signal);
+  return config;
+}
+
+audio::SimDeviceConfig speakerConfig(const std::string& uid, const std::string& name,
+                                     std::vector<uint32_t> layout) {
+  audio::SimDeviceConfig config;
+  config.uid = uid;
+  config.name = name;
+  config.outputBuffers = std::move(layout);
+  return config;
+}
+
+audio::ObjectId addMicrophone(const std::string& uid, const std::string& name,
+                              audio::SignalSource signal, std::vector<uint32_t> layout) {
+  return audio::addSimDevice(microphoneConfig(uid, name, std::move(signal), std::move(layout)));
+}
+
+audio::ObjectId addSpeaker(const std::string& uid, const std::string& name,
+                           std::vector<uint32_t> layout) {
+  return audio::addSimDevice(speakerConfig(uid, name, std::move(layout)));
+}
+
+audio::CapturedAudio takeOutput(const std::string& uid) {
+  return audio::takeSimOutput(uid);
+}
+
+audio::ObjectId addPlayingProcess(int32_t pid, const std::string& bundleId,
+                                  std::vector<std::string> outputUids, audio::SignalSource audio) {
+  audio::SimProcessConfig config;
+  config.pid = pid;
+  config.bundleId = bundleId;
+  config.runningOutput = !outputUids.empty();
+  config.outputDevices = std::move(outputUids);
+  config.audio = std::move(audio);
+  return audio::addSimProcess(config);
+}
+
+std::vector<audio::ObjectId> processList() {
+  return idListProperty(audio::kSystemObject, audio::kPropProcessList);
+}
+
+std::vector<float> sineFrames(double hz, float amplitude, uint64_t position, uint32_t frames,
+                              uint32_t channels) {
+  std::vector<float> out(size_t(frames) * channels);
+  audio::SignalSource::sine(hz, amplitude).render(position, out.data(), frames, channels);
+  return out;
 }
 
 audio::ObjectId controlOf(audio::ObjectId device, uint32_t controlClass) {
@@ -117,6 +213,34 @@ audio::ObjectId controlOf(audio::ObjectId device, uint32_t controlClass) {
     if (wordProperty(control, kAspPropClass) == controlClass) return control;
   }
   return 0;
+}
+
+NoticeCounter::NoticeCounter(audio::ObjectId object, uint32_t selector, uint32_t scope)
+    : object_(object), address_{selector, scope, audio::kWildcardElement} {
+  listening_ = audio::addPropertyListener(object_, &address_, heard, this) == kAspNoError;
+}
+
+NoticeCounter::~NoticeCounter() {
+  if (listening_) audio::removePropertyListener(object_, &address_, heard, this);
+}
+
+int NoticeCounter::count() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return count_;
+}
+
+std::vector<AspPropertyAddress> NoticeCounter::addresses() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return addresses_;
+}
+
+AspStatus NoticeCounter::heard(audio::ObjectId, uint32_t count, const AspPropertyAddress* addresses,
+                               void* self) {
+  auto& counter = *static_cast<NoticeCounter*>(self);
+  std::lock_guard<std::mutex> lock(counter.mutex_);
+  ++counter.count_;
+  counter.addresses_.insert(counter.addresses_.end(), addresses, addresses + count);
+  return kAspNoError;
 }
 
 } // namespace velto::test
