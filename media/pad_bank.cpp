@@ -1,7 +1,149 @@
+// Control side of the pad bank: installing, loading, clearing, starting and stopping pads, and
+// freeing retired samples. Main thread; only the decode of loadAsync runs in the background.
 #include "media/pad_bank.h"
 
-namespace velto {
+#include <algorithm>
+#include <chrono>
+#include <utility>
 
-void PadBank::render(float*, uint32_t) {}
+#include "platform/dispatch/background_queue.h"
+#include "platform/dispatch/main_queue.h"
+
+namespace velto {
+namespace {
+
+// The file's name without folder, and without its extension unless that would leave nothing
+// (".hidden" stays as it is).
+std::string nameOfFile(const std::string& file) {
+  const size_t slash = file.rfind('/');
+  std::string name = slash == std::string::npos ? file : file.substr(slash + 1);
+  const size_t dot = name.rfind('.');
+  if (dot != std::string::npos && dot > 0) name.resize(dot);
+  return name;
+}
+
+// What a background decode hands to the main queue.
+struct LoadResult {
+  std::unique_ptr<PadSample> sample = std::make_unique<PadSample>();
+  std::string error;
+  bool ok = false;
+};
+
+} // namespace
+
+PadBank::PadBank() : self_(std::make_shared<PadBank*>(this)) {}
+
+PadBank::~PadBank() {
+  self_.reset();
+  for (Pad& pad : pads) delete pad.sample.exchange(nullptr, std::memory_order_acq_rel);
+  retired.clear();
+}
+
+double PadBank::now() {
+  using namespace std::chrono;
+  return duration<double>(steady_clock::now().time_since_epoch()).count();
+}
+
+PadBank::Pad* PadBank::padAt(int index) {
+  return index >= 0 && index < kPads ? &pads[static_cast<size_t>(index)] : nullptr;
+}
+
+void PadBank::install(int index, std::unique_ptr<PadSample> sample, const std::string& file) {
+  Pad* pad = padAt(index);
+  if (pad == nullptr) return;
+  PadSample* old = pad->sample.exchange(sample.release(), std::memory_order_acq_rel);
+  // Published after the pointer: a render that sees the new count also sees the new sample.
+  pad->installs.fetch_add(1, std::memory_order_release);
+  if (old != nullptr) retired.push_back({std::unique_ptr<PadSample>(old), now()});
+  pad->file = file;
+  pad->error.clear();
+  if (pad->name.empty() && !file.empty()) pad->name = nameOfFile(file);
+  collect();
+}
+
+void PadBank::collect() {
+  const double t = now();
+  std::erase_if(retired, [t](const Retired& r) { return t - r.time >= kRetireSeconds; });
+}
+
+bool PadBank::load(int index, const std::string& path, std::string& error) {
+  Pad* pad = padAt(index);
+  if (pad == nullptr) return false;
+  auto sample = std::make_unique<PadSample>();
+  std::string message;
+  if (!decodeAudioFile(path, *sample, message)) {
+    pad->error = message;
+    error = message;
+    return false;
+  }
+  ++pad->loadToken;
+  pad->loading = false;
+  install(index, std::move(sample), path);
+  return true;
+}
+
+void PadBank::loadAsync(int index, const std::string& path) {
+  Pad* pad = padAt(index);
+  if (pad == nullptr) return;
+  pad->loading = true;
+  pad->error.clear();
+  const uint32_t token = ++pad->loadToken;
+  std::weak_ptr<PadBank*> bank = self_;
+  platform::dispatch::backgroundAsync([bank, index, token, path] {
+    auto result = std::make_shared<LoadResult>();
+    result->ok = decodeAudioFile(path, *result->sample, result->error);
+    platform::dispatch::mainAsync([bank, index, token, path, result] {
+      const std::shared_ptr<PadBank*> alive = bank.lock();
+      if (!alive) return; // the bank is gone; the result is freed with this work item
+      PadBank& self = **alive;
+      Pad& pad = self.pads[static_cast<size_t>(index)];
+      if (pad.loadToken != token) return; // loaded or cleared meanwhile
+      pad.loading = false;
+      if (result->ok) {
+        self.install(index, std::move(result->sample), path);
+      } else {
+        pad.error = result->error;
+      }
+    });
+  });
+}
+
+void PadBank::clear(int index) {
+  Pad* pad = padAt(index);
+  if (pad == nullptr) return;
+  ++pad->loadToken;
+  pad->loading = false;
+  pad->name.clear();
+  install(index, nullptr, "");
+}
+
+void PadBank::play(int index, bool start) {
+  Pad* pad = padAt(index);
+  if (pad == nullptr) return;
+  if (!start) {
+    pad->command.store(kCommandStop, std::memory_order_release);
+  } else if (pad->sample.load(std::memory_order_acquire) != nullptr) {
+    pad->command.store(kCommandStart, std::memory_order_release);
+  }
+}
+
+void PadBank::toggle(int index) {
+  Pad* pad = padAt(index);
+  if (pad == nullptr) return;
+  if (pad->playing.load(std::memory_order_acquire) &&
+      !pad->stopping.load(std::memory_order_acquire)) {
+    pad->command.store(kCommandStop, std::memory_order_release);
+  } else if (pad->sample.load(std::memory_order_acquire) != nullptr) {
+    pad->command.store(kCommandStart, std::memory_order_release);
+  }
+}
+
+void PadBank::stopAll() {
+  for (Pad& pad : pads) {
+    if (pad.playing.load(std::memory_order_acquire)) {
+      pad.command.store(kCommandStop, std::memory_order_release);
+    }
+  }
+}
 
 } // namespace velto
