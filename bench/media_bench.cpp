@@ -10,10 +10,12 @@
 #include <fstream>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "media/audio_file.h"
 #include "media/beat_analysis.h"
+#include "media/player.h"
 
 namespace {
 
@@ -128,6 +130,76 @@ void analyze(benchmark::State& state, const std::string& name, double minutes) {
                          benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 
+// Waits (untimed) until every deck that plays holds one more block, as in real time, where
+// the reader thread keeps seconds ahead of the clock. False after ten seconds.
+bool waitForBlock(velto::Player& player, uint32_t frames) {
+  for (int i = 0; i < 10000; ++i) {
+    bool behind = false;
+    for (const velto::Deck& deck : player.decks) {
+      if (deck.state.load() != velto::Player::kIdle && !deck.ended.load() &&
+          deck.ring->fill() < frames) {
+        behind = true;
+      }
+    }
+    if (!behind) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return false;
+}
+
+// Drives the player as the engine does (tick on the control side, render per clock cycle)
+// until `done`; false when that takes longer than ten seconds.
+template <typename Done>
+bool driveUntil(velto::Player& player, std::vector<float>& block, Done done) {
+  for (int i = 0; i < 10000; ++i) {
+    player.tick();
+    if (done()) return true;
+    if (!waitForBlock(player, 128)) return false;
+    std::fill(block.begin(), block.end(), 0.0f);
+    player.render(block.data(), 128);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return false;
+}
+
+// The player's cost per 128-frame clock cycle while both decks crossfade (60 s long, so the
+// whole run stays inside it): two rings read, two fades and the pause ramp applied.
+void playerCrossfade(benchmark::State& state) {
+  velto::Player player;
+  player.crossfade.store(60.0f);
+  player.trim.store(false);
+  std::string error;
+  if (player.add(path("four-minutes.wav"), error) == 0 ||
+      player.add(path("four-minutes.wav"), error) == 0) {
+    state.SkipWithError("cannot add the tracks");
+    return;
+  }
+  std::vector<float> block(256, 0.0f);
+  player.play(0);
+  bool started = driveUntil(player, block, [&] { return player.playing.load(); }) &&
+                 driveUntil(player, block, [&] { return player.decks[1].armed.load(); });
+  player.next();
+  started = started && driveUntil(player, block, [&] { return player.transitioning(); });
+  if (!started) {
+    state.SkipWithError("the crossfade did not start");
+    return;
+  }
+  for (auto _ : state) {
+    if (player.decks[0].ring->fill() < 128 || player.decks[1].ring->fill() < 128) {
+      state.PauseTiming();
+      const bool fed = waitForBlock(player, 128);
+      state.ResumeTiming();
+      if (!fed) {
+        state.SkipWithError("the reader fell behind");
+        break;
+      }
+    }
+    player.render(block.data(), 128);
+    benchmark::DoNotOptimize(block.data());
+  }
+  if (!player.transitioning()) state.SkipWithError("the crossfade ended during the run");
+}
+
 bool prepare() {
   std::string pattern = (std::filesystem::temp_directory_path() / "velto-bench-XXXXXX").string();
   if (!mkdtemp(pattern.data())) return false;
@@ -167,6 +239,9 @@ int main(int argc, char** argv) {
   benchmark::RegisterBenchmark("BeatAnalysis/four-minutes.mp3", [](benchmark::State& s) {
     analyze(s, "four-minutes.mp3", 4.0);
   })->Unit(benchmark::kMillisecond);
+  benchmark::RegisterBenchmark("PlayerRender128/crossfade", playerCrossfade)
+      ->Iterations(20000)
+      ->Unit(benchmark::kMicrosecond);
   benchmark::Initialize(&argc, argv);
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
