@@ -31,12 +31,16 @@ InputFx::InputFx() {
   fft = std::make_unique<platform::dsp::FftSetup>(kFeedbackFftLog2);
   platform::dsp::hannWindow(hannWindow, 2048, platform::dsp::HannKind::normalised);
 
+  aecLeft = std::make_unique<EchoCanceller>();
+  aecRight = std::make_unique<EchoCanceller>();
   aecWork.assign(kAecWorkFloats, 0.0f);
   pitchDry.assign(size_t{kPitchDryFrames} * 2, 0.0f);
   for (auto& ring : chorusRing) ring.assign(kChorusRing, 0.0f);
   for (auto& line : echoLine) line.assign(kEchoLine, 0.0f);
   reverbPre.assign(kReverbPre, 0.0f);
   for (auto& line : reverbLines) line.assign(kReverbLine, 0.0f);
+  // The limiter starts in its reset state (unity gain): a bus whose limiter is on from its first
+  // block must not fade in from silence.
   std::fill(std::begin(limiterTargets), std::end(limiterTargets), 1.0f);
   std::fill(std::begin(limiterSmooth), std::end(limiterSmooth), 1.0f);
 

@@ -5,7 +5,9 @@
 // everything else belongs to the owner's audio thread.
 #pragma once
 
+#include "effects/echo_canceller.h"
 #include "effects/fx_table.h"
+#include "effects/pitch_shifter.h"
 #include "platform/dsp/dsp.h"
 
 #include <array>
@@ -77,6 +79,12 @@ public:
   void runOne(FxId id, float* left, float* right, uint32_t frames); // one effect, one block
   void noteReduction(FxId id, float gain);
   void updateFilters(bool snap);
+  // Resets both cancellers and their blocks and drops every waiting far-end frame.
+  void clearAec();
+  // Feedback suppression: one spectral analysis of the last 2048 samples, and the release of
+  // every notch and of the duck at once (a reset request).
+  void analyzeFeedback();
+  void clearFeedback();
 
   // The effects, one block each, in place. Dispatched by runOne.
   void lowCut(float* left, float* right, uint32_t frames);
@@ -137,7 +145,8 @@ public:
 
   // ---- echo canceller (bank 0 of a hardware input) ----
   StereoRing* farEnd[kFarEnds] = {}; // not owned; filled by the engine before audio starts
-  std::vector<float> aecWork;        // 16384 floats: far-end chunk and its mono sum
+  std::unique_ptr<EchoCanceller> aecLeft, aecRight;
+  std::vector<float> aecWork; // 16384 floats: far-end chunk and its mono sum
   float aecNearL[128] = {}, aecNearR[128] = {}, aecFar[128] = {};
   float aecOutL[128] = {}, aecOutR[128] = {};
   uint32_t aecFill = 0;
@@ -168,7 +177,8 @@ public:
   bool loopPrevAudible = false;
   float loopRamp = 0.0f;
 
-  // ---- pitch, octaver, harmonizer (their shifters join here) ----
+  // ---- pitch, octaver, harmonizer ----
+  PitchShifter shifters[3];    // one per effect: pitch, octaver, harmonizer
   std::vector<float> pitchDry; // 2400 stereo frames
   uint32_t pitchDryIndex = 0;
   float octaverLow[2] = {};
@@ -213,7 +223,10 @@ public:
   float feedbackHistory[16] = {};
   float duckTargetDb = 0.0f;
   float duckCurrentDb = 0.0f;
-  uint32_t feedbackQuiet = 0;
+  // Analyses since the last detection; a bank that has detected nothing yet counts as quiet for
+  // longer than the 3 s that make a detection follow its predecessor closely.
+  static constexpr uint32_t kQuietNoDetection = 282;
+  uint32_t feedbackQuiet = kQuietNoDetection;
   float duckFloorDb = 0.0f;
   uint32_t duckFloorAge = 0;
   float hannWindow[2048] = {};

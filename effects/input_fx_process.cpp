@@ -134,13 +134,16 @@ void InputFx::resetEffectState(FxId id) {
     resetFeedbackState();
     break;
   case FxId::pitch:
+    shifters[0].reset();
     clearVector(pitchDry);
     pitchDryIndex = 0;
     break;
   case FxId::octaver:
+    shifters[1].reset();
     octaverLow[0] = octaverLow[1] = 0.0f;
     break;
   case FxId::harmonizer:
+    shifters[2].reset();
     std::fill(std::begin(harmonizerRatio), std::end(harmonizerRatio), 1.0f);
     break;
   case FxId::chorus:
@@ -190,7 +193,7 @@ void InputFx::resetFeedbackState() {
   std::fill(std::begin(feedbackHistory), std::end(feedbackHistory), 0.0f);
   duckTargetDb = 0.0f;
   duckCurrentDb = 0.0f;
-  feedbackQuiet = 0;
+  feedbackQuiet = kQuietNoDetection;
   duckFloorDb = 0.0f;
   duckFloorAge = 0;
   feedbackDuckDb.exchange(0.0f);

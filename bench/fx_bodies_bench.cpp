@@ -1,0 +1,232 @@
+// Cost of every effect body per audio cycle: a bank with one effect switched on, fed 128-frame
+// stereo cycles of a voice-like signal at 48000 Hz (2.67 ms of budget per cycle). Reports
+// nanoseconds per cycle and the share of the cycle's budget.
+#include "effects/fx_table.h"
+#include "effects/input_fx.h"
+#include "engine/stereo_ring.h"
+
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <initializer_list>
+#include <memory>
+#include <random>
+#include <utility>
+#include <vector>
+
+namespace {
+
+constexpr uint32_t kCycleFrames = 128;
+constexpr double kBudgetNs = kCycleFrames / 48000.0 * 1e9; // 2.67 ms
+constexpr size_t kCycles = 375;                            // one second of input, replayed
+
+// Two vowel-like partials under a syllable envelope, with breath noise and now and then a loud
+// consonant, so that the dynamics effects actually work.
+std::vector<float> voiceLikeInput() {
+  std::mt19937 rng(7);
+  std::normal_distribution<float> noise(0.0f, 0.02f);
+  std::vector<float> out(2 * kCycles * kCycleFrames);
+  for (size_t i = 0; i < kCycles * kCycleFrames; ++i) {
+    const float t = static_cast<float>(i);
+    const float syllable = 0.5f + 0.5f * std::sin(0.00052f * t);
+    const float voice = syllable * (0.6f * std::sin(0.0262f * t) + 0.25f * std::sin(0.151f * t));
+    const float burst = (i / 6000) % 4 == 3 ? 0.8f * std::sin(0.85f * t) : 0.0f;
+    out[2 * i] = voice + burst + noise(rng);
+    out[2 * i + 1] = voice + noise(rng);
+  }
+  return out;
+}
+
+// A bank with every effect off but `id`, with the given parameters by key.
+std::unique_ptr<velto::InputFx>
+soloBank(velto::FxId id, std::initializer_list<std::pair<const char*, float>> values = {}) {
+  auto bank = std::make_unique<velto::InputFx>();
+  for (auto& flag : bank->enabled) flag.store(false);
+  bank->enabled[id].store(true);
+  for (const auto& [key, value] : values) {
+    const int i = velto::findParam(&velto::kFx[id], key);
+    if (i >= 0) bank->set(id, i, value);
+  }
+  return bank;
+}
+
+void reportBudget(benchmark::State& state, std::chrono::steady_clock::duration elapsed) {
+  const double ns = std::chrono::duration<double, std::nano>(elapsed).count() /
+                    static_cast<double>(std::max<benchmark::IterationCount>(state.iterations(), 1));
+  state.counters["ns/cycle"] = ns;
+  state.counters["budget%"] = ns / kBudgetNs * 100.0;
+}
+
+// Runs the bank over successive 128-frame cycles of the input, as a callback would.
+void runCycles(benchmark::State& state, velto::InputFx& bank) {
+  const auto source = voiceLikeInput();
+  std::vector<float> buffer(2 * kCycleFrames);
+  size_t cycle = 0;
+  const auto start = std::chrono::steady_clock::now();
+  for (auto _ : state) {
+    std::copy_n(source.begin() + static_cast<std::ptrdiff_t>(2 * kCycleFrames * cycle),
+                2 * kCycleFrames, buffer.begin());
+    bank.process(buffer.data(), kCycleFrames);
+    benchmark::DoNotOptimize(buffer.data());
+    cycle = (cycle + 1) % kCycles;
+  }
+  reportBudget(state, std::chrono::steady_clock::now() - start);
+}
+
+} // namespace
+
+// ---- dynamics ----
+
+void BM_Gate(benchmark::State& state) {
+  auto bank = soloBank(velto::FxId::gate, {{"threshold", -30.0f}});
+  runCycles(state, *bank);
+}
+BENCHMARK(BM_Gate);
+
+void BM_Compressor(benchmark::State& state) {
+  auto bank = soloBank(velto::FxId::compressor);
+  runCycles(state, *bank);
+}
+BENCHMARK(BM_Compressor);
+
+void BM_DeEsser(benchmark::State& state) {
+  auto bank = soloBank(velto::FxId::deEsser);
+  runCycles(state, *bank);
+}
+BENCHMARK(BM_DeEsser);
+
+void BM_Limiter(benchmark::State& state) {
+  auto bank = soloBank(velto::FxId::limiter, {{"ceiling", -6.0f}});
+  runCycles(state, *bank);
+}
+BENCHMARK(BM_Limiter);
+
+void BM_LimiterLookahead(benchmark::State& state) {
+  auto bank = soloBank(velto::FxId::limiter, {{"ceiling", -6.0f}, {"lookahead", 1.0f}});
+  runCycles(state, *bank);
+}
+BENCHMARK(BM_LimiterLookahead);
+
+// ---- chorus, echo, reverb ----
+
+void BM_Chorus(benchmark::State& state) {
+  auto bank = soloBank(velto::FxId::chorus, {{"voices", 4.0f}});
+  runCycles(state, *bank);
+}
+BENCHMARK(BM_Chorus);
+
+void BM_Echo(benchmark::State& state) {
+  auto bank = soloBank(velto::FxId::echo, {{"pingpong", 1.0f}});
+  runCycles(state, *bank);
+}
+BENCHMARK(BM_Echo);
+
+void BM_Reverb(benchmark::State& state) {
+  auto bank = soloBank(velto::FxId::reverb);
+  runCycles(state, *bank);
+}
+BENCHMARK(BM_Reverb);
+
+// ---- pitch shifter, octaver, harmonizer ----
+
+void BM_PitchVoice(benchmark::State& state) {
+  auto bank = soloBank(velto::FxId::pitch, {{"mode", 0.0f}, {"semitones", 7.0f}});
+  runCycles(state, *bank);
+}
+BENCHMARK(BM_PitchVoice);
+
+void BM_PitchAll(benchmark::State& state) {
+  auto bank = soloBank(velto::FxId::pitch, {{"mode", 1.0f}, {"semitones", 7.0f}});
+  runCycles(state, *bank);
+}
+BENCHMARK(BM_PitchAll);
+
+void BM_OctaverTwoVoices(benchmark::State& state) {
+  auto bank = soloBank(velto::FxId::octaver, {{"octave2", 50.0f}});
+  runCycles(state, *bank);
+}
+BENCHMARK(BM_OctaverTwoVoices);
+
+void BM_HarmonizerThreeVoices(benchmark::State& state) {
+  auto bank = soloBank(velto::FxId::harmonizer, {{"voice3", -3.0f}});
+  runCycles(state, *bank);
+}
+BENCHMARK(BM_HarmonizerThreeVoices);
+
+// ---- echo canceller ----
+
+// The stage ahead of the chain on a stereo input whose channels differ (both cancellers run),
+// with one hardware output playing into the far-end ring every cycle; arg 1 is a mono input.
+void BM_EchoCanceller(benchmark::State& state) {
+  auto bank = soloBank(velto::FxId::aec);
+  velto::StereoRing ring(velto::kRingFrames);
+  bank->farEnd[0] = &ring;
+  const auto source = voiceLikeInput();
+  const bool mono = state.range(0) != 0;
+  std::vector<float> buffer(2 * kCycleFrames);
+  std::vector<float> far(2 * kCycleFrames);
+  size_t cycle = 0;
+  const auto start = std::chrono::steady_clock::now();
+  for (auto _ : state) {
+    const auto* frames = source.data() + 2 * kCycleFrames * cycle;
+    const auto* played = source.data() + 2 * kCycleFrames * ((cycle + 100) % kCycles);
+    for (uint32_t i = 0; i < kCycleFrames; ++i) {
+      far[2 * i] = far[2 * i + 1] = played[2 * i];
+      // The room: the played signal at a quarter of its level on top of the voice.
+      buffer[2 * i] = frames[2 * i] + 0.25f * played[2 * i];
+      buffer[2 * i + 1] = mono ? buffer[2 * i] : frames[2 * i + 1] + 0.25f * played[2 * i];
+    }
+    ring.write(far.data(), kCycleFrames);
+    bank->processPre(buffer.data(), kCycleFrames);
+    benchmark::DoNotOptimize(buffer.data());
+    cycle = (cycle + 1) % kCycles;
+  }
+  reportBudget(state, std::chrono::steady_clock::now() - start);
+}
+BENCHMARK(BM_EchoCanceller)->Arg(0)->Arg(1);
+
+// ---- feedback suppression, looper ----
+
+void BM_Feedback(benchmark::State& state) {
+  auto bank = soloBank(velto::FxId::feedback);
+  runCycles(state, *bank);
+}
+BENCHMARK(BM_Feedback);
+
+// All six notch slots cutting, so the notch cascade runs on every block: six growing tones are
+// detected before the measurement starts.
+void BM_FeedbackSixNotches(benchmark::State& state) {
+  auto bank = soloBank(velto::FxId::feedback);
+  std::vector<float> buffer(2 * 512);
+  for (double hz : {500.0, 700.0, 1000.0, 1400.0, 2000.0, 2800.0}) {
+    const uint32_t before = bank->feedbackEvents.load();
+    for (int period = 0; period < 80 && bank->feedbackEvents.load() == before; ++period) {
+      for (int i = 0; i < 512; ++i) {
+        const double n = period * 512.0 + i;
+        const double amp = std::sqrt(2.0) * std::pow(10.0, (-66.0 + 2.0 * n / 512.0) / 20.0);
+        buffer[2 * i] = buffer[2 * i + 1] =
+            static_cast<float>(amp * std::sin(2.0 * 3.141592653589793 * hz * n / 48000.0));
+      }
+      bank->process(buffer.data(), 512);
+    }
+  }
+  runCycles(state, *bank);
+}
+BENCHMARK(BM_FeedbackSixNotches);
+
+// A ten-second loop recorded, then overdubbed for the whole measurement (the looper's heaviest
+// state: every frame reads the base and the layer and writes both).
+void BM_LooperOverdub(benchmark::State& state) {
+  auto bank = soloBank(velto::FxId::looper);
+  bank->ensureLooper();
+  bank->looperCommand.store(static_cast<uint32_t>(velto::LooperAction::record));
+  std::vector<float> buffer(2 * kCycleFrames, 0.1f);
+  for (int cycle = 0; cycle < 3750; ++cycle) bank->process(buffer.data(), kCycleFrames);
+  bank->looperCommand.store(static_cast<uint32_t>(velto::LooperAction::overdub));
+  runCycles(state, *bank);
+}
+BENCHMARK(BM_LooperOverdub);
+
+BENCHMARK_MAIN();

@@ -1,0 +1,73 @@
+// One channel of the acoustic echo canceller: a partitioned frequency-domain adaptive filter of
+// 64 x 128 taps on 256-point frames with a hop of 128, followed by a per-bin residual suppressor.
+// Owned (two per bank, left and right) by an effect bank through unique pointers; constructed and
+// destroyed on the main thread, everything else runs on the owning input's audio thread.
+#pragma once
+
+#include "platform/dsp/dsp.h"
+
+#include <cstdint>
+#include <memory>
+
+namespace velto {
+
+class EchoCanceller {
+public:
+  static constexpr int kBlock = 128;
+  static constexpr int kFrame = 256;
+  static constexpr int kBins = 129;
+  static constexpr int kPartitions = 64;
+
+  EchoCanceller(); // main thread: FFT set-up, window, unity gains
+  ~EchoCanceller();
+  EchoCanceller(const EchoCanceller&) = delete;
+  EchoCanceller& operator=(const EchoCanceller&) = delete;
+
+  // audio thread: forgets the far-end history, the filter and every estimate.
+  void reset();
+  // The plain real DFT of 256 samples (bins 0..128; bins 0 and 128 have no imaginary part) and
+  // its exact inverse. Audio-safe.
+  void fwd(const float* time, float* re, float* im);
+  void inv(const float* re, const float* im, float* time);
+  // audio thread: cancels and suppresses one block of 128 near-end samples in place against the
+  // matching far-end block; strength 0..1 sets over-subtraction and the suppression floor.
+  void process(float* nearBlock, const float* farBlock, float strength);
+
+  std::unique_ptr<platform::dsp::FftSetup> fftSetup;
+  float window[kFrame];
+
+  float historyRe[kPartitions][kBins];
+  float historyIm[kPartitions][kBins];
+  int newest = 0;
+  float powerSum[kBins];
+  float filterRe[kPartitions][kBins];
+  float filterIm[kPartitions][kBins];
+  float previousFar[kBlock];
+  int constraintIndex = 0;
+  float previousError[kBlock];
+  float previousEstimate[kBlock];
+  float gains[kBins];
+  float overlapTail[kBlock];
+  float echoReturnDb = 0.0f; // slowly smoothed suppression that steers adaptation
+  float nearPower = 0.0f;
+  float errorPower = 0.0f;
+  int32_t quietCount = 0;
+  float suppressionDb = 0.0f;
+  uint32_t divergences = 0;
+
+private:
+  void clearFilter();
+  void addFarFrame(const float* farBlock);
+  float adaptStep(float nearEnergy, float errorEnergy, float estimateEnergy, float farEnergy,
+                  bool* estimateSuppression);
+  void adapt(float mu, const float* error);
+  void suppress(const float* error, const float* estimate, float strength, float* outBlock);
+
+  // FFT scratch: packed split form, two frames and their spectra.
+  float splitRe_[kFrame / 2], splitIm_[kFrame / 2];
+  float frame_[kFrame];
+  float specRe_[kBins], specIm_[kBins];
+  float spec2Re_[kBins], spec2Im_[kBins];
+};
+
+} // namespace velto

@@ -1,0 +1,142 @@
+// One echo-canceller channel on its own: the transform pair, the plain delay of a fresh
+// canceller, the residual suppressor's over-subtraction, floor and gain recovery.
+#include "effects/echo_canceller.h"
+
+#include "tests/effects/aec_room.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <complex>
+#include <memory>
+#include <numbers>
+#include <vector>
+
+namespace velto {
+namespace {
+
+using test::aec::whiteFarEnd;
+constexpr int kBlock = EchoCanceller::kBlock;
+
+TEST(EchoCanceller, ForwardIsThePlainDftAndInverseUndoesIt) {
+  auto canceller = std::make_unique<EchoCanceller>();
+  const auto x = whiteFarEnd(256, 0.5f, 11);
+  float re[129], im[129];
+  canceller->fwd(x.data(), re, im);
+  for (int k = 0; k <= 128; ++k) {
+    std::complex<double> want = 0.0;
+    for (int n = 0; n < 256; ++n) {
+      want += static_cast<double>(x[n]) * std::polar(1.0, -2.0 * std::numbers::pi * k * n / 256.0);
+    }
+    EXPECT_NEAR(re[k], want.real(), 1e-4) << k;
+    EXPECT_NEAR(im[k], want.imag(), 1e-4) << k;
+  }
+  EXPECT_EQ(im[0], 0.0f);
+  EXPECT_EQ(im[128], 0.0f);
+  float back[256];
+  canceller->inv(re, im, back);
+  for (int n = 0; n < 256; ++n) EXPECT_NEAR(back[n], x[n], 1e-6) << n;
+}
+
+TEST(EchoCanceller, FreshWithoutFarEndDelaysByOneBlock) {
+  auto canceller = std::make_unique<EchoCanceller>();
+  const auto near = whiteFarEnd(kBlock * 40, 0.3f, 12);
+  const std::vector<float> silence(kBlock, 0.0f);
+  std::vector<float> out(near.size());
+  for (size_t b = 0; b < near.size() / kBlock; ++b) {
+    std::copy_n(near.begin() + b * kBlock, kBlock, out.begin() + b * kBlock);
+    canceller->process(out.data() + b * kBlock, silence.data(), 0.5f);
+  }
+  for (size_t t = 0; t < out.size(); ++t) {
+    const float want = t < kBlock ? 0.0f : near[t - kBlock];
+    ASSERT_NEAR(out[t], want, 2e-6) << t;
+  }
+  for (const float g : canceller->gains) EXPECT_EQ(g, 1.0f);
+  EXPECT_EQ(canceller->suppressionDb, 0.0f);
+}
+
+// A filter preset to c at every bin estimates c times the current far block. With near = far the
+// error is (1 - c) far, so |Y|^2 / |E|^2 = c^2 / (1 - c)^2 in every bin and each gain shows the
+// over-subtraction factor directly.
+TEST(EchoCanceller, OverSubtractionGrowsFromOneToThirtyWithStrength) {
+  constexpr float c = 0.1f;
+  for (const float strength : {0.0f, 0.5f, 1.0f}) {
+    auto canceller = std::make_unique<EchoCanceller>();
+    for (int k = 0; k < EchoCanceller::kBins; ++k) canceller->filterRe[0][k] = c;
+    const auto far = whiteFarEnd(kBlock, 0.2f, 13);
+    auto near = far;
+    canceller->process(near.data(), far.data(), strength);
+    // The estimate of this block already moved the steering estimate by 1 % of its suppression.
+    const double steering = 0.01 * canceller->suppressionDb;
+    EXPECT_NEAR(canceller->suppressionDb, 10.0 * std::log10(1.0 / ((1 - c) * (1 - c))), 1e-3);
+    const double factor = (29.0 * strength * strength + 1.0) * std::pow(10.0, -steering / 10.0);
+    const double want = 1.0 - factor * (c * c) / ((1 - c) * (1 - c));
+    for (int k = 1; k < 128; ++k) EXPECT_NEAR(canceller->gains[k], want, 2e-3) << strength << k;
+  }
+}
+
+TEST(EchoCanceller, SuppressionFloorFollowsStrength) {
+  struct Case {
+    float strength;
+    double floorDb;
+  };
+  for (const Case c : {Case{0.0f, -6.0}, Case{0.5f, -18.0}, Case{1.0f, -30.0}}) {
+    // The near end is the far end 4 ms later at half the level: the filter learns the one-tap
+    // path, the estimate then dwarfs the residual and the gains sit on the floor.
+    auto canceller = std::make_unique<EchoCanceller>();
+    constexpr size_t kBlocks = 1200, kDelay = 192;
+    const auto far = whiteFarEnd(kBlock * kBlocks, 0.2f, 14);
+    std::vector<float> block(kBlock);
+    for (size_t b = 0; b < kBlocks; ++b) {
+      for (size_t i = 0; i < kBlock; ++i) {
+        const size_t t = b * kBlock + i;
+        block[i] = t < kDelay ? 0.0f : 0.5f * far[t - kDelay];
+      }
+      canceller->process(block.data(), far.data() + b * kBlock, c.strength);
+    }
+    const float floorGain = static_cast<float>(std::pow(10.0, c.floorDb / 20.0));
+    float lowest = 1.0f;
+    int onFloor = 0;
+    for (const float g : canceller->gains) {
+      lowest = std::min(lowest, g);
+      if (std::fabs(g - floorGain) < 1e-6f) ++onFloor;
+    }
+    EXPECT_NEAR(lowest, floorGain, 1e-6) << c.strength;
+    EXPECT_GT(onFloor, 100) << c.strength;
+    EXPECT_GT(canceller->suppressionDb, 25.0f) << c.strength;
+  }
+}
+
+TEST(EchoCanceller, GainsRecoverHalfwayPerBlock) {
+  auto canceller = std::make_unique<EchoCanceller>();
+  std::fill(std::begin(canceller->gains), std::end(canceller->gains), 0.2f);
+  const auto near = whiteFarEnd(kBlock * 3, 0.2f, 15);
+  const std::vector<float> silence(kBlock, 0.0f);
+  std::vector<float> block(kBlock);
+  for (const float expected : {0.6f, 0.8f, 0.9f}) {
+    std::copy_n(near.begin(), kBlock, block.begin());
+    canceller->process(block.data(), silence.data(), 1.0f); // no far end: no estimate, g = 1
+    for (const float g : canceller->gains) ASSERT_NEAR(g, expected, 1e-6);
+  }
+}
+
+TEST(EchoCanceller, NoFarEndMeansNoAdaptation) {
+  auto canceller = std::make_unique<EchoCanceller>();
+  const auto near = whiteFarEnd(kBlock * 50, 0.3f, 16);
+  const std::vector<float> quiet(kBlock, 1e-5f); // mean square 1e-10: below the far-end threshold
+  std::vector<float> block(kBlock);
+  for (size_t b = 0; b < 50; ++b) {
+    std::copy_n(near.begin() + b * kBlock, kBlock, block.begin());
+    canceller->process(block.data(), quiet.data(), 0.5f);
+  }
+  for (int p = 0; p < EchoCanceller::kPartitions; ++p) {
+    for (int k = 0; k < EchoCanceller::kBins; ++k) {
+      ASSERT_EQ(canceller->filterRe[p][k], 0.0f);
+      ASSERT_EQ(canceller->filterIm[p][k], 0.0f);
+    }
+  }
+  EXPECT_EQ(canceller->suppressionDb, 0.0f);
+}
+
+} // namespace
+} // namespace velto

@@ -1,0 +1,134 @@
+// A simulated room for the echo-canceller suites: far-end signals (white and speech-like), a
+// synthetic room response (direct path after a bulk delay plus a decaying diffuse tail), FFT
+// convolution, and a loop that plays the far end through the bus ring while the near end goes
+// through the bank's stage in callback-sized calls.
+#pragma once
+
+#include "effects/input_fx.h"
+#include "engine/stereo_ring.h"
+#include "platform/dsp/dsp.h"
+
+#include <cmath>
+#include <cstdint>
+#include <numbers>
+#include <random>
+#include <vector>
+
+// Own namespace: other suites of this program keep helpers of their own in velto::test.
+namespace velto::test::aec {
+
+inline constexpr uint32_t kRate = 48000;
+
+inline std::vector<float> whiteFarEnd(size_t n, float rms, unsigned seed) {
+  std::mt19937 rng(seed);
+  std::normal_distribution<float> g(0.0f, rms);
+  std::vector<float> out(n);
+  for (auto& s : out) s = g(rng);
+  return out;
+}
+
+// Low-passed noise in syllables of about 4 Hz with short pauses: the spectrum and rhythm of
+// speech without its words.
+inline std::vector<float> speechLikeFarEnd(size_t n, float rms, unsigned seed) {
+  std::mt19937 rng(seed);
+  std::normal_distribution<float> g(0.0f, 1.0f);
+  std::vector<float> out(n);
+  double low1 = 0.0, low2 = 0.0;
+  const double pole = std::exp(-2.0 * std::numbers::pi * 1200.0 / kRate);
+  double sumSq = 0.0;
+  for (size_t i = 0; i < n; ++i) {
+    low1 += (g(rng) - low1) * (1.0 - pole);
+    low2 += (low1 - low2) * (1.0 - pole);
+    const double t = static_cast<double>(i) / kRate;
+    const double syllable = std::sin(std::numbers::pi * 4.2 * t);
+    const double phrase = std::fmod(t, 2.3) < 2.0 ? 1.0 : 0.05; // a breath every 2.3 s
+    const double v = low2 * (0.1 + syllable * syllable) * phrase;
+    out[i] = static_cast<float>(v);
+    sumSq += v * v;
+  }
+  const auto scale = static_cast<float>(rms / std::sqrt(sumSq / static_cast<double>(n)));
+  for (auto& s : out) s *= scale;
+  return out;
+}
+
+// Direct path of `direct` after `bulkDelay` samples, then a diffuse tail decaying by 60 dB in
+// `t60` seconds, `length` taps in all.
+inline std::vector<float> roomResponse(uint32_t bulkDelay, float direct, double t60, float tailRms,
+                                       uint32_t length, unsigned seed) {
+  std::mt19937 rng(seed);
+  std::normal_distribution<float> g(0.0f, 1.0f);
+  std::vector<float> h(length, 0.0f);
+  h[bulkDelay] = direct;
+  for (uint32_t k = bulkDelay + 1; k < length; ++k) {
+    const double t = static_cast<double>(k - bulkDelay) / kRate;
+    h[k] = static_cast<float>(tailRms * g(rng) * std::exp(-6.9 * t / t60));
+  }
+  return h;
+}
+
+// Linear convolution y = x * h, cut to the length of x, through one large FFT.
+inline std::vector<float> convolve(const std::vector<float>& x, const std::vector<float>& h) {
+  int log2n = 1;
+  while ((size_t{1} << log2n) < x.size() + h.size()) ++log2n;
+  const size_t n = size_t{1} << log2n;
+  platform::dsp::FftSetup fft(log2n);
+  std::vector<float> xr(n, 0.0f), xi(n, 0.0f), hr(n, 0.0f), hi(n, 0.0f);
+  std::copy(x.begin(), x.end(), xr.begin());
+  std::copy(h.begin(), h.end(), hr.begin());
+  fft.complexInPlace({xr.data(), xi.data()}, log2n, platform::dsp::FftDirection::forward);
+  fft.complexInPlace({hr.data(), hi.data()}, log2n, platform::dsp::FftDirection::forward);
+  for (size_t k = 0; k < n; ++k) {
+    const float re = xr[k] * hr[k] - xi[k] * hi[k];
+    const float im = xr[k] * hi[k] + xi[k] * hr[k];
+    xr[k] = re;
+    xi[k] = im;
+  }
+  fft.complexInPlace({xr.data(), xi.data()}, log2n, platform::dsp::FftDirection::inverse);
+  std::vector<float> y(x.size());
+  for (size_t i = 0; i < y.size(); ++i) y[i] = xr[i] / static_cast<float>(n);
+  return y;
+}
+
+inline std::vector<float> mixed(const std::vector<float>& a, const std::vector<float>& b) {
+  std::vector<float> out(a.size());
+  for (size_t i = 0; i < a.size(); ++i) out[i] = a[i] + b[i];
+  return out;
+}
+
+// Plays `far` (mono, both channels) into `ring` and runs `near` (mono, both channels) through the
+// bank's stage in calls of `call` frames, far before near as the bus and input callbacks would.
+// Returns the left output; `right` receives the right output when given.
+inline std::vector<float> runStage(InputFx& bank, StereoRing& ring, const std::vector<float>& far,
+                                   const std::vector<float>& near, uint32_t call,
+                                   std::vector<float>* right = nullptr) {
+  std::vector<float> farBuffer(size_t{call} * 2), nearBuffer(size_t{call} * 2);
+  std::vector<float> out(near.size());
+  if (right != nullptr) right->assign(near.size(), 0.0f);
+  for (size_t pos = 0; pos < near.size(); pos += call) {
+    const auto n = static_cast<uint32_t>(std::min<size_t>(call, near.size() - pos));
+    for (uint32_t i = 0; i < n; ++i) {
+      farBuffer[2 * i] = farBuffer[2 * i + 1] = far[pos + i];
+      nearBuffer[2 * i] = nearBuffer[2 * i + 1] = near[pos + i];
+    }
+    ring.write(farBuffer.data(), n);
+    bank.processPre(nearBuffer.data(), n);
+    for (uint32_t i = 0; i < n; ++i) {
+      out[pos + i] = nearBuffer[2 * i];
+      if (right != nullptr) (*right)[pos + i] = nearBuffer[2 * i + 1];
+    }
+  }
+  return out;
+}
+
+// Echo return loss enhancement over [from, to): input power over output power, in dB.
+inline double erleDb(const std::vector<float>& near, const std::vector<float>& out, size_t from,
+                     size_t to) {
+  double in = 0.0, left = 0.0;
+  for (size_t i = from; i < to; ++i) {
+    in += static_cast<double>(near[i]) * near[i];
+    left += static_cast<double>(out[i]) * out[i];
+  }
+  return 10.0 * std::log10(in / left);
+}
+
+} // namespace velto::test::aec
