@@ -229,4 +229,37 @@ void BM_LooperOverdub(benchmark::State& state) {
 }
 BENCHMARK(BM_LooperOverdub);
 
+// ---- the whole input ----
+
+// One input with all fifteen effects on: the echo-canceller stage with a hardware output playing
+// into its far-end ring, then every chain effect (the looper switched on with its buffers ready).
+void BM_AllFifteenEffects(benchmark::State& state) {
+  auto bank = std::make_unique<velto::InputFx>();
+  for (auto& flag : bank->enabled) flag.store(true);
+  bank->ensureLooper();
+  velto::StereoRing ring(velto::kRingFrames);
+  bank->farEnd[0] = &ring;
+  const auto source = voiceLikeInput();
+  std::vector<float> buffer(2 * kCycleFrames);
+  std::vector<float> far(2 * kCycleFrames);
+  size_t cycle = 0;
+  const auto start = std::chrono::steady_clock::now();
+  for (auto _ : state) {
+    const auto* frames = source.data() + 2 * kCycleFrames * cycle;
+    const auto* played = source.data() + 2 * kCycleFrames * ((cycle + 100) % kCycles);
+    for (uint32_t i = 0; i < kCycleFrames; ++i) {
+      far[2 * i] = far[2 * i + 1] = played[2 * i];
+      buffer[2 * i] = frames[2 * i] + 0.25f * played[2 * i];
+      buffer[2 * i + 1] = frames[2 * i + 1] + 0.25f * played[2 * i];
+    }
+    ring.write(far.data(), kCycleFrames);
+    bank->processPre(buffer.data(), kCycleFrames);
+    bank->process(buffer.data(), kCycleFrames);
+    benchmark::DoNotOptimize(buffer.data());
+    cycle = (cycle + 1) % kCycles;
+  }
+  reportBudget(state, std::chrono::steady_clock::now() - start);
+}
+BENCHMARK(BM_AllFifteenEffects);
+
 BENCHMARK_MAIN();
