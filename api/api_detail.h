@@ -15,6 +15,7 @@
 namespace velto {
 
 class InputFx;
+class FxChain;
 struct FxInfo;
 
 namespace detail {
@@ -100,7 +101,11 @@ std::string availableJson();
 std::string deviceListJson(Engine& engine);
 std::string fxJson(const InputFx& fx, const FxInfo& info);
 std::string effectsJson(const InputFx& fx);
+std::string chainJson(const FxChain& chain);
 std::string settingsJson(Engine& engine);
+std::string playerJson(Engine& engine);
+std::string trackJson(Engine& engine, int index); // index in range
+std::string padJson(Engine& engine, int index);   // index 0..15
 
 // ---- commands below the top of the tree ----
 struct Request {
@@ -111,8 +116,20 @@ struct Request {
 HttpResponse groupCommand(Api& api, Ref ref, const Request& request);   // 2 words
 HttpResponse memberCommand(Api& api, Ref ref, const Request& request);  // 3 words
 HttpResponse elementCommand(Api& api, Ref ref, const Request& request); // 4 or more words
+// The effect, chain and limiter commands below an input or output (word 4 on); false, with no
+// reply, when word 4 names none of them.
+bool effectCommand(Api& api, Ref ref, const Request& request, HttpResponse& reply);
+// The EQ's preset paths: E/preset and E/presets[/...]; `depth` is the index of that word.
+HttpResponse eqPresetCommand(InputFx& bank, const FxInfo& info, const Request& request,
+                             size_t depth);
+HttpResponse noiseCommand(Api& api, Ref ref, const Request& request); // inputs: word 4 "noise"
 HttpResponse levelProbe(Api& api, const std::string& device);
 HttpResponse settingsCommand(Api& api, const Request& request);
+// The pad and player paths other than their mix strips (word 1 on).
+bool resolvePad(Engine& engine, const std::string& text, int& index);
+bool resolveTrack(Engine& engine, const std::string& text, int& index);
+HttpResponse padsCommand(Api& api, const Request& request);
+HttpResponse playerCommand(Api& api, const Request& request);
 
 } // namespace detail
 } // namespace velto

@@ -176,8 +176,9 @@ HttpResponse elementCommand(Api& api, Ref ref, const Request& r) {
   Engine& engine = api.engine;
   const std::string& w = r.words[3];
   const uint32_t g = ref.group;
-  // Seam: the noise, effect and limiter commands of inputs and outputs join here, ahead of
-  // "to"; until then their words are unknown elements.
+  if (same(w, "noise") && g == hwInputs) return noiseCommand(api, ref, r);
+  HttpResponse effectReply;
+  if (effectCommand(api, ref, r, effectReply)) return effectReply;
   Strip* strip = stripOf(engine, ref);
   if (same(w, "to") && strip != nullptr) return routeCommand(api, ref, r, *strip);
   if (r.words.size() != 4) return error(404, "unbekannter Pfad");

@@ -1,6 +1,8 @@
-// JSON of one effect of a bank and of all effects of a bank that are not tools.
+// JSON of one effect of a bank, of all effects of a bank that are not tools, and of the order of
+// an input's effect chain.
 #include "api/api_detail.h"
 
+#include "effects/fx_chain.h"
 #include "effects/fx_table.h"
 #include "effects/input_fx.h"
 #include "engine/levels.h"
@@ -64,6 +66,18 @@ std::string effectsJson(const InputFx& fx) {
     out += "\"" + std::string(row.key) + "\":" + fxJson(fx, row);
   }
   return out + "}";
+}
+
+std::string chainJson(const FxChain& chain) {
+  const auto names = [](const std::vector<FxChain::Slot>& slots) {
+    std::string out;
+    for (const FxChain::Slot& slot : slots) {
+      if (!out.empty()) out += ',';
+      out += q(FxChain::name(slot));
+    }
+    return out;
+  };
+  return "{\"order\":[" + names(chain.movable) + "],\"run\":[" + names(chain.run()) + "]}";
 }
 
 } // namespace velto::detail
