@@ -58,9 +58,9 @@ HttpResponse Api::handle(const std::string& method, const std::string& path,
     return ok(availableJson());
   }
   if (same(first, "pads") || same(first, "player")) {
-    // Seam: the pad and player commands take every path but the mix strip's and join here;
-    // until then those paths are unknown.
-    if (n == 1 || !same(words[1], "mix")) return error(404, "unbekannter Pfad");
+    if (n == 1 || !same(words[1], "mix")) {
+      return same(first, "pads") ? padsCommand(*this, request) : playerCommand(*this, request);
+    }
   } else if (same(first, "hardware") || same(first, "software")) {
     if (n == 1) return m == Method::read ? ok(tabJson(engine, first)) : error(405, "nur GET");
   } else {
