@@ -75,6 +75,19 @@ void runCycles(benchmark::State& state, velto::InputFx& bank) {
   reportBudget(state, std::chrono::steady_clock::now() - start);
 }
 
+// The room around an input: one hardware output plays `played` into the far-end ring and a
+// quarter of it reaches the microphone on top of the voice `frames` (mono input: the left voice
+// on both channels).
+void feedRoom(const float* frames, const float* played, bool mono, velto::StereoRing& ring,
+              std::vector<float>& far, std::vector<float>& buffer) {
+  for (uint32_t i = 0; i < kCycleFrames; ++i) {
+    far[2 * i] = far[2 * i + 1] = played[2 * i];
+    buffer[2 * i] = frames[2 * i] + 0.25f * played[2 * i];
+    buffer[2 * i + 1] = mono ? buffer[2 * i] : frames[2 * i + 1] + 0.25f * played[2 * i];
+  }
+  ring.write(far.data(), kCycleFrames);
+}
+
 } // namespace
 
 // ---- dynamics ----
@@ -172,13 +185,7 @@ void BM_EchoCanceller(benchmark::State& state) {
   for (auto _ : state) {
     const auto* frames = source.data() + 2 * kCycleFrames * cycle;
     const auto* played = source.data() + 2 * kCycleFrames * ((cycle + 100) % kCycles);
-    for (uint32_t i = 0; i < kCycleFrames; ++i) {
-      far[2 * i] = far[2 * i + 1] = played[2 * i];
-      // The room: the played signal at a quarter of its level on top of the voice.
-      buffer[2 * i] = frames[2 * i] + 0.25f * played[2 * i];
-      buffer[2 * i + 1] = mono ? buffer[2 * i] : frames[2 * i + 1] + 0.25f * played[2 * i];
-    }
-    ring.write(far.data(), kCycleFrames);
+    feedRoom(frames, played, mono, ring, far, buffer);
     bank->processPre(buffer.data(), kCycleFrames);
     benchmark::DoNotOptimize(buffer.data());
     cycle = (cycle + 1) % kCycles;
@@ -247,12 +254,7 @@ void BM_AllFifteenEffects(benchmark::State& state) {
   for (auto _ : state) {
     const auto* frames = source.data() + 2 * kCycleFrames * cycle;
     const auto* played = source.data() + 2 * kCycleFrames * ((cycle + 100) % kCycles);
-    for (uint32_t i = 0; i < kCycleFrames; ++i) {
-      far[2 * i] = far[2 * i + 1] = played[2 * i];
-      buffer[2 * i] = frames[2 * i] + 0.25f * played[2 * i];
-      buffer[2 * i + 1] = frames[2 * i + 1] + 0.25f * played[2 * i];
-    }
-    ring.write(far.data(), kCycleFrames);
+    feedRoom(frames, played, false, ring, far, buffer);
     bank->processPre(buffer.data(), kCycleFrames);
     bank->process(buffer.data(), kCycleFrames);
     benchmark::DoNotOptimize(buffer.data());
