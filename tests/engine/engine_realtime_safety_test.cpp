@@ -1,7 +1,8 @@
 // Real-time safety of the whole engine: with every strip routed to every destination, hardware
-// inputs and outputs on simulated devices and the driver's devices running, the engine runs for
-// about two seconds under the real-time clock. Every heap allocation and every lock, wait or
-// sleep made while one of the engine's device callbacks runs is counted; the count must be 0.
+// inputs and outputs on simulated devices, the driver's devices running and pads playing, the
+// engine runs for about two seconds under the real-time clock. Every heap allocation and every
+// lock, wait or sleep made while one of the engine's device callbacks runs is counted; the count
+// must be 0.
 //
 // How the callbacks are told apart: on every device the test installs a marker callback before
 // the engine binds it and another after, and the layer calls a device's callbacks in slot order,
@@ -17,132 +18,17 @@
 #include "platform/audio/io_procs.h"
 #include "platform/audio/sim_devices.h"
 #include "platform/dispatch/main_queue.h"
+#include "tests/platform/audiofile_fixtures.h"
+#include "tests/support/realtime/realtime_probe.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
-#include <cstdlib>
-#include <ctime>
-#include <dlfcn.h>
+#include <cmath>
 #include <memory>
-#include <mutex>
-#include <pthread.h>
-#include <sched.h>
-#include <semaphore.h>
 #include <string>
-#include <unistd.h>
 #include <vector>
-
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-#define VELTO_COUNT_ON_IO_THREADS 0
-#else
-#define VELTO_COUNT_ON_IO_THREADS 1
-#endif
-
-namespace {
-
-thread_local bool tInsideEngineCallbacks = false;
-std::atomic<uint64_t> gAllocations{0};
-std::atomic<uint64_t> gLockCalls{0};
-
-inline void noteAllocation() {
-  if (tInsideEngineCallbacks) gAllocations.fetch_add(1, std::memory_order_relaxed);
-}
-inline void noteLock() {
-  if (tInsideEngineCallbacks) gLockCalls.fetch_add(1, std::memory_order_relaxed);
-}
-
-} // namespace
-
-#if VELTO_COUNT_ON_IO_THREADS
-
-extern "C" {
-void* __libc_malloc(size_t size);
-void* __libc_calloc(size_t count, size_t size);
-void* __libc_realloc(void* pointer, size_t size);
-void* __libc_memalign(size_t alignment, size_t size);
-void __libc_free(void* pointer);
-
-void* malloc(size_t size) noexcept {
-  noteAllocation();
-  return __libc_malloc(size);
-}
-void* calloc(size_t count, size_t size) noexcept {
-  noteAllocation();
-  return __libc_calloc(count, size);
-}
-void* realloc(void* pointer, size_t size) noexcept {
-  noteAllocation();
-  return __libc_realloc(pointer, size);
-}
-void free(void* pointer) noexcept {
-  if (pointer != nullptr) noteAllocation();
-  __libc_free(pointer);
-}
-void* aligned_alloc(size_t alignment, size_t size) noexcept {
-  noteAllocation();
-  return __libc_memalign(alignment, size);
-}
-void* memalign(size_t alignment, size_t size) noexcept {
-  noteAllocation();
-  return __libc_memalign(alignment, size);
-}
-int posix_memalign(void** out, size_t alignment, size_t size) noexcept {
-  noteAllocation();
-  if (alignment < sizeof(void*) || (alignment & (alignment - 1)) != 0) return 22; // EINVAL
-  void* p = __libc_memalign(alignment, size);
-  if (p == nullptr) return 12; // ENOMEM
-  *out = p;
-  return 0;
-}
-} // extern "C"
-
-namespace {
-
-// The next definition of a function (the C library's), looked up once per function. A plain
-// atomic instead of a function-local static: guard variables may themselves lock.
-template <typename Fn>
-Fn realFunction(std::atomic<void*>& cache, const char* name) {
-  void* fn = cache.load(std::memory_order_acquire);
-  if (fn == nullptr) {
-    fn = dlsym(RTLD_NEXT, name);
-    cache.store(fn, std::memory_order_release);
-  }
-  return reinterpret_cast<Fn>(fn);
-}
-
-#define VELTO_FORWARD(ret, name, params, args, spec)                                               \
-  extern "C" ret name params spec {                                                                \
-    static std::atomic<void*> cache{nullptr};                                                      \
-    noteLock();                                                                                    \
-    return realFunction<ret(*) params>(cache, #name) args;                                         \
-  }
-
-} // namespace
-
-VELTO_FORWARD(int, pthread_mutex_lock, (pthread_mutex_t * m), (m), noexcept)
-VELTO_FORWARD(int, pthread_mutex_trylock, (pthread_mutex_t * m), (m), noexcept)
-VELTO_FORWARD(int, pthread_mutex_timedlock, (pthread_mutex_t * m, const struct timespec* t), (m, t),
-              noexcept)
-VELTO_FORWARD(int, pthread_rwlock_rdlock, (pthread_rwlock_t * l), (l), noexcept)
-VELTO_FORWARD(int, pthread_rwlock_wrlock, (pthread_rwlock_t * l), (l), noexcept)
-VELTO_FORWARD(int, pthread_cond_wait, (pthread_cond_t * c, pthread_mutex_t* m), (c, m), )
-VELTO_FORWARD(int, pthread_cond_timedwait,
-              (pthread_cond_t * c, pthread_mutex_t* m, const struct timespec* t), (c, m, t), )
-VELTO_FORWARD(int, pthread_cond_clockwait,
-              (pthread_cond_t * c, pthread_mutex_t* m, clockid_t k, const struct timespec* t),
-              (c, m, k, t), )
-VELTO_FORWARD(int, sem_wait, (sem_t * s), (s), )
-VELTO_FORWARD(int, sem_timedwait, (sem_t * s, const struct timespec* t), (s, t), )
-VELTO_FORWARD(int, nanosleep, (const struct timespec* t, struct timespec* r), (t, r), )
-VELTO_FORWARD(int, clock_nanosleep,
-              (clockid_t k, int f, const struct timespec* t, struct timespec* r), (k, f, t, r), )
-VELTO_FORWARD(int, usleep, (useconds_t u), (u), )
-VELTO_FORWARD(unsigned int, sleep, (unsigned int s), (s), )
-VELTO_FORWARD(int, sched_yield, (void), (), noexcept)
-
-#endif // VELTO_COUNT_ON_IO_THREADS
 
 namespace velto {
 namespace {
@@ -163,13 +49,13 @@ AspStatus beginMarker(audio::ObjectId, const audio::TimeStamp*, const audio::Buf
                       const audio::TimeStamp*, audio::BufferList*, const audio::TimeStamp*,
                       void* clientData) {
   static_cast<DeviceMarkers*>(clientData)->cycles.fetch_add(1, std::memory_order_relaxed);
-  tInsideEngineCallbacks = gArmed.load(std::memory_order_acquire);
+  test::setRealtimeFlag(gArmed.load(std::memory_order_acquire));
   return 0;
 }
 
 AspStatus endMarker(audio::ObjectId, const audio::TimeStamp*, const audio::BufferList*,
                     const audio::TimeStamp*, audio::BufferList*, const audio::TimeStamp*, void*) {
-  tInsideEngineCallbacks = false;
+  test::setRealtimeFlag(false);
   return 0;
 }
 
@@ -194,26 +80,8 @@ protected:
 };
 
 TEST_F(EngineRealtimeSafetyThreads, CountingSeesAllocationsAndLocksOnAFlaggedThread) {
-#if VELTO_COUNT_ON_IO_THREADS
-  const uint64_t allocations = gAllocations.load();
-  const uint64_t locks = gLockCalls.load();
-  tInsideEngineCallbacks = true;
-  {
-    volatile size_t size = 64;
-    std::vector<char> block(size); // one allocation and one free
-    std::mutex m;
-    std::lock_guard<std::mutex> lock(m);
-  }
-  tInsideEngineCallbacks = false;
-  EXPECT_GE(gAllocations.load() - allocations, 2u);
-  EXPECT_GE(gLockCalls.load() - locks, 1u);
-  // Off the flagged region nothing counts.
-  const uint64_t quiet = gAllocations.load();
-  std::string text(1000, 'x');
-  EXPECT_EQ(gAllocations.load(), quiet);
-#else
-  GTEST_SKIP() << "the sanitizer interposes allocation and locking itself";
-#endif
+  if (!test::kRealtimeCounting) GTEST_SKIP() << "the sanitizer interposes allocation and locking";
+  EXPECT_TRUE(test::realtimeProbeWorks());
 }
 
 TEST_F(EngineRealtimeSafetyThreads, WholeEngineRunsWithoutAllocatingOrLockingOnAudioThreads) {
@@ -263,8 +131,20 @@ TEST_F(EngineRealtimeSafetyThreads, WholeEngineRunsWithoutAllocatingOrLockingOnA
   ASSERT_NE(engine->clockLink.device, 0u);
   ASSERT_NE(engine->systemLink.device, 0u);
 
-  const uint64_t allocationsBefore = gAllocations.load();
-  const uint64_t locksBefore = gLockCalls.load();
+  // Pads sound throughout: two loops across their seams and a one-shot that is retriggered.
+  std::vector<float> tone(2 * 14400);
+  for (size_t i = 0; i < tone.size(); ++i) tone[i] = 0.3f * std::sin(0.02f * float(i / 2));
+  const std::string padFile = system->home() + "/pad.wav";
+  ASSERT_TRUE(fixtures::writeWav(padFile, 48000, 2, tone));
+  for (int pad = 0; pad < 3; ++pad) {
+    std::string error;
+    ASSERT_TRUE(engine->pads.load(pad, padFile, error)) << error;
+    engine->pads.pads[pad].loop.store(pad != 1);
+    engine->pads.play(pad, true);
+  }
+
+  const uint64_t allocationsBefore = test::realtimeAllocations();
+  const uint64_t locksBefore = test::realtimeLocks();
   gArmed.store(true);
   // The main queue runs meanwhile: player tick, volume write-back, fades and meters.
   engine->fadeTo(engine->buses[0].gain, -20.0f, 0.9f);
@@ -273,27 +153,27 @@ TEST_F(EngineRealtimeSafetyThreads, WholeEngineRunsWithoutAllocatingOrLockingOnA
     engine->buses[step % 6].meter.takeLeft();
     engine->hwInputs[step % 3].strip.gain.store(dbToGain(-static_cast<float>(step)));
     engine->buses[1].speaker.store(step % 2 == 0);
+    if (step % 5 == 4) engine->pads.play(1, true);
+    if (step == 15) engine->pads.play(2, false); // fade-out while armed
   }
   gArmed.store(false);
-  const uint64_t allocations = gAllocations.load() - allocationsBefore;
-  const uint64_t locks = gLockCalls.load() - locksBefore;
+  EXPECT_TRUE(engine->pads.pads[0].playing.load()); // the loop really sounded all along
+  const uint64_t allocations = test::realtimeAllocations() - allocationsBefore;
+  const uint64_t locks = test::realtimeLocks() - locksBefore;
 
   for (auto& m : markers) removeMarkers(*m);
   engine.reset();
 
   // The callbacks really ran: of the two seconds' 750 cycles per device, at least one second's
   // worth (a sanitizer slows the effect chains enough that a late device skips cycles).
-  const uint64_t minCycles = VELTO_COUNT_ON_IO_THREADS ? 375u : 100u;
+  const uint64_t minCycles = test::kRealtimeCounting ? 375u : 100u;
   for (size_t i = 0; i < markers.size(); ++i) {
     EXPECT_GE(markers[i]->cycles.load(), minCycles) << uids[i];
   }
-#if VELTO_COUNT_ON_IO_THREADS
-  EXPECT_EQ(allocations, 0u);
-  EXPECT_EQ(locks, 0u);
-#else
-  (void)allocations;
-  (void)locks;
-#endif
+  if (test::kRealtimeCounting) {
+    EXPECT_EQ(allocations, 0u);
+    EXPECT_EQ(locks, 0u);
+  }
 }
 
 } // namespace
