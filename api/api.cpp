@@ -30,6 +30,10 @@ const GroupRow* findGroup(const std::string& top, const std::string& sub) {
 
 Api::Api(Engine& e) : engine(e) {}
 
+Api::~Api() {
+  server.stop();
+}
+
 // main thread
 HttpResponse Api::handle(const std::string& method, const std::string& path,
                          const std::string& rawBody) {

@@ -43,7 +43,13 @@ std::string rangeMessage(const FxParam& param) {
 }
 
 // The parameter value the body names: a choice name, else a leading finite number in range.
+// A switch also takes on and off, the words the configuration file stores it with.
 bool paramValue(const FxParam& param, const std::string& body, float& out) {
+  bool on = false;
+  if (param.kind == FxParam::Kind::toggle && !same(body, "toggle") && parseBool(body, false, on)) {
+    out = on ? 1.0f : 0.0f;
+    return true;
+  }
   if (param.kind == FxParam::Kind::choice && param.choices != nullptr) {
     for (int n = 0;; ++n) {
       const std::string name = choiceName(param, n);

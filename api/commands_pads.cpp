@@ -47,7 +47,7 @@ HttpResponse fileCommand(Api& api, int index, const Request& request) {
     return padOk(engine, index);
   }
   const std::string path = joined(engine.settings.padsFolder, request.body);
-  if (api.replaying) {
+  if (api.loading) {
     // The start-up does not wait for the file.
     engine.pads.loadAsync(index, path);
     return padOk(engine, index);

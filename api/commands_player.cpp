@@ -34,7 +34,8 @@ HttpResponse flagCommand(Engine& engine, std::atomic<bool>& flag, const Request&
   return playerOk(engine);
 }
 
-HttpResponse playlistWrite(Engine& engine, const std::string& body) {
+// While the configuration is replayed, a file that has gone since is skipped without a refusal.
+HttpResponse playlistWrite(Engine& engine, const std::string& body, bool loading) {
   Player& player = engine.player;
   const std::string& folder = engine.settings.playerFolder;
   std::vector<std::string> paths;
@@ -49,11 +50,11 @@ HttpResponse playlistWrite(Engine& engine, const std::string& body) {
     std::string reason;
     if (player.add(path, reason) == 0 && failure.empty()) failure = reason;
   }
-  if (!failure.empty()) return error(400, body + ": " + failure);
+  if (!failure.empty() && !loading) return error(400, body + ": " + failure);
   return playerOk(engine);
 }
 
-HttpResponse playlistCommand(Engine& engine, const Request& request) {
+HttpResponse playlistCommand(Engine& engine, const Request& request, bool loading) {
   Player& player = engine.player;
   const Method m = request.method;
   if (m == Method::read) {
@@ -64,7 +65,7 @@ HttpResponse playlistCommand(Engine& engine, const Request& request) {
     }
     return ok(out + "]");
   }
-  if (isWrite(m)) return playlistWrite(engine, request.body);
+  if (isWrite(m)) return playlistWrite(engine, request.body, loading);
   if (m != Method::remove) return error(405, "GET, POST oder DELETE");
   player.stop();
   for (int i = static_cast<int>(player.playlist.size()) - 1; i >= 0; --i) player.remove(i);
@@ -141,7 +142,7 @@ HttpResponse transport(Engine& engine, const std::string& word, const Request& r
   return playerOk(engine);
 }
 
-HttpResponse playerElement(Engine& engine, const Request& request) {
+HttpResponse playerElement(Engine& engine, const Request& request, bool loading) {
   Player& player = engine.player;
   const std::string& word = request.words[1];
   const Method m = request.method;
@@ -187,7 +188,7 @@ HttpResponse playerElement(Engine& engine, const Request& request) {
     if (m != Method::read) return error(405, "nur GET");
     return ok(list(listAudioFiles(engine.settings.playerFolder)));
   }
-  if (same(word, "playlist")) return playlistCommand(engine, request);
+  if (same(word, "playlist")) return playlistCommand(engine, request, loading);
   return error(404, "unbekanntes Element: " + word);
 }
 
@@ -216,7 +217,7 @@ HttpResponse playerCommand(Api& api, const Request& request) {
   Engine& engine = api.engine;
   const size_t n = request.words.size();
   if (n == 1) return request.method == Method::read ? playerOk(engine) : error(405, "nur GET");
-  if (n == 2) return playerElement(engine, request);
+  if (n == 2) return playerElement(engine, request, api.loading);
   if (!same(request.words[1], "playlist")) return error(404, "unbekannter Pfad");
   return trackCommand(engine, request);
 }

@@ -3,6 +3,9 @@
 #include "api/api_detail.h"
 
 #include "api/hooks.h"
+#include "platform/dispatch/main_queue.h"
+
+#include <memory>
 
 namespace velto::detail {
 
@@ -115,6 +118,16 @@ HttpResponse volumeKeysCommand(Api& api, const Request& r) {
   return settings(api);
 }
 
+// The server restart waits for a later turn of the main queue: it joins the server thread,
+// which may be serving the very request that asked for it.
+void applySettingsLater(Api& api) {
+  std::weak_ptr<const bool> alive = api.lifetime;
+  Api* self = &api;
+  platform::dispatch::mainAsync([self, alive] {
+    if (!alive.expired()) self->applySettings();
+  });
+}
+
 HttpResponse apiEnabledCommand(Api& api, const Request& r) {
   bool& enabled = api.engine.settings.apiEnabled;
   if (r.method == Method::read) return ok(boolText(enabled));
@@ -123,8 +136,7 @@ HttpResponse apiEnabledCommand(Api& api, const Request& r) {
     return error(400, kMessageB);
   }
   enabled = value;
-  // Seam: the local server's restart (applySettings) is queued on the main queue here once the
-  // server exists, so it runs after this reply has been handed back.
+  applySettingsLater(api);
   return settings(api);
 }
 
@@ -136,7 +148,7 @@ HttpResponse apiPortCommand(Api& api, const Request& r) {
     return error(400, "Port 1024–65535");
   }
   port = static_cast<uint32_t>(value);
-  // Seam: the server restart is queued here too (see apiEnabledCommand).
+  applySettingsLater(api);
   return settings(api);
 }
 

@@ -84,7 +84,7 @@ HttpResponse fadeCommand(Api& api, Ref ref, const Request& r) {
 HttpResponse deviceCommand(Api& api, Ref ref, const Request& r) {
   if (r.method == Method::read) return member(api, ref);
   if (ref.group == hwVirtualOuts) return error(400, "festes Gerät, nicht änderbar");
-  if (r.method != Method::write || !setDevice(api.engine, ref, r.body, !api.replaying)) {
+  if (r.method != Method::write || !setDevice(api.engine, ref, r.body, !api.loading)) {
     return error(400, "Gerät passt nicht: " + r.body + " (siehe GET /devices)");
   }
   return member(api, ref);

@@ -5,6 +5,10 @@ set(VELTO_WARNINGS -Wall -Wextra -Werror)
 if(VELTO_SANITIZE STREQUAL "address")
   set(VELTO_SAN_FLAGS -fsanitize=address,undefined -fno-sanitize-recover=undefined
                       -fno-omit-frame-pointer)
+elseif(VELTO_SANITIZE STREQUAL "fuzzer")
+  # Instrumented for libFuzzer (clang only); the fuzz programs link the fuzzer's main.
+  set(VELTO_SAN_FLAGS -fsanitize=fuzzer-no-link,address,undefined
+                      -fno-sanitize-recover=undefined -fno-omit-frame-pointer)
 elseif(VELTO_SANITIZE STREQUAL "thread")
   set(VELTO_SAN_FLAGS -fsanitize=thread -fno-omit-frame-pointer)
 else()

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds and runs every test: once normally, once under
-# AddressSanitizer + UndefinedBehaviorSanitizer, and the thread suites under ThreadSanitizer.
+# AddressSanitizer + UndefinedBehaviorSanitizer, the thread suites under ThreadSanitizer, and
+# then every fuzz program (clang, libFuzzer) for a bounded time each.
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/setup.sh" || exit 1
@@ -47,6 +48,43 @@ export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
 run_pass normal ""
 run_pass asan address
 run_pass tsan thread -R 'Threads\.'
+
+# Each fuzz program runs from its seed corpus for VELTO_FUZZ_SECONDS (all at once); one that
+# finds a crash, leak, time-out or sanitizer report counts as failed and shows its log.
+run_fuzz() {
+  local dir="$root/build/fuzz" seconds=${VELTO_FUZZ_SECONDS:-60}
+  echo "== fuzz: configure and build"
+  CC=clang CXX=clang++ cmake -S "$root" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DVELTO_SANITIZE=fuzzer -DVELTO_BUILD_FUZZ=ON -DVELTO_BUILD_BENCH=OFF >/dev/null ||
+    { status=1; return; }
+  cmake --build "$dir" -j "$jobs" --target velto_fuzz || { status=1; return; }
+  echo "== fuzz: ${seconds} s each"
+  local work names=() pids=() prog name i
+  work=$(mktemp -d)
+  for prog in "$dir"/fuzz/fuzz_*; do
+    name=${prog##*/fuzz_}
+    mkdir -p "$work/$name/corpus" "$work/$name/home" "$work/$name/sys"
+    cp -r "$root/fuzz/corpus/$name/." "$work/$name/corpus/" 2>/dev/null
+    (cd "$work/$name" && HOME="$work/$name/home" VELTO_SYSTEM_ROOT="$work/$name/sys" \
+      "$prog" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=4096 \
+      -artifact_prefix="$work/$name/" corpus >log 2>&1) &
+    names+=("$name") pids+=($!)
+  done
+  for i in "${!pids[@]}"; do
+    name=${names[$i]}
+    if wait "${pids[$i]}"; then
+      passed=$((passed + 1))
+      echo "fuzz $name: $(grep -E '^Done [0-9]+ runs' "$work/$name/log")"
+    else
+      failed=$((failed + 1)) status=1
+      echo "fuzz $name: FAILED"
+      tail -n 60 "$work/$name/log"
+    fi
+  done
+  rm -rf "$work"
+}
+
+if command -v clang++ >/dev/null; then run_fuzz; else status=1; echo "fuzz: clang++ missing"; fi
 
 echo "total: $passed passed, $failed failed"
 exit $status

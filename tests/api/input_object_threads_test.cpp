@@ -68,7 +68,7 @@ TEST_F(ApiInputObjectThreads, DeviceShowsItsNameOrTheStoredUid) {
             input1("\"Mikrofon\"", true, false, "0.0"));
   EXPECT_EQ(call("GET", "/hardware/inputs/1/device").body,
             input1("\"Mikrofon\"", true, false, "0.0"));
-  api->replaying = true;
+  api->loading = true;
   EXPECT_EQ(call("POST", "/hardware/inputs/1/device", "usb-mic").body,
             input1("\"usb-mic\"", false, false, "0.0"));
 }

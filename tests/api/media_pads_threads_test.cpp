@@ -206,9 +206,9 @@ TEST_F(MediaPadsThreads, GainWrittenByCommandIsHeard) {
 
 TEST_F(MediaPadsThreads, ReplayLoadsInTheBackground) {
   ASSERT_EQ(call("POST", "/pads/folder", folder).status, 200);
-  api->replaying = true;
+  api->loading = true;
   HttpResponse r = call("POST", "/pads/2/file", "kick.wav");
-  api->replaying = false;
+  api->loading = false;
   ASSERT_EQ(r.status, 200);
   PadView v;
   v.index = 2;
@@ -229,9 +229,9 @@ TEST_F(MediaPadsThreads, ReplayLoadsInTheBackground) {
   EXPECT_EQ(call("GET", "/pads/2").body, padText(v));
 
   // A replayed file that cannot be read ends as the pad's error, not as a failed line.
-  api->replaying = true;
+  api->loading = true;
   EXPECT_EQ(call("POST", "/pads/3/file", "gone.wav").status, 200);
-  api->replaying = false;
+  api->loading = false;
   std::string error;
   for (int i = 0; i < 2000 && error.empty(); ++i) {
     settle();

@@ -106,13 +106,13 @@ TEST_F(ApiStripsThreads, DeviceRefusalsKeepTheLink) {
 }
 
 TEST_F(ApiStripsThreads, ReplayKeepsDevicesThatAreNotConnected) {
-  api->replaying = true;
+  api->loading = true;
   const HttpResponse r = call("POST", "/hardware/outputs/2/device", "usb-later");
   EXPECT_EQ(r.status, 200);
   EXPECT_EQ(engine->buses[1].link.uid, "usb-later");
   // A device that is there but does not fit is refused even then.
   EXPECT_EQ(call("POST", "/hardware/outputs/2/device", "mic-uid").status, 400);
-  api->replaying = false;
+  api->loading = false;
   EXPECT_EQ(call("GET", "/hardware/outputs/2").body,
             "{\"index\":2,\"name\":\"Output 2\",\"device\":\"usb-later\",\"connected\":false,"
             "\"gain\":0.0,\"mute\":false,\"fade\":null,\"sources\":[],\"underruns\":0,"

@@ -1,0 +1,200 @@
+// The listener, its thread and the reading and answering of one connection.
+#include "api/http_server.h"
+
+#include "api/http_parse.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+
+namespace velto {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+constexpr int kBacklog = 8;
+constexpr int kPollMs = 200;
+// Each receive may wait this long; the whole request (head and body) must arrive within
+// kRequestTime, so a client trickling bytes cannot hold the only connection.
+constexpr int kReceiveSeconds = 2;
+constexpr milliseconds kRequestTime{5000};
+// Unread input left at close would make the kernel answer with a reset that can destroy the
+// reply on its way; it is read and dropped for this long and up to this many bytes first.
+constexpr milliseconds kDrainTime{500};
+constexpr size_t kDrainBytes = 1 << 20;
+
+constexpr const char* kTooLarge = "{\"error\":\"Anfrage zu groß\"}";
+constexpr const char* kForbidden = "{\"error\":\"nur lokale Aufrufe ohne Browser-Origin\"}";
+
+int remainingMs(Clock::time_point deadline) {
+  const auto left = std::chrono::duration_cast<milliseconds>(deadline - Clock::now()).count();
+  return left > 0 ? static_cast<int>(left) : 0;
+}
+
+// One receive of up to kReceiveChunk bytes appended to `buffer`, waiting at most the receive
+// time-out and never past `deadline`. Returns the count, 0 at end of input or time-out, -1 on
+// an error.
+ssize_t receive(int fd, std::string& buffer, Clock::time_point deadline) {
+  const int waitMs = std::min(kReceiveSeconds * 1000, remainingMs(deadline));
+  pollfd p{fd, POLLIN, 0};
+  int ready = 0;
+  do {
+    ready = poll(&p, 1, waitMs);
+  } while (ready < 0 && errno == EINTR);
+  if (ready <= 0) return ready;
+  char chunk[http::kReceiveChunk];
+  ssize_t n = 0;
+  do {
+    n = recv(fd, chunk, sizeof chunk, MSG_DONTWAIT);
+  } while (n < 0 && errno == EINTR);
+  if (n > 0) buffer.append(chunk, static_cast<size_t>(n));
+  return n;
+}
+
+void sendAll(int fd, const std::string& bytes) {
+  size_t sent = 0;
+  while (sent < bytes.size()) {
+    // MSG_NOSIGNAL: a peer that went away must end the reply, not the process.
+    const ssize_t n = send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return;
+    sent += static_cast<size_t>(n);
+  }
+}
+
+bool inputPending(int fd) {
+  char probe = 0;
+  return recv(fd, &probe, 1, MSG_PEEK | MSG_DONTWAIT) > 0;
+}
+
+// Ends our side of the stream and reads what the client still sends until it closes, so the
+// reply is not cut off by a reset.
+void drain(int fd) {
+  shutdown(fd, SHUT_WR);
+  const auto deadline = Clock::now() + kDrainTime;
+  size_t dropped = 0;
+  std::string scratch;
+  while (dropped < kDrainBytes) {
+    scratch.clear();
+    const ssize_t n = receive(fd, scratch, deadline);
+    if (n <= 0) return;
+    dropped += static_cast<size_t>(n);
+  }
+}
+
+} // namespace
+
+namespace http {
+
+void serveConnection(int fd, const HttpHandler& handler) {
+  const auto deadline = Clock::now() + kRequestTime;
+  std::string buffer;
+  size_t headEnd = std::string::npos;
+  while ((headEnd = buffer.find("\r\n\r\n")) == std::string::npos) {
+    if (buffer.size() > http::kMaxHead) return;
+    if (receive(fd, buffer, deadline) <= 0) return;
+  }
+  const std::string head = buffer.substr(0, headEnd);
+  const uint64_t length = http::contentLength(http::header(head, "Content-Length"));
+  HttpResponse response;
+  bool unread = false;
+  if (length > http::kMaxBody) {
+    response = {413, kTooLarge};
+    unread = true; // the body was never read
+  } else {
+    std::string body = buffer.substr(headEnd + 4);
+    while (body.size() < length) {
+      if (receive(fd, body, deadline) <= 0) return;
+    }
+    unread = body.size() > length;
+    body.resize(static_cast<size_t>(length));
+    const http::RequestLine line = http::requestLine(head);
+    if (!http::hostAllowed(http::header(head, "Host")) || !http::header(head, "Origin").empty()) {
+      response = {403, kForbidden};
+    } else {
+      response = handler(HttpRequest{line.method, line.path, std::move(body)});
+    }
+  }
+  sendAll(fd, http::responseBytes(response));
+  if (unread || inputPending(fd)) drain(fd);
+}
+
+} // namespace http
+
+HttpServer::~HttpServer() {
+  stop();
+}
+
+// main thread
+bool HttpServer::start(int newPort, HttpHandler newHandler) {
+  stop();
+  if (newPort < 1 || newPort > 65535) return false;
+  // Close-on-exec: no child process may inherit the listener or a connection.
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  if (fd < 0) return false;
+  const int one = 1;
+  setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<uint16_t>(newPort));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+      listen(fd, kBacklog) != 0) {
+    close(fd);
+    listenFd = -1;
+    return false;
+  }
+  listenFd = fd;
+  port = newPort;
+  handler = std::move(newHandler);
+  stopRequested.store(false);
+  thread = std::thread([this] { loop(); });
+  return true;
+}
+
+// main thread
+void HttpServer::stop() {
+  stopRequested.store(true);
+  if (thread.joinable()) thread.join();
+  if (listenFd >= 0) close(listenFd);
+  listenFd = -1;
+}
+
+// server thread
+void HttpServer::loop() {
+  while (!stopRequested.load()) {
+    pollfd p{listenFd, POLLIN, 0};
+    if (poll(&p, 1, kPollMs) <= 0 || (p.revents & POLLIN) == 0) continue;
+    // The listener is non-blocking, so a connection that vanished before accept cannot hang
+    // the loop; the connection itself blocks (accept4 does not pass the flag on).
+    const int fd = accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC);
+    if (fd < 0) {
+      // Out of descriptors the listener stays readable: pause instead of spinning.
+      if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+        poll(nullptr, 0, kPollMs / 4);
+      }
+      continue;
+    }
+    const timeval timeout{kReceiveSeconds, 0};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+    // Sends are bounded too: a client that never reads cannot hold the server.
+    setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
+    serve(fd);
+    close(fd);
+  }
+}
+
+// server thread
+void HttpServer::serve(int fd) {
+  http::serveConnection(fd, handler);
+}
+
+} // namespace velto

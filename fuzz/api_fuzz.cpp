@@ -1,0 +1,161 @@
+// Fuzz target for the command interpreter and the configuration loader: the input is a
+// configuration file, loaded by a fresh interpreter over one long-lived engine; its lines are
+// also sent as requests; then the file is saved and the saved file loaded again.
+// Runs on the process's main thread, which drains the main queue itself.
+#include "api/api.h"
+#include "api/api_detail.h"
+#include "effects/fx_chain.h"
+#include "engine/engine.h"
+#include "platform/dispatch/main_queue.h"
+#include "tests/support/audio_test_system.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <thread>
+
+namespace {
+
+using velto::Api;
+using velto::Engine;
+namespace audio = platform::audio;
+
+struct Harness {
+  Harness() {
+    system = std::make_unique<velto::test::AudioTestSystem>();
+    if (!system->started()) return;
+    velto::test::addMicrophone("mic-uid", "Mikrofon", audio::SignalSource::silence());
+    velto::test::addSpeaker("spk-uid", "Lautsprecher");
+    engine = std::make_unique<Engine>(true);
+    acknowledger = std::thread([this] { acknowledge(); });
+  }
+  ~Harness() {
+    if (acknowledger.joinable()) {
+      stopping.store(true);
+      acknowledger.join();
+    }
+    engine.reset();
+    platform::dispatch::resetMainQueue();
+    system.reset();
+  }
+  // Stands in for the inputs' audio threads, which never run under the manual clock: it takes
+  // note of every chain order published, so that publishing does not wait out its time-out.
+  // It reads no list, so the main thread may rewrite them at any time.
+  void acknowledge() {
+    while (!stopping.load()) {
+      for (velto::HwInput& input : engine->hwInputs) {
+        velto::FxChain& chain = *input.fxChain;
+        chain.acknowledged.store(chain.generation.load(std::memory_order_acquire),
+                                 std::memory_order_release);
+      }
+      std::this_thread::sleep_for(std::chrono::microseconds(100));
+    }
+  }
+
+  std::unique_ptr<velto::test::AudioTestSystem> system;
+  std::unique_ptr<Engine> engine;
+  std::thread acknowledger;
+  std::atomic<bool> stopping{false};
+};
+
+char lower(char c) {
+  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + ('a' - 'A')) : c;
+}
+
+int hex(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// The text as the interpreter may come to read it: escapes decoded (the older layout's
+// conversion can decode twice), lower case, without the slashes that empty segments leave.
+std::string normalised(std::string text) {
+  for (int round = 0; round < 4; ++round) {
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+      if (text[i] == '%' && i + 2 < text.size() && hex(text[i + 1]) >= 0 && hex(text[i + 2]) >= 0) {
+        out += static_cast<char>(hex(text[i + 1]) * 16 + hex(text[i + 2]));
+        i += 2;
+      } else {
+        out += text[i] == '+' ? ' ' : text[i];
+      }
+    }
+    if (out == text) break;
+    text = out;
+  }
+  std::string flat;
+  for (const char c : text) {
+    if (c != '/') flat += lower(c);
+  }
+  return flat;
+}
+
+// Inputs that could reach outside the private HOME: device files that block or never end (as a
+// pad or playlist file), preset files written or read anywhere, the API's listening socket.
+bool outOfBounds(const std::string& text) {
+  for (const char* part : {"/dev", "dev/", "/proc", "proc/", "/sys", "sys/", "/run", "run/"}) {
+    if (text.find(part) != std::string::npos) return true;
+  }
+  const std::string flat = normalised(text);
+  for (const char* word : {"export", "import", "apienabled", "/dev", "/proc", "/sys"}) {
+    if (flat.find(word) != std::string::npos) return true;
+  }
+  return false;
+}
+
+// The state that grows with every replayed line goes back to empty.
+void clearGrowth(Api& api, Engine& engine) {
+  api.handle("DELETE", "player/playlist", "");
+  while (engine.appCount() > 0) api.handle("DELETE", "software/apps/1", "");
+  for (int pad = 1; pad <= 16; ++pad) api.handle("DELETE", "pads/" + std::to_string(pad), "");
+}
+
+// The file's lines as requests of every method; the level probe waits on purpose and is left out.
+void sendLines(Api& api, const std::string& text) {
+  static const char* const kMethods[] = {"GET", "POST", "DELETE", "PUT"};
+  size_t start = 0;
+  for (int n = 0; n < 32 && start < text.size(); ++n) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    const std::string line = text.substr(start, end - start);
+    start = end + 1;
+    const size_t equals = line.find('=');
+    const std::string path = line.substr(0, equals);
+    const std::string body = equals == std::string::npos ? "" : line.substr(equals + 1);
+    const std::string method = kMethods[n % 4];
+    const auto words = velto::detail::splitPath(path);
+    if (method == "GET" && words.size() == 3 && velto::detail::same(words[0], "devices")) continue;
+    api.handle(method, path, body);
+  }
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  static Harness harness;
+  if (!harness.engine) return 0;
+  const std::string text(reinterpret_cast<const char*>(data), size);
+  if (outOfBounds(text)) return 0;
+  Engine& engine = *harness.engine;
+  {
+    Api api(engine);
+    clearGrowth(api, engine);
+    std::ofstream(Api::configPath(), std::ios::binary | std::ios::trunc) << text;
+    api.load();
+    platform::dispatch::runMainQueueUntilIdle();
+    sendLines(api, text);
+    api.save();
+  }
+  {
+    Api api(engine);
+    api.load();
+    platform::dispatch::runMainQueueUntilIdle();
+  }
+  return 0;
+}

@@ -1,0 +1,73 @@
+// Raw bytes as one HTTP request: through the server's real connection path over a socketpair
+// (the input written whole and the sending side shut down, so nothing waits for a time-out),
+// and through the head readers directly. The handler answers at once, without the main queue.
+#include "api/http_parse.h"
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+
+namespace {
+
+using namespace velto;
+
+// A reply must be well formed and its Content-Length must count exactly the bytes after the head.
+void checkReply(const std::string& answer) {
+  if (answer.empty()) return;
+  if (answer.rfind("HTTP/1.1 ", 0) != 0) abort();
+  const size_t headEnd = answer.find("\r\n\r\n");
+  if (headEnd == std::string::npos) abort();
+  const std::string head = answer.substr(0, headEnd);
+  if (http::contentLength(http::header(head, "Content-Length")) != answer.size() - headEnd - 4) {
+    abort();
+  }
+}
+
+void serveOverSocketPair(const std::string& input) {
+  int pair[2];
+  if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0) return;
+  const int bufferSize = 1 << 20;
+  setsockopt(pair[1], SOL_SOCKET, SO_SNDBUF, &bufferSize, sizeof bufferSize);
+  // Whatever fits is the request; the rest of an enormous input is simply not sent.
+  size_t sent = 0;
+  while (sent < input.size()) {
+    const ssize_t n = send(pair[1], input.data() + sent, input.size() - sent, MSG_DONTWAIT);
+    if (n <= 0) break;
+    sent += static_cast<size_t>(n);
+  }
+  shutdown(pair[1], SHUT_WR);
+
+  const HttpHandler handler = [](const HttpRequest& r) {
+    if (r.path.find('?') != std::string::npos || r.body.size() > http::kMaxBody) abort();
+    return HttpResponse{200, "{\"method\":" + std::to_string(r.method.size()) +
+                                 ",\"body\":" + std::to_string(r.body.size()) + "}"};
+  };
+  http::serveConnection(pair[0], handler);
+  close(pair[0]);
+
+  std::string answer;
+  char chunk[4096];
+  for (ssize_t n; (n = recv(pair[1], chunk, sizeof chunk, 0)) > 0;) answer.append(chunk, n);
+  close(pair[1]);
+  checkReply(answer);
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  const std::string input(reinterpret_cast<const char*>(data), size);
+
+  const http::RequestLine line = http::requestLine(input);
+  if (line.path.find('?') != std::string::npos) abort();
+  (void)http::hostAllowed(http::header(input, "Host"));
+  const uint64_t length = http::contentLength(http::header(input, "content-length"));
+  const int status = static_cast<int>(length % 600);
+  checkReply(http::responseBytes(HttpResponse{status, line.method}));
+
+  serveOverSocketPair(input);
+  return 0;
+}
