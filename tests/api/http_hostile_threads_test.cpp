@@ -4,8 +4,6 @@
 // still answer a normal request.
 #include "http_test_client.h"
 
-#include "tests/support/dispatch_fixture.h"
-
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -34,24 +32,11 @@ std::string garbage(size_t size, unsigned seed) {
   return bytes;
 }
 
-class HttpHostileThreads : public DispatchTest {
+class HttpHostileThreads : public EchoServerTest {
 protected:
-  void SetUp() override {
-    DispatchTest::SetUp();
-    port = startEchoServer(server);
-    ASSERT_NE(port, 0);
-  }
-  void TearDown() override {
-    server.stop();
-    DispatchTest::TearDown();
-  }
-
   void expectStillAnswering(const std::string& after) {
     EXPECT_EQ(roundTrip(port, request("GET", "/ok")), reply(200, "OK", "GET|/ok|")) << after;
   }
-
-  HttpServer server;
-  int port = 0;
 };
 
 // Every case ends its sending side, so nothing here waits for a time-out.

@@ -4,7 +4,6 @@
 #include "http_test_client.h"
 
 #include "api/http_parse.h"
-#include "tests/support/dispatch_fixture.h"
 
 #include <fcntl.h>
 
@@ -19,21 +18,7 @@ namespace {
 const std::string kTooLarge = "{\"error\":\"Anfrage zu groß\"}";
 const std::string kForbidden = "{\"error\":\"nur lokale Aufrufe ohne Browser-Origin\"}";
 
-class HttpServerThreads : public DispatchTest {
-protected:
-  void SetUp() override {
-    DispatchTest::SetUp();
-    port = startEchoServer(server);
-    ASSERT_NE(port, 0);
-  }
-  void TearDown() override {
-    server.stop();
-    DispatchTest::TearDown();
-  }
-
-  HttpServer server;
-  int port = 0;
-};
+using HttpServerThreads = EchoServerTest;
 
 TEST_F(HttpServerThreads, ResponseBytesCarryStatusReasonAndLength) {
   EXPECT_EQ(roundTrip(port, request("GET", "/status/404")),

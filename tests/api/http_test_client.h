@@ -4,6 +4,7 @@
 #pragma once
 
 #include "api/http_server.h"
+#include "tests/support/dispatch_fixture.h"
 
 #include <string>
 
@@ -33,5 +34,22 @@ std::string reply(int status, const std::string& reason, const std::string& body
 // status N with "{}", "/big" answers 8 MiB of "x", anything else 200 with method, path and
 // body joined by "|". Returns the port (0 when it could not start).
 int startEchoServer(HttpServer& server);
+
+// A fresh main queue and an echo server on a free port for each test.
+class EchoServerTest : public DispatchTest {
+protected:
+  void SetUp() override {
+    DispatchTest::SetUp();
+    port = startEchoServer(server);
+    ASSERT_NE(port, 0);
+  }
+  void TearDown() override {
+    server.stop();
+    DispatchTest::TearDown();
+  }
+
+  HttpServer server;
+  int port = 0;
+};
 
 } // namespace velto::test
