@@ -156,15 +156,18 @@ TEST_F(HttpHostileThreads, ManyConnectionsAtOnceAreAllServed) {
   }
 }
 
-// The reply is far larger than the socket buffers; the client reads a little and hangs up, so
-// the server's sends hit a closed peer (without MSG_NOSIGNAL that would kill this process).
+// The reply is far larger than the socket buffers. A client that reads a little and hangs up
+// resets the connection; one that hangs up before the reply makes the server's later sends
+// fail with a broken pipe, which without MSG_NOSIGNAL would kill this process.
 TEST_F(HttpHostileThreads, ClientVanishingMidReplyLeavesTheServerRunning) {
-  for (int round = 0; round < 3; ++round) {
+  for (int round = 0; round < 4; ++round) {
     const int fd = connectLocal(port);
     ASSERT_GE(fd, 0);
     ASSERT_TRUE(sendAll(fd, request("GET", "/big")));
-    char first[1000];
-    EXPECT_GT(recv(fd, first, sizeof first, 0), 0);
+    if (round % 2 == 0) {
+      char first[1000];
+      EXPECT_GT(recv(fd, first, sizeof first, 0), 0);
+    }
     close(fd);
     expectStillAnswering("vanished client " + std::to_string(round));
   }
