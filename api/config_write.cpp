@@ -26,27 +26,19 @@ namespace {
 
 constexpr const char* kHelpLine = "# Jede Zeile ist ein API-Befehl: POST <pfad> mit Body <wert>.";
 
-std::string printed(const char* format, double value) {
-  char text[64];
-  const int n = std::snprintf(text, sizeof text, format, value);
-  if (n < 0) return "0";
-  return std::string(text, static_cast<size_t>(n) < sizeof text ? n : sizeof text - 1);
-}
-
 std::string onOff(bool on) {
   return on ? "on" : "off";
 }
 
 std::string db(float gain) {
-  return printed("%.2f", static_cast<double>(gainToDb(gain)));
+  return secs(gainToDb(gain));
 }
 
-std::string seconds(float value) {
-  return printed("%.2f", static_cast<double>(value));
-}
-
+// Six significant digits, the default formatting of a float.
 std::string number(float value) {
-  return printed("%g", static_cast<double>(value));
+  char text[32];
+  std::snprintf(text, sizeof text, "%g", static_cast<double>(value));
+  return text;
 }
 
 // Values are written raw; a line break inside one would start a command of its own.
@@ -106,8 +98,7 @@ void inputLines(Lines& lines, const std::string& prefix, Engine& engine, int i) 
     }
     lines.add(prefix + "noise/profile", values);
   }
-  lines.add(prefix + "noise/strength",
-            printed("%.1f", static_cast<double>(filter.strength.load())));
+  lines.add(prefix + "noise/strength", num(filter.strength.load()));
   lines.add(prefix + "noise/enabled", onOff(filter.enabled.load() && analysis.hasProfile));
 
   const FxChain& chain = *input.fxChain;
@@ -173,16 +164,16 @@ void padLines(Lines& lines, Engine& engine) {
     lines.add(prefix + "name", text(pad.name));
     lines.add(prefix + "mode", pad.loop.load() ? "loop" : "once");
     lines.add(prefix + "gain", db(pad.gain.load()));
-    lines.add(prefix + "fadein", seconds(pad.fadeIn.load()));
-    lines.add(prefix + "fadeout", seconds(pad.fadeOut.load()));
-    lines.add(prefix + "crossfade", seconds(pad.crossfade.load()));
+    lines.add(prefix + "fadein", secs(pad.fadeIn.load()));
+    lines.add(prefix + "fadeout", secs(pad.fadeOut.load()));
+    lines.add(prefix + "crossfade", secs(pad.crossfade.load()));
   }
 }
 
 void playerLines(Lines& lines, Engine& engine) {
   const Player& player = engine.player;
   lines.add("player/folder", text(engine.settings.playerFolder));
-  lines.add("player/crossfade", seconds(player.crossfade.load()));
+  lines.add("player/crossfade", secs(player.crossfade.load()));
   lines.add("player/trim", onOff(player.trim.load()));
   lines.add("player/repeat", onOff(player.repeat));
   lines.add("player/beatsync", onOff(player.beatSync.load()));
@@ -190,8 +181,7 @@ void playerLines(Lines& lines, Engine& engine) {
     const PlayerTrack& track = player.playlist[i];
     lines.add("player/playlist", text(track.path));
     if (track.crossfade >= 0.0f) {
-      lines.add("player/playlist/" + std::to_string(i + 1) + "/crossfade",
-                seconds(track.crossfade));
+      lines.add("player/playlist/" + std::to_string(i + 1) + "/crossfade", secs(track.crossfade));
     }
   }
 }

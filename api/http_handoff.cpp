@@ -1,6 +1,7 @@
 // The crossing from the server thread to the main thread, and the server's switch and port
 // taken from the settings record.
 #include "api/api.h"
+#include "api/api_detail.h"
 
 #include "engine/engine.h"
 #include "platform/dispatch/main_queue.h"
@@ -16,11 +17,6 @@ namespace {
 constexpr std::chrono::seconds kAnswerTime{2};
 constexpr const char* kNoAnswer = "{\"error\":\"Velto antwortet nicht\"}";
 
-bool isGet(const std::string& method) {
-  return method.size() == 3 && (method[0] | 0x20) == 'g' && (method[1] | 0x20) == 'e' &&
-         (method[2] | 0x20) == 't';
-}
-
 // The handler the server calls for every checked request: it runs on the server thread and
 // queues the work for the main thread. Made on the main thread.
 HttpHandler handOff(Api& api) {
@@ -35,7 +31,7 @@ HttpHandler handOff(Api& api) {
     platform::dispatch::mainAsync([self, alive, response, shared, answered] {
       if (alive.expired()) return;
       *response = self->handle(shared->method, shared->path, shared->body);
-      if (!isGet(shared->method)) self->save();
+      if (!detail::same(shared->method, "GET")) self->save();
       answered->signal();
     });
     // After a time-out the step may still be writing the shared response: answer a fresh one.
