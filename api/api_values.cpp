@@ -2,7 +2,7 @@
 // A number that is not finite, or too large for its type, is refused like any unreadable one.
 #include "api/api_detail.h"
 
-#include "engine/levels.h"
+#include "core/levels.h"
 
 #include <algorithm>
 #include <cerrno>

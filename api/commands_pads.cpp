@@ -2,7 +2,7 @@
 // each pad's file, playback, mode, gain, name and fade times.
 #include "api/api_detail.h"
 
-#include "engine/levels.h"
+#include "core/levels.h"
 #include "media/audio_file.h"
 
 namespace velto::detail {

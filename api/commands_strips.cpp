@@ -2,7 +2,7 @@
 // device links, default devices, routes, sources and users, and the captured applications.
 #include "api/api_detail.h"
 
-#include "engine/levels.h"
+#include "core/levels.h"
 
 #include <cmath>
 #include <sstream>

@@ -8,7 +8,7 @@
 #include "effects/fx_table.h"
 #include "effects/input_fx.h"
 #include "effects/noise_filter.h"
-#include "engine/levels.h"
+#include "core/levels.h"
 
 #include <cerrno>
 #include <cmath>

@@ -5,7 +5,7 @@
 #include "effects/fx_chain.h"
 #include "effects/fx_table.h"
 #include "effects/input_fx.h"
-#include "engine/levels.h"
+#include "core/levels.h"
 
 namespace velto::detail {
 

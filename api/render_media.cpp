@@ -2,7 +2,7 @@
 // Values the audio and reader threads change are read once each, without any lock.
 #include "api/api_detail.h"
 
-#include "engine/levels.h"
+#include "core/levels.h"
 
 #include <cstdio>
 

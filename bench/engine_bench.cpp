@@ -6,7 +6,7 @@
 #include "effects/fx_table.h"
 #include "effects/input_fx.h"
 #include "engine/engine.h"
-#include "engine/levels.h"
+#include "core/levels.h"
 #include "platform/dispatch/main_queue.h"
 
 #include <benchmark/benchmark.h>

@@ -3,7 +3,7 @@
 // nanoseconds per cycle and the share of the cycle's budget.
 #include "effects/fx_table.h"
 #include "effects/input_fx.h"
-#include "engine/stereo_ring.h"
+#include "core/stereo_ring.h"
 
 #include <benchmark/benchmark.h>
 

@@ -1,6 +1,6 @@
 // Cost of the strip path per 128-frame cycle: one strip produced into six rings, and one ring
 // write plus read. Each reports ns per block and its share of the cycle's time budget.
-#include "engine/levels.h"
+#include "core/levels.h"
 #include "engine/strip.h"
 
 #include <benchmark/benchmark.h>

@@ -4,7 +4,7 @@
 #include "effects/echo_canceller.h"
 
 #include "effects/input_fx.h"
-#include "engine/stereo_ring.h"
+#include "core/stereo_ring.h"
 
 #include <algorithm>
 #include <cmath>

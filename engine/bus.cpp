@@ -1,7 +1,7 @@
 #include "engine/bus.h"
 
 #include "effects/input_fx.h"
-#include "engine/levels.h"
+#include "core/levels.h"
 
 namespace velto {
 

@@ -4,7 +4,7 @@
 #pragma once
 
 #include "engine/device_link.h"
-#include "engine/peak_meter.h"
+#include "core/peak_meter.h"
 
 #include <array>
 #include <atomic>

@@ -7,9 +7,9 @@
 
 #include "engine/bus.h"
 #include "engine/device_link.h"
-#include "engine/levels.h"
-#include "engine/peak_meter.h"
-#include "engine/stereo_ring.h"
+#include "core/levels.h"
+#include "core/peak_meter.h"
+#include "core/stereo_ring.h"
 #include "engine/strip.h"
 #include "media/pad_bank.h"
 #include "media/player.h"

@@ -3,7 +3,7 @@
 #include "effects/fx_chain.h"
 #include "effects/input_fx.h"
 #include "effects/noise_filter.h"
-#include "engine/levels.h"
+#include "core/levels.h"
 
 #include <algorithm>
 #include <cmath>

@@ -3,8 +3,8 @@
 // `mute` and `routeMask` (atomics) and takes `meter`; the producing audio callback runs produce().
 #pragma once
 
-#include "engine/peak_meter.h"
-#include "engine/stereo_ring.h"
+#include "core/peak_meter.h"
+#include "core/stereo_ring.h"
 
 #include <array>
 #include <atomic>

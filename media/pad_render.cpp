@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "engine/levels.h"
+#include "core/levels.h"
 #include "media/pad_bank.h"
 
 namespace velto {

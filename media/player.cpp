@@ -2,7 +2,7 @@
 // the main-thread tick that ties analysis, reader and renderer together.
 #include "media/player.h"
 
-#include "engine/levels.h"
+#include "core/levels.h"
 
 namespace velto {
 

@@ -18,7 +18,7 @@
 #include <utility>
 #include <vector>
 
-#include "engine/stereo_ring.h"
+#include "core/stereo_ring.h"
 #include "media/audio_file.h"
 #include "media/beat_analysis.h"
 

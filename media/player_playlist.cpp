@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "engine/levels.h"
+#include "core/levels.h"
 
 namespace velto {
 namespace {

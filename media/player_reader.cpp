@@ -6,7 +6,7 @@
 #include <chrono>
 #include <cmath>
 
-#include "engine/levels.h"
+#include "core/levels.h"
 
 namespace velto {
 namespace {

@@ -3,7 +3,7 @@
 // same simulated room, in 10 ms calls at 48000 Hz. Reports the echo return loss enhancement over
 // the last three seconds and the CPU cost per 128 frames of input.
 #include "effects/input_fx.h"
-#include "engine/stereo_ring.h"
+#include "core/stereo_ring.h"
 #include "tests/effects/aec_room.h"
 
 #include "bench/compare/cpu_clock.h"

@@ -4,7 +4,7 @@
 #include "api_fixture.h"
 
 #include "effects/input_fx.h"
-#include "engine/levels.h"
+#include "core/levels.h"
 #include "platform/audio/manual_clock.h"
 #include "platform/audio/sim_devices.h"
 #include "platform/audio/sim_signal.h"

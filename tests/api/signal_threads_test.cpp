@@ -2,7 +2,7 @@
 // microphone reaches the speakers only once a route is written, at the level a gain write set.
 #include "api_fixture.h"
 
-#include "engine/levels.h"
+#include "core/levels.h"
 #include "platform/audio/manual_clock.h"
 #include "platform/audio/sim_devices.h"
 #include "platform/audio/sim_signal.h"

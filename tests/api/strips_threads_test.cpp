@@ -2,7 +2,7 @@
 // writes, every refusal with its status and German message, and the path grammar end to end.
 #include "api_fixture.h"
 
-#include "engine/levels.h"
+#include "core/levels.h"
 #include "platform/audio/running_apps.h"
 
 #include <cmath>

@@ -1,7 +1,7 @@
 // The echo canceller's far-end ring between a bus callback thread (writer) and the input's
 // callback thread (the stage, reader): the reader's backlog cut never races the writer.
 #include "effects/input_fx.h"
-#include "engine/stereo_ring.h"
+#include "core/stereo_ring.h"
 
 #include "tests/effects/aec_room.h"
 

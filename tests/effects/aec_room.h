@@ -5,7 +5,7 @@
 #pragma once
 
 #include "effects/input_fx.h"
-#include "engine/stereo_ring.h"
+#include "core/stereo_ring.h"
 #include "platform/dsp/dsp.h"
 
 #include <cmath>

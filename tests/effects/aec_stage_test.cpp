@@ -2,7 +2,7 @@
 // inputs, the far-end rings (backlog, reset, switch-on), echo reduction in a simulated room, the
 // reset request and the divergence guard.
 #include "effects/input_fx.h"
-#include "engine/stereo_ring.h"
+#include "core/stereo_ring.h"
 
 #include "tests/effects/aec_room.h"
 

@@ -1,7 +1,7 @@
 // Application slots without a running audio layer: positions, duplicates, the sixteen-slot
 // limit, what a newly filled slot's strip looks like, and what removal keeps and drops.
 #include "engine/engine.h"
-#include "engine/levels.h"
+#include "core/levels.h"
 #include "tests/support/dispatch_fixture.h"
 
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 // Test signals for the engine suites: sines, ramps, impulses, as one channel of floats.
 #pragma once
 
-#include "engine/levels.h"
+#include "core/levels.h"
 
 #include <cmath>
 #include <cstdint>

@@ -1,6 +1,6 @@
 #include "engine/strip.h"
 
-#include "engine/levels.h"
+#include "core/levels.h"
 #include "strip_signals.h"
 
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-#include "engine/levels.h"
+#include "core/levels.h"
 #include "engine/strip.h"
 #include "strip_signals.h"
 

@@ -1,5 +1,5 @@
 #include "engine/engine.h"
-#include "engine/levels.h"
+#include "core/levels.h"
 #include "tests/support/dispatch_fixture.h"
 
 #include <gtest/gtest.h>

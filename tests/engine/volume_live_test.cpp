@@ -1,5 +1,5 @@
 #include "engine/engine.h"
-#include "engine/levels.h"
+#include "core/levels.h"
 #include "platform/audio/listeners.h"
 #include "platform/audio/properties.h"
 #include "platform/dispatch/main_queue.h"

@@ -1,4 +1,4 @@
-#include "engine/stereo_ring.h"
+#include "core/stereo_ring.h"
 
 #include <gtest/gtest.h>
 
