@@ -7,6 +7,8 @@ packages=(
   cmake ninja-build g++ clang libclang-rt-dev pkg-config
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   libavformat-dev libavcodec-dev libswresample-dev libavutil-dev ffmpeg
+  libimgui-dev libglfw3-dev libgl-dev libstb-dev libfontconfig-dev libicu-dev
+  fonts-liberation2 fonts-dejavu-core xvfb xauth zenity espeak-ng sox
 )
 
 missing=()
