@@ -134,6 +134,116 @@ double tempoPrior(double bpm) {
   return std::exp(-0.5 * octaves * octaves);
 }
 
+constexpr double kSlowest = 70.0;
+constexpr double kFastest = 180.0;
+
+double curveMean(const float* x, size_t n) {
+  double sum = 0.0;
+  for (size_t i = 0; i < n; ++i) sum += x[i];
+  return sum / double(n);
+}
+
+// The tempo within half a BPM of `around` whose first eight beat multiples line up best; no
+// preference for any tempo here.
+double fineTempo(const float* x, size_t n, double frameRate, double around) {
+  double tempo = around;
+  double bestScore = -1.0;
+  for (int step = 0; step <= 100; ++step) {
+    double bpm = around - 0.5 + 0.01 * step;
+    double score = 0.0;
+    for (int k = 1; k <= 8; ++k) score += autocorrelation(x, n, k * frameRate * 60.0 / bpm);
+    if (score > bestScore) {
+      bestScore = score;
+      tempo = bpm;
+    }
+  }
+  return tempo;
+}
+
+// The curve linearly interpolated at `offset`, `offset + period`, ...: their sum, and how many.
+double combSum(const float* x, size_t n, double period, double offset, int* count) {
+  double sum = 0.0;
+  int beats = 0;
+  for (;; ++beats) {
+    double p = offset + beats * period;
+    if (!(p + 1.0 < double(n))) break;
+    size_t i = size_t(p);
+    double frac = p - double(i);
+    sum += double(x[i]) * (1.0 - frac) + double(x[i + 1]) * frac;
+  }
+  if (count) *count = beats;
+  return sum;
+}
+
+// Offset in frames, on a quarter-frame grid, of the beat comb with the largest sum.
+double bestOffset(const float* x, size_t n, double period) {
+  double offset = 0.0;
+  double bestSum = -1.0;
+  for (int step = 0;; ++step) {
+    double o = 0.25 * step;
+    // Offsets beyond the curve sum to 0 and cannot beat an earlier one.
+    if (!(o < period) || (step > 0 && o + 1.0 >= double(n))) break;
+    double sum = combSum(x, n, period, o, nullptr);
+    if (sum > bestSum) {
+      bestSum = sum;
+      offset = o;
+    }
+  }
+  return offset;
+}
+
+// How far the curve rises above its mean on the beats of `bpm`, at their best phase.
+double beatStrength(const float* x, size_t n, double frameRate, double bpm, double mean) {
+  double period = 60.0 * frameRate / bpm;
+  int count = 0;
+  double sum = combSum(x, n, period, bestOffset(x, n, period), &count);
+  return count > 0 ? sum / count - mean : 0.0;
+}
+
+// The autocorrelation finds a period of the music, which may be the beat, two of them or one
+// and a half. Among the tempos at simple ratios to it, the beat is where the onsets are
+// strongest; twice that tempo is taken when its off-beats are nearly as strong as its beats
+// (an accent on every beat, not every other one).
+double metricalTempo(const float* x, size_t n, double frameRate, double found) {
+  const double mean = curveMean(x, n);
+  constexpr double kRatios[] = {0.5, 2.0 / 3.0, 1.0, 1.5, 2.0};
+  constexpr double kOffBeatShare = 0.85;
+  double tempo = found;
+  double strongest = beatStrength(x, n, frameRate, found, mean);
+  for (double ratio : kRatios) {
+    double bpm = found * ratio;
+    if (bpm < kSlowest || bpm > kFastest || ratio == 1.0) continue;
+    double strength = beatStrength(x, n, frameRate, bpm, mean);
+    if (strength > strongest) {
+      strongest = strength;
+      tempo = bpm;
+    }
+  }
+  double twice = 2.0 * tempo;
+  if (twice <= kFastest &&
+      beatStrength(x, n, frameRate, twice, mean) >= kOffBeatShare * strongest) {
+    tempo = twice;
+  }
+  return tempo;
+}
+
+// Autocorrelation at the beat against the energy, both of the curve without its mean: a
+// floor of onsets that never stops (held notes, noise) correlates with itself at every lag
+// and must not pass for a beat.
+double beatConfidence(const float* x, size_t n, double frameRate, double bpm) {
+  const double mean = curveMean(x, n);
+  std::vector<float> centred(n);
+  double energy = 0.0;
+  for (size_t i = 0; i < n; ++i) {
+    centred[i] = float(double(x[i]) - mean);
+    energy += double(centred[i]) * double(centred[i]);
+  }
+  double meanEnergy = energy / double(n < 2 ? 1 : n);
+  if (!(meanEnergy > 0.0)) return 0.0;
+  double c = autocorrelation(centred.data(), n, frameRate * 60.0 / bpm) / meanEnergy;
+  return std::clamp(c, 0.0, 1.0);
+}
+
 struct Phases {
   double first = 0.0;
   double last = 0.0;
@@ -153,13 +263,11 @@ Phases findPhases(const std::vector<float>& opening, const std::vector<float>& c
 
 double estimateBpm(const float* curve, size_t count, double frameRate, double* confidence) {
   if (!curve || !(frameRate > 0) || count < size_t(4.0 * frameRate)) return 0.0;
-  double energy = 0.0;
-  for (size_t i = 0; i < count; ++i) energy += double(curve[i]) * double(curve[i]);
 
   double best = 0.0;
   double bestScore = 0.0;
   for (int step = 0; step <= 220; ++step) {
-    double bpm = 70.0 + 0.5 * step;
+    double bpm = kSlowest + 0.5 * step;
     double lag = frameRate * 60.0 / bpm;
     double score = tempoPrior(bpm) * (autocorrelation(curve, count, lag) +
                                       0.5 * autocorrelation(curve, count, 2.0 * lag));
@@ -170,54 +278,19 @@ double estimateBpm(const float* curve, size_t count, double frameRate, double* c
   }
   if (best <= 0.0) return 0.0;
 
-  // Fine search without the prior: the first eight multiples of the beat must line up.
-  double tempo = best;
-  double fineScore = -1.0;
-  for (int step = 0; step <= 100; ++step) {
-    double bpm = best - 0.5 + 0.01 * step;
-    double score = 0.0;
-    for (int k = 1; k <= 8; ++k) score += autocorrelation(curve, count, k * frameRate * 60.0 / bpm);
-    if (score > fineScore) {
-      fineScore = score;
-      tempo = bpm;
-    }
-  }
+  // Once more around another metrical level if the onsets choose one.
+  double tempo = fineTempo(curve, count, frameRate, best);
+  double level = metricalTempo(curve, count, frameRate, tempo);
+  if (level != tempo) tempo = fineTempo(curve, count, frameRate, level);
 
-  if (confidence) {
-    double meanEnergy = energy / double(count < 2 ? 1 : count);
-    double c = 0.0;
-    if (meanEnergy > 0.0) {
-      c = autocorrelation(curve, count, frameRate * 60.0 / tempo) / meanEnergy;
-      c = std::clamp(c, 0.0, 1.0);
-    }
-    *confidence = c;
-  }
+  if (confidence) *confidence = beatConfidence(curve, count, frameRate, tempo);
   return tempo;
 }
 
 double estimatePhase(const float* curve, size_t count, double frameRate, double bpm) {
   double period = 60.0 * frameRate / bpm;
   if (!(period > 0.0) || !curve) return kPhaseLatency;
-  double bestOffset = 0.0;
-  double bestSum = -1.0;
-  for (int step = 0;; ++step) {
-    double offset = 0.25 * step;
-    // Offsets beyond the curve sum to 0 and cannot beat an earlier one.
-    if (!(offset < period) || (step > 0 && offset + 1.0 >= double(count))) break;
-    double sum = 0.0;
-    for (int beat = 0;; ++beat) {
-      double p = offset + beat * period;
-      if (!(p + 1.0 < double(count))) break;
-      size_t i = size_t(p);
-      double frac = p - double(i);
-      sum += double(curve[i]) * (1.0 - frac) + double(curve[i + 1]) * frac;
-    }
-    if (sum > bestSum) {
-      bestSum = sum;
-      bestOffset = offset;
-    }
-  }
-  return std::max(0.0, bestOffset / frameRate + kPhaseLatency);
+  return std::max(0.0, bestOffset(curve, count, period) / frameRate + kPhaseLatency);
 }
 
 BeatInfo analyzeBeats(const std::string& path, double startSeconds, double endSeconds) {

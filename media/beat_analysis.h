@@ -1,6 +1,6 @@
-// Beat and tempo analysis of a track: an onset-strength curve from the file, the tempo by
-// autocorrelation with a preference for tempos near 120 BPM, and the beat phase near the start
-// and near the end. Runs on the player's analyzer thread on its own reader; shares no state.
+// Beat and tempo analysis of a track: an onset curve from the file, the tempo by autocorrelation
+// (settled between a tempo and its double by the onsets on beats and off-beats), the beat phase
+// near the start and the end. Runs on the player's analyzer thread on its own reader; no state.
 #pragma once
 
 #include <cstddef>
