@@ -208,13 +208,16 @@ double metricalTempo(const float* x, size_t n, double frameRate, double found) {
   const double mean = curveMean(x, n);
   constexpr double kRatios[] = {0.5, 2.0 / 3.0, 1.0, 1.5, 2.0};
   constexpr double kOffBeatShare = 0.85;
+  // Near ties (onsets on every eighth and hardly any accent) keep what the autocorrelation found.
+  constexpr double kClearlyStronger = 1.05;
   double tempo = found;
   double strongest = beatStrength(x, n, frameRate, found, mean);
+  double needed = kClearlyStronger * strongest;
   for (double ratio : kRatios) {
     double bpm = found * ratio;
     if (bpm < kSlowest || bpm > kFastest || ratio == 1.0) continue;
     double strength = beatStrength(x, n, frameRate, bpm, mean);
-    if (strength > strongest) {
+    if (strength > needed && strength > strongest) {
       strongest = strength;
       tempo = bpm;
     }
