@@ -21,8 +21,6 @@ extern float gCardAlpha;
 extern bool gCardLocked;          // cards drawn now are inert (board edit mode)
 extern const ImVec4* gCardBorder; // highlight border of the card being drawn, or null
 extern std::string gCardHelp;     // help key of the card being drawn
-extern int gInputSettings;        // selected hardware input of its tab
-extern int gOutputSettings;       // selected hardware output of its tab
 
 // Bytes a card title may hold; a longer name is cut at a character boundary.
 inline constexpr size_t kTitleBytes = 63;

@@ -38,7 +38,7 @@ void underrunsAtBottom(const Bus& bus, bool hardware);
 void volumeKeysIcon(ImVec4 colour);
 
 // The device's nominal rate as the audio layer reports it now (the device list keeps the rate
-// it saw when it was built); 0 when it cannot be read.
+// it saw when it was built); the listed rate when the layer cannot answer.
 double currentDeviceRate(const DeviceInfo& device);
 
 } // namespace velto
