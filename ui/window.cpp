@@ -64,6 +64,7 @@ constexpr TabInfo kTabs[kTabCount] = {
 
 constexpr int kBarOrder[kTabCount] = {0, 1, 10, 2, 3, 4, 5, 6, 7, 8, 9};
 constexpr int kLastInputItem = 61;
+constexpr int kLastHardware = 2;
 constexpr float kHelpButtonSize = 30.0f;
 
 struct TabEntry {
@@ -217,8 +218,9 @@ void showSettings(const char* section) {
   gWantSection = section ? section : "";
 }
 
+// The index later picks one of the three hardware strips, so it is kept within them.
 void selectSettings(bool output, int index) {
-  (output ? gOutputSettings : gInputSettings) = index;
+  (output ? gOutputSettings : gInputSettings) = std::clamp(index, 0, kLastHardware);
 }
 
 void selectInputItem(int item) {
