@@ -3,6 +3,7 @@
 // API on that answers HTTP while it draws, then saves and frees its port on SIGTERM.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <chrono>
 #include <cmath>
@@ -183,7 +184,7 @@ bool hasSolidBlock(const Image& image, const ImVec4& colour) {
   return false;
 }
 
-TEST(ProgramThreads, SnapshotIsTheWindowsSizeInTheStylesColoursOrFailsLoudly) {
+TEST(Program, SnapshotIsTheWindowsSizeInTheStylesColoursOrFailsLoudly) {
   if (!haveXvfbRun()) GTEST_SKIP() << "xvfb-run is not installed";
   struct Case {
     const char* size; // VELTO_SIZE, null for unset
@@ -223,7 +224,7 @@ TEST(ProgramThreads, SnapshotIsTheWindowsSizeInTheStylesColoursOrFailsLoudly) {
   }
 }
 
-TEST(ProgramThreads, AnswersHttpWhileDrawingAndSavesAndFreesThePortOnSigterm) {
+TEST(Program, AnswersHttpWhileDrawingAndSavesAndFreesThePortOnSigterm) {
   if (!haveXvfbRun()) GTEST_SKIP() << "xvfb-run is not installed";
   ProgramRun run;
   const int port = freePort();
@@ -253,6 +254,23 @@ TEST(ProgramThreads, AnswersHttpWhileDrawingAndSavesAndFreesThePortOnSigterm) {
   EXPECT_NE(saved.find("settings/api/enabled=on"), std::string::npos);
   EXPECT_NE(saved.find("settings/api/port=" + std::to_string(port)), std::string::npos);
   EXPECT_TRUE(canBind(port));
+}
+
+TEST(Program, WithoutADisplaySaysSoInOneLineAndFails) {
+  ProgramRun run;
+  const std::string command = "env -i HOME='" + run.home() + "' VELTO_SYSTEM_ROOT='" +
+                              (run.base / "root").string() +
+                              "' ASAN_OPTIONS=detect_leaks=0 '" VELTO_PROGRAM "' 2>&1";
+  FILE* out = ::popen(command.c_str(), "r");
+  ASSERT_NE(out, nullptr);
+  std::string text;
+  char buffer[512];
+  while (std::fgets(buffer, sizeof buffer, out) != nullptr) text += buffer;
+  const int status = ::pclose(out);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) != 0) << status;
+  EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 1) << text;
+  EXPECT_EQ(text.rfind("velto: ", 0), 0u) << text;
+  EXPECT_FALSE(fs::exists(run.config())) << "nothing was started or saved";
 }
 
 } // namespace
