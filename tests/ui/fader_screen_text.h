@@ -1,7 +1,8 @@
 // The texts on screen in the last rendered frame, read back from the glyph quads of its draw
 // data, so texts in popups, tooltips and those drawn straight into a draw list count too (the
 // widget library's own log stops at the end of the first top-level window). Glyphs on one line
-// join; a gap wider than one advance becomes a blank, a new line a line break. Test thread only.
+// join; a gap wider than one advance becomes a blank, a new line a line break; every draw
+// list ends with a line break. Test thread only.
 #pragma once
 
 #include <imgui.h>
@@ -46,6 +47,7 @@ inline std::string screenText() {
       nextX = x + g.AdvanceX * scale;
       i += 3;
     }
+    out += '\n';
   }
   return out;
 }
