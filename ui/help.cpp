@@ -14,6 +14,8 @@ ImVec2 gHelpPoint;
 namespace {
 // The key of the last frame, kept apart because gHelpKey is cleared at the next tab stage.
 std::string gLastHelpKey;
+// The "?" button was under the mouse in this frame; its own tooltip then stands.
+bool gButtonHovered = false;
 } // namespace
 
 std::string helpRef(const std::string& section, const std::string& item) {
@@ -49,6 +51,7 @@ bool helpButton(const char* /*label*/) {
                        !ImGui::IsPopupOpen(nullptr, ImGuiPopupFlags_AnyPopupId);
   const ImVec2 c(p.x + 15, p.y + 15);
   gHelpPoint = c;
+  gButtonHovered = hovered;
   const ImU32 colour = ImGui::GetColorU32(hovered ? ImVec4(0.88f, 0.89f, 0.93f, 1.0f)
                                                   : ImVec4(0.55f, 0.57f, 0.63f, 1.0f));
   ImDrawList* dl = ImGui::GetForegroundDrawList();
@@ -77,6 +80,8 @@ std::string helpDisplayName(const std::string& key) {
 
 void helpOverlay(bool buttonClicked, const char* fallback) {
   gLastHelpKey = gHelpKey;
+  const bool overButton = gButtonHovered;
+  gButtonHovered = false;
   if (buttonClicked) {
     gHelpMode = !gHelpMode;
     return;
@@ -89,7 +94,7 @@ void helpOverlay(bool buttonClicked, const char* fallback) {
   } else if (ImGui::IsMouseClicked(ImGuiMouseButton_Left, false)) {
     gHelpMode = false;
     if (gHelpHandler) gHelpHandler(key.c_str());
-  } else {
+  } else if (!overButton) {
     ImGui::SetTooltip("Hilfe: %s", helpDisplayName(key).c_str());
   }
 }

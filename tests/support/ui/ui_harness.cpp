@@ -11,9 +11,63 @@
 
 #include <imgui_internal.h>
 
+#include <cmath>
+#include <map>
+#include <sys/stat.h>
+#include <utility>
+
 namespace velto::test {
 
 namespace audio = platform::audio;
+
+namespace {
+
+// Symbols the window's texts use beyond Latin-1, merged from a system face when it is there.
+const ImWchar kSymbolRanges[] = {0x2010, 0x2027, 0x2190, 0x21FF, 0x2200, 0x23FF, 0x25A0, 0x25FF, 0};
+const char* const kSymbolFont = "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf";
+
+using GlyphMap = std::map<std::pair<float, float>, const ImFontGlyph*>;
+GlyphMap gGlyphs; // by the texture coordinates of a glyph's top-left corner
+
+void appendUtf8(std::string& out, unsigned c) {
+  char buf[5];
+  out += ImTextCharToUtf8(buf, c);
+}
+
+// Reads the texts back from the rendered frame: every glyph quad is looked up by its texture
+// coordinates; a new line starts where the line top changes, a blank where a gap is left.
+std::string renderedText() {
+  std::string out;
+  const ImDrawData* data = ImGui::GetDrawData();
+  if (!data) return out;
+  for (int l = 0; l < data->CmdListsCount; ++l) {
+    const ImVector<ImDrawVert>& v = data->CmdLists[l]->VtxBuffer;
+    float lineTop = -1e9f, pen = -1e9f;
+    for (int i = 0; i + 3 < v.Size; ++i) {
+      auto found = gGlyphs.find({v[i].uv.x, v[i].uv.y});
+      if (found == gGlyphs.end()) continue;
+      const ImFontGlyph& g = *found->second;
+      if (v[i + 2].uv.x != g.U1 || v[i + 2].uv.y != g.V1 || g.X1 <= g.X0) continue;
+      const float scale = (v[i + 2].pos.x - v[i].pos.x) / (g.X1 - g.X0);
+      const float left = v[i].pos.x - g.X0 * scale;
+      const float top = v[i].pos.y - g.Y0 * scale;
+      if (!out.empty()) {
+        if (std::fabs(top - lineTop) > 1.0f || left < pen - 1.0f)
+          out += '\n';
+        else if (left > pen + 2.0f * scale)
+          out += ' ';
+      }
+      appendUtf8(out, g.Codepoint);
+      lineTop = top;
+      pen = left + g.AdvanceX * scale;
+      i += 3;
+    }
+    if (!out.empty() && out.back() != '\n') out += '\n';
+  }
+  return out;
+}
+
+} // namespace
 
 UiHarness::UiHarness() {
   context_ = ImGui::CreateContext();
@@ -25,7 +79,17 @@ UiHarness::UiHarness() {
   unsigned char* pixels = nullptr;
   int w = 0, h = 0;
   io.Fonts->AddFontDefault();
+  struct stat st;
+  if (::stat(kSymbolFont, &st) == 0) {
+    ImFontConfig merge;
+    merge.MergeMode = true;
+    io.Fonts->AddFontFromFileTTF(kSymbolFont, 13.0f, &merge, kSymbolRanges);
+  }
   io.Fonts->GetTexDataAsRGBA32(&pixels, &w, &h);
+  gGlyphs.clear();
+  for (ImFont* font : io.Fonts->Fonts)
+    for (const ImFontGlyph& g : font->Glyphs)
+      if (g.Visible) gGlyphs[{g.U0, g.V0}] = &g;
   io.Fonts->SetTexID(reinterpret_cast<ImTextureID>(static_cast<intptr_t>(1)));
   // Key indexes are the ImGuiKey values themselves.
   for (int k = 0; k < ImGuiKey_COUNT; ++k) io.KeyMap[k] = k;
@@ -50,11 +114,9 @@ void UiHarness::sceneInWindow(std::function<void()> body) {
 
 void UiHarness::frame() {
   ImGui::NewFrame();
-  ImGui::LogToBuffer();
   if (scene) scene();
-  text_ = GImGui->LogBuffer.c_str();
-  ImGui::LogFinish();
   ImGui::Render();
+  text_ = renderedText();
   ImGui::GetIO().MouseWheel = 0.0f;
   audio::flushNotifications();
   platform::dispatch::runMainQueueUntilIdle();

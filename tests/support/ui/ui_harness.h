@@ -53,7 +53,8 @@ public:
   // Text typed in one frame (UTF-8).
   void type(const char* text);
 
-  // The texts the last frame rendered, in drawing order, separated by line breaks or blanks.
+  // The texts the last frame rendered (read back from its draw lists, so tooltips and popups
+  // count), in drawing order; lines end with a line break, gaps within a line give a blank.
   const std::string& text() const { return text_; }
   bool shows(const std::string& part) const { return text_.find(part) != std::string::npos; }
 
