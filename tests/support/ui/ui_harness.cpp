@@ -15,6 +15,7 @@
 #include <map>
 #include <sys/stat.h>
 #include <utility>
+#include <vector>
 
 namespace velto::test {
 
@@ -36,10 +37,11 @@ void appendUtf8(std::string& out, unsigned c) {
 
 // Reads the texts back from the rendered frame: every glyph quad is looked up by its texture
 // coordinates; a new line starts where the line top changes, a blank where a gap is left.
-std::string renderedText() {
-  std::string out;
+void renderedText(std::string& out, std::vector<ImVec2>& at) {
+  out.clear();
+  at.clear();
   const ImDrawData* data = ImGui::GetDrawData();
-  if (!data) return out;
+  if (!data) return;
   for (int l = 0; l < data->CmdListsCount; ++l) {
     const ImVector<ImDrawVert>& v = data->CmdLists[l]->VtxBuffer;
     float lineTop = -1e9f, pen = -1e9f;
@@ -56,15 +58,19 @@ std::string renderedText() {
           out += '\n';
         else if (left > pen + 2.0f * scale)
           out += ' ';
+        at.resize(out.size(), ImVec2(-1, -1));
       }
       appendUtf8(out, g.Codepoint);
+      // every byte of the glyph maps to the glyph's centre
+      at.resize(out.size(),
+                ImVec2((v[i].pos.x + v[i + 2].pos.x) * 0.5f, (v[i].pos.y + v[i + 2].pos.y) * 0.5f));
       lineTop = top;
       pen = left + g.AdvanceX * scale;
       i += 3;
     }
     if (!out.empty() && out.back() != '\n') out += '\n';
+    at.resize(out.size(), ImVec2(-1, -1));
   }
-  return out;
 }
 
 } // namespace
@@ -116,7 +122,7 @@ void UiHarness::frame() {
   ImGui::NewFrame();
   if (scene) scene();
   ImGui::Render();
-  text_ = renderedText();
+  renderedText(text_, textAt_);
   ImGui::GetIO().MouseWheel = 0.0f;
   audio::flushNotifications();
   platform::dispatch::runMainQueueUntilIdle();
@@ -188,6 +194,11 @@ void UiHarness::key(ImGuiKey key) {
 void UiHarness::type(const char* text) {
   ImGui::GetIO().AddInputCharactersUTF8(text);
   frame();
+}
+
+ImVec2 UiHarness::textPos(const std::string& part) const {
+  const size_t at = text_.rfind(part);
+  return at == std::string::npos ? ImVec2(-1, -1) : textAt_[at];
 }
 
 ImVec2 UiHarness::tabCentre(const char* label) const {

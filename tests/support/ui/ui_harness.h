@@ -15,6 +15,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace velto::test {
 
@@ -57,6 +58,9 @@ public:
   // count), in drawing order; lines end with a line break, gaps within a line give a blank.
   const std::string& text() const { return text_; }
   bool shows(const std::string& part) const { return text_.find(part) != std::string::npos; }
+  // Screen position of the first glyph of the last occurrence of part ((-1, -1) when not shown);
+  // the last one drawn is the topmost (popups and tooltips come after their window).
+  ImVec2 textPos(const std::string& part) const;
 
   // Tab bars of the last frame: the centre of the tab button with that label ((-1, -1) when
   // none), and the label of the selected tab of the first bar ("" when none).
@@ -66,12 +70,13 @@ public:
 private:
   ImGuiContext* context_ = nullptr;
   std::string text_;
+  std::vector<ImVec2> textAt_; // per byte of text_
 };
 
 // A live engine (simulated microphone and two speakers, effects switched off), the command
 // interpreter on it and a harness whose scene is one frame of the mixer window.
 class UiEngineTest : public ::testing::Test {
-protected:
+public:
   void SetUp() override;
   void TearDown() override;
   // Flushes the audio layer's notices and runs the main queue.
