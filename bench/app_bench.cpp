@@ -87,7 +87,9 @@ int main(int argc, char** argv) {
   std::vector<std::string> env = {"HOME=" + (base / "home").string(),
                                   "VELTO_SYSTEM_ROOT=" + (base / "root").string(),
                                   "PATH=/usr/bin:/bin"};
-  std::vector<std::string> args = {"xvfb-run", "-a", "-s", "-screen 0 1920x1080x24", program};
+  const std::string display = std::to_string(100 + ::getpid() % 800);
+  std::vector<std::string> args = {"xvfb-run", "-a", "-n", display, "-s", "-screen 0 1920x1080x24",
+                                   program};
   std::vector<char*> envp, argvp;
   for (auto& e : env) envp.push_back(e.data());
   for (auto& a : args) argvp.push_back(a.data());

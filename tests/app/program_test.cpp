@@ -60,8 +60,11 @@ struct ProgramRun {
     std::vector<char*> envp;
     for (auto& e : env) envp.push_back(e.data());
     envp.push_back(nullptr);
-    std::vector<std::string> args = {"xvfb-run", "-a", "-s", "-screen 0 1920x1080x24",
-                                     VELTO_PROGRAM};
+    // Suites run side by side: each run starts its search for a free display elsewhere, as
+    // two xvfb-run picking the same number at once makes one of them fail.
+    const std::string display = std::to_string(100 + (::getpid() * 7 + counter * 13) % 800);
+    std::vector<std::string> args = {
+        "xvfb-run", "-a", "-n", display, "-s", "-screen 0 1920x1080x24", VELTO_PROGRAM};
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
