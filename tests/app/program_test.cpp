@@ -62,7 +62,7 @@ struct ProgramRun {
     envp.push_back(nullptr);
     // Suites run side by side: each run starts its search for a free display elsewhere, as
     // two xvfb-run picking the same number at once makes one of them fail.
-    const std::string display = std::to_string(100 + (::getpid() * 7 + counter * 13) % 800);
+    const std::string display = std::to_string(100 + (::getpid() * 7 + starts++ * 13) % 800);
     std::vector<std::string> args = {
         "xvfb-run", "-a", "-n", display, "-s", "-screen 0 1920x1080x24", VELTO_PROGRAM};
     std::vector<char*> argv;
@@ -76,6 +76,7 @@ struct ProgramRun {
 
   fs::path base;
   static inline int counter = 0;
+  static inline int starts = 0;
 };
 
 // The exit status, or -1 when it did not end within `timeout` (then it is killed).
@@ -227,7 +228,17 @@ TEST(Program, SnapshotIsTheWindowsSizeInTheStylesColoursOrFailsLoudly) {
   }
 }
 
-TEST(Program, AnswersHttpWhileDrawingAndSavesAndFreesThePortOnSigterm) {
+// The reply of the first GET that gets one within 10 s; empty when none did.
+std::string firstAnswer(int port, const std::string& path) {
+  std::string reply;
+  for (int i = 0; i < 200 && reply.empty(); ++i) {
+    std::this_thread::sleep_for(50ms);
+    reply = httpGet(port, path);
+  }
+  return reply;
+}
+
+TEST(Program, AnswersHttpWhileDrawingHandsOverToASecondCopyAndSavesOnSigterm) {
   if (!haveXvfbRun()) GTEST_SKIP() << "xvfb-run is not installed";
   ProgramRun run;
   const int port = freePort();
@@ -235,23 +246,29 @@ TEST(Program, AnswersHttpWhileDrawingAndSavesAndFreesThePortOnSigterm) {
   fs::create_directories(fs::path(run.config()).parent_path());
   std::ofstream(run.config()) << "# velto-config 2\nsettings/api/port=" << port
                               << "\nsettings/api/enabled=on\nhardware/inputs/1/gain=-6\n";
-  const pid_t pid = run.start({});
-  ASSERT_GT(pid, 0);
-  std::string reply;
-  for (int i = 0; i < 200 && reply.empty(); ++i) {
-    std::this_thread::sleep_for(50ms);
-    reply = httpGet(port, "/hardware/inputs/1/gain");
-  }
-  EXPECT_NE(reply.find("200"), std::string::npos) << reply;
+  const std::string lock = fs::path(run.config()).parent_path() / "velto.lock";
+  auto lockPid = [&] { return pid_t(std::atol(readFile(lock).c_str())); };
+
+  const pid_t first = run.start({});
+  ASSERT_GT(first, 0);
+  const std::string reply = firstAnswer(port, "/hardware/inputs/1/gain");
+  EXPECT_NE(reply.find(" 200 "), std::string::npos) << reply;
   EXPECT_NE(reply.find("-6"), std::string::npos) << reply;
   for (int i = 0; i < 20; ++i) EXPECT_NE(httpGet(port, "/").find(" 200 "), std::string::npos);
+  const pid_t firstVelto = lockPid();
+  ASSERT_GT(firstVelto, 0);
 
-  // The running copy wrote its pid into the lock file beside the configuration.
-  const std::string lock = fs::path(run.config()).parent_path() / "velto.lock";
-  const pid_t velto = pid_t(std::atol(readFile(lock).c_str()));
-  ASSERT_GT(velto, 0);
-  ASSERT_EQ(::kill(velto, SIGTERM), 0);
-  EXPECT_EQ(waitExit(pid, 30s), 0);
+  // A second copy ends the first (which saves and frees the port) and takes over.
+  const pid_t second = run.start({});
+  ASSERT_GT(second, 0);
+  EXPECT_EQ(waitExit(first, 20s), 0);
+  EXPECT_NE(firstAnswer(port, "/hardware/inputs/1/gain").find(" 200 "), std::string::npos);
+  const pid_t secondVelto = lockPid();
+  EXPECT_GT(secondVelto, 0);
+  EXPECT_NE(secondVelto, firstVelto);
+
+  ASSERT_EQ(::kill(secondVelto, SIGTERM), 0);
+  EXPECT_EQ(waitExit(second, 30s), 0);
   const std::string saved = readFile(run.config());
   EXPECT_NE(saved.find("# velto-config 2\n# "), std::string::npos) << "rewritten in full";
   EXPECT_NE(saved.find("settings/api/enabled=on"), std::string::npos);
