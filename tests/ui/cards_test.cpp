@@ -6,7 +6,6 @@
 #include "engine/engine.h"
 #include "platform/audio/sim_devices.h"
 #include "tests/support/ui/ui_harness.h"
-#include "tests/ui/fader_screen_text.h"
 #include "ui/window.h"
 
 namespace velto {
@@ -58,7 +57,7 @@ TEST_F(CardsTest, RenameCutsAtACharacterBoundaryAndIgnoresAnEmptyName) {
     ui->frame();
     ui->click(titlePoint(), 1);
     ui->frame();
-    ASSERT_TRUE(test::onScreen("Umbenennen"));
+    ASSERT_TRUE(ui->shows("Umbenennen"));
     if (r.typed != nullptr) {
       ui->hold(false, true);
       ui->key(ImGuiKey_A);
@@ -68,7 +67,7 @@ TEST_F(CardsTest, RenameCutsAtACharacterBoundaryAndIgnoresAnEmptyName) {
     }
     ui->key(ImGuiKey_Enter);
     EXPECT_EQ(engine->hwInputs[0].strip.name, r.expect);
-    EXPECT_EQ(test::onScreen("Umbenennen"), r.staysOpen);
+    EXPECT_EQ(ui->shows("Umbenennen"), r.staysOpen);
     if (r.staysOpen) ui->key(ImGuiKey_Escape);
   }
 }
@@ -103,10 +102,10 @@ TEST_F(CardsTest, RateWarningReadsTheDevicesRateNow) {
     r.act();
     settle();
     ui->frame();
-    EXPECT_EQ(test::onScreen("44100 Hz statt 48 kHz"), r.warns) << test::screenText();
+    EXPECT_EQ(ui->shows("44100 Hz statt 48 kHz"), r.warns) << ui->text();
   }
   EXPECT_EQ(engine->hwInputs[0].link.uid, "slow-uid");
-  EXPECT_TRUE(test::onScreen("Langsam"));
+  EXPECT_TRUE(ui->shows("Langsam"));
   gCardW = 96.0f;
 }
 

@@ -4,7 +4,6 @@
 
 #include "core/levels.h"
 #include "tests/support/ui/ui_harness.h"
-#include "tests/ui/fader_screen_text.h"
 #include "ui/window.h"
 
 #include <imgui_internal.h>
@@ -124,15 +123,15 @@ TEST_F(FaderTest, TypedLevelIsClampedAndTextThatIsNoNumberChangesNothing) {
     SCOPED_TRACE(r.typed);
     gain().store(dbToGain(-3.0f));
     ui->click(at(-3.0f), 1);
-    ASSERT_TRUE(test::onScreen("Pegel in dB")) << test::screenText();
-    EXPECT_TRUE(test::onScreen("-60 bis +12, Enter"));
+    ASSERT_TRUE(ui->shows("Pegel in dB")) << ui->text();
+    EXPECT_TRUE(ui->shows("-60 bis +12, Enter"));
     ui->hold(false, true);
     ui->key(ImGuiKey_A);
     ui->hold(false);
     ui->type(r.typed);
     ui->key(ImGuiKey_Enter);
     EXPECT_NEAR(db(), r.expectDb, 1e-4f);
-    EXPECT_FALSE(test::onScreen("Pegel in dB"));
+    EXPECT_FALSE(ui->shows("Pegel in dB"));
   }
 }
 
@@ -151,7 +150,7 @@ TEST_F(FaderTest, FadePopupStartsAFadeOrSetsTheLevelAtOnce) {
     SCOPED_TRACE(r.durationText);
     gain().store(1.0f);
     ui->click(at(r.clickDb), 1);
-    ASSERT_TRUE(test::onScreen("Fade starten"));
+    ASSERT_TRUE(ui->shows("Fade starten"));
     // Popup rows: "Fade", the target field, then the 160 px slider.
     const ImVec2 p = popupPos();
     const ImGuiStyle& s = ImGui::GetStyle();
@@ -160,9 +159,9 @@ TEST_F(FaderTest, FadePopupStartsAFadeOrSetsTheLevelAtOnce) {
                           ImGui::GetFrameHeight() * 0.5f;
     const float sliderX = p.x + s.WindowPadding.x + (r.slowest ? 1.0f : 159.0f);
     ui->click(ImVec2(sliderX, sliderY));
-    EXPECT_TRUE(test::onScreen(r.durationText)) << test::screenText();
+    EXPECT_TRUE(ui->shows(r.durationText)) << ui->text();
     ui->key(ImGuiKey_Enter);
-    EXPECT_FALSE(test::onScreen("Fade starten"));
+    EXPECT_FALSE(ui->shows("Fade starten"));
     float target = 0.0f;
     EXPECT_EQ(engine->fadeTarget(gain(), target), r.fadeRuns);
     if (r.fadeRuns) {
@@ -171,7 +170,7 @@ TEST_F(FaderTest, FadePopupStartsAFadeOrSetsTheLevelAtOnce) {
       EXPECT_NEAR(db(), r.clickDb, 1e-4f);
     }
     ui->move(ImVec2(1, 1));
-    EXPECT_TRUE(test::onScreen(r.label)) << test::screenText();
+    EXPECT_TRUE(ui->shows(r.label)) << ui->text();
     engine->cancelFade(gain());
   }
 }

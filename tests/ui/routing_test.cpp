@@ -5,7 +5,6 @@
 
 #include "engine/engine.h"
 #include "tests/support/ui/ui_harness.h"
-#include "tests/ui/fader_screen_text.h"
 #include "ui/style.h"
 #include "ui/window.h"
 
@@ -75,7 +74,7 @@ TEST_F(RoutingTest, TooltipSaysWhyNothingIsHeard) {
     engine->buses[r.bit].mute.store(r.busMuted);
     ui->move(button(r.bit));
     ui->frame();
-    EXPECT_TRUE(test::onScreen(r.tooltip)) << test::screenText();
+    EXPECT_TRUE(ui->shows(r.tooltip)) << ui->text();
     engine->buses[r.bit].mute.store(false);
   }
 }
@@ -102,7 +101,7 @@ TEST_F(DeviceComboTest, ListsOnlyFittingDevicesAndBindsThePickedOne) {
   engine->setHwInputDevice(0, "");
   ui->click(ImVec2(origin.x + 50, origin.y + 9));
   ui->frame(); // a popup is measured on its first frame and shown from the next
-  const std::string shown = test::screenText();
+  const std::string shown = ui->text();
   EXPECT_NE(shown.find("Mikrofon 2 ch · 48 kHz"), std::string::npos) << shown;
   EXPECT_EQ(shown.find("Lautsprecher"), std::string::npos); // no input channels
   EXPECT_EQ(shown.find("Velto Out 1"), std::string::npos);  // virtual
@@ -137,7 +136,7 @@ TEST_F(DeviceComboTest, StatusLineShowsTheFirstProblem) {
     engine->setHwInputDevice(0, r.uid);
     warning = r.warning;
     ui->frame();
-    const std::string shown = test::screenText();
+    const std::string shown = ui->text();
     EXPECT_NE(shown.find(r.label), std::string::npos) << shown;
     if (*r.status) {
       EXPECT_NE(shown.find(r.status), std::string::npos) << shown;
