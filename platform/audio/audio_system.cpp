@@ -56,7 +56,13 @@ AudioSystem& audioSystem() {
 
 std::string systemRootFromEnvironment() {
   const char* root = std::getenv("VELTO_SYSTEM_ROOT");
-  return root != nullptr && root[0] != '\0' ? std::string(root) : std::string("/");
+  if (root != nullptr && root[0] != '\0') return root;
+  // The host lives inside the program and serves one user, so its system-wide folder is hers.
+  const char* data = std::getenv("XDG_DATA_HOME");
+  if (data != nullptr && data[0] == '/') return std::string(data) + "/velto/system";
+  const char* home = std::getenv("HOME");
+  const std::string base = home != nullptr && home[0] != '\0' ? home : ".";
+  return base + "/.local/share/velto/system";
 }
 
 DeviceEntry* findDevice(AudioSystem& system, ObjectId device) {

@@ -18,7 +18,8 @@ struct SystemOptions {
   ClockMode clock = ClockMode::RealTime;
 };
 
-// VELTO_SYSTEM_ROOT, or "/" when unset or empty.
+// VELTO_SYSTEM_ROOT; unset or empty: ${XDG_DATA_HOME:-$HOME/.local/share}/velto/system ("." for
+// an unset HOME; an XDG_DATA_HOME that is not absolute counts as unset).
 std::string systemRootFromEnvironment();
 
 // False when a system is already running.

@@ -1,6 +1,7 @@
 #include "platform/dispatch/main_queue.h"
 
 #include <algorithm>
+#include <atomic>
 #include <unistd.h>
 
 #include "platform/dispatch/queue_state.h"
@@ -8,9 +9,17 @@
 namespace platform::dispatch {
 namespace detail {
 
+namespace {
+std::atomic<WakeHook> gWakeHook{nullptr};
+}
+
 Queue& mainQueue() {
   static Queue* queue = new Queue;
   return *queue;
+}
+
+void wakeMainLoop() {
+  if (const WakeHook hook = gWakeHook.load(std::memory_order_acquire)) hook();
 }
 
 } // namespace detail
@@ -35,6 +44,7 @@ void post(Clock::time_point due, std::function<void()> work) {
     std::push_heap(q.work.begin(), q.work.end(), laterThan);
   }
   q.wake.notify_all();
+  detail::wakeMainLoop();
 }
 
 const std::shared_ptr<TimerState>* earliestTimer(const Queue& q) {
@@ -123,6 +133,19 @@ bool runMainQueueUntil(const std::function<bool()>& done, Duration timeout) {
     if (runOrWait(end) == Step::Ended) return done(); // another thread may have made it true
   }
   return true;
+}
+
+void setWakeHook(WakeHook hook) {
+  detail::gWakeHook.store(hook, std::memory_order_release);
+}
+
+Clock::time_point nextDeadline() {
+  Queue& q = detail::mainQueue();
+  std::lock_guard lock(q.mutex);
+  auto next = Clock::time_point::max();
+  if (!q.work.empty()) next = q.work.front().due;
+  if (const auto* timer = earliestTimer(q)) next = std::min(next, (*timer)->due);
+  return next;
 }
 
 void resetMainQueue() {

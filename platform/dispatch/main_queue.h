@@ -33,6 +33,17 @@ size_t runMainQueueFor(Duration duration);
 // has passed; returns whether `done` became true. main thread
 bool runMainQueueUntil(const std::function<bool()>& done, Duration timeout);
 
+// The program's main loop sleeps in its own event wait rather than in the drain functions, so it
+// learns of new work through this hook: called after every post and every timer (re)start,
+// from whichever thread did it; it must be thread-safe and cheap (an empty event to the
+// loop). Null (the default) calls nothing. Set it before other threads post. Any thread.
+using WakeHook = void (*)();
+void setWakeHook(WakeHook hook);
+
+// When the earliest queued work or running timer falls due; Clock::time_point::max() when
+// nothing is pending. Any thread (the answer may be stale by the time it is used).
+Clock::time_point nextDeadline();
+
 // Drops all pending and delayed work and stops every timer (their Timer objects stay valid and
 // report not running). Keeps test suites independent. main thread (elsewhere it does nothing)
 void resetMainQueue();

@@ -37,6 +37,9 @@ struct Queue {
   uint64_t nextSeq = 0;
 };
 
+// Calls the wake hook, if one is set; outside the queue's lock.
+void wakeMainLoop();
+
 // The one main queue; never destroyed, so posts from threads still running at exit stay safe.
 Queue& mainQueue();
 

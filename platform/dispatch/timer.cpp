@@ -29,6 +29,7 @@ bool Timer::start(Duration interval, Duration leeway, Duration firstDelay) {
     state_->running = true;
   }
   q.wake.notify_all();
+  detail::wakeMainLoop();
   return true;
 }
 

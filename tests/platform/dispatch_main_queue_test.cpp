@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -170,6 +171,50 @@ TEST_F(MainQueueThreads, SleepingDrainWakesForWorkPostedFromAnotherThread) {
   poster.join();
   const auto posted = pd::Clock::time_point(pd::Clock::duration(postedAt.load()));
   EXPECT_LT(Ms(ranAt - posted).count(), 200.0);
+}
+
+TEST_F(MainQueue, NextDeadlineIsTheEarliestOfWorkAndTimers) {
+  EXPECT_EQ(pd::nextDeadline(), pd::Clock::time_point::max());
+  const auto t0 = pd::Clock::now();
+  pd::mainAfter(300ms, [] {});
+  pd::Timer timer([] {});
+  struct Case {
+    const char* what;
+    std::function<void()> step;
+    double fromMs, toMs; // expected deadline after t0
+  };
+  const Case cases[] = {
+      {"delayed work", [] {}, 300, 400},
+      {"earlier timer", [&] { timer.start(100ms, 0ms); }, 100, 200},
+      {"work due now", [] { pd::mainAsync([] {}); }, 0, 50},
+  };
+  for (const Case& c : cases) {
+    c.step();
+    const double at = Ms(pd::nextDeadline() - t0).count();
+    EXPECT_GE(at, c.fromMs) << c.what;
+    EXPECT_LT(at, c.toMs) << c.what;
+  }
+  timer.cancel();
+  pd::resetMainQueue();
+  EXPECT_EQ(pd::nextDeadline(), pd::Clock::time_point::max());
+}
+
+TEST_F(MainQueueThreads, WakeHookRunsForEveryPostFromAnyThreadAndTimerStart) {
+  static std::atomic<int> wakes{0};
+  wakes = 0;
+  pd::setWakeHook([] { wakes.fetch_add(1); });
+  std::thread poster([] {
+    for (int i = 0; i < 10; ++i) pd::mainAsync([] {});
+    pd::mainAfter(10ms, [] {});
+  });
+  poster.join();
+  pd::mainAsync([] {});
+  pd::Timer timer([] {});
+  timer.start(50ms, 0ms);
+  pd::setWakeHook(nullptr);
+  pd::mainAsync([] {}); // no hook, nothing called
+  EXPECT_EQ(wakes.load(), 13);
+  EXPECT_EQ(pd::runMainQueueUntilIdle(), 12u); // the queue itself works as before
 }
 
 } // namespace

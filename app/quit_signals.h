@@ -1,0 +1,15 @@
+// SIGTERM, SIGINT and SIGHUP end the program the orderly way: the handler only records the
+// signal; the frame loop, which wakes at least once a frame, sees it and quits through the
+// normal shut-down. Process-wide. Threading: install on the main thread before other threads
+// start; the handler runs wherever the kernel delivers it and does nothing else.
+#pragma once
+
+namespace velto {
+
+void installQuitSignals();
+// The signal that asked to quit, 0 while none did. Any thread.
+int quitSignal();
+// Forgets a recorded signal (tests).
+void clearQuitSignal();
+
+} // namespace velto

@@ -1,0 +1,151 @@
+#include "app/shell.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "api/api.h"
+#include "app/default_devices.h"
+#include "app/env.h"
+#include "app/quit_signals.h"
+#include "app/single_instance.h"
+#include "app/window_fonts.h"
+#include "engine/engine.h"
+#include "platform/audio/audio_system.h"
+#include "platform/desktop/desktop.h"
+#include "platform/desktop/desktop_window.h"
+#include "platform/desktop/frame_loop.h"
+#include "platform/dispatch/background_queue.h"
+#include "platform/dispatch/main_queue.h"
+#include "ui/style.h"
+#include "ui/window.h"
+
+namespace velto {
+namespace {
+
+namespace desktop = platform::desktop;
+
+constexpr int kWindowWidth = 1460;
+constexpr int kWindowHeight = 800;
+constexpr int kMinWidth = 1100;
+constexpr int kMinHeight = 640;
+constexpr double kFramesPerSecond = 30.0;
+constexpr int kSnapshotFrame = 20;
+constexpr float kClearColour[4] = {0.11f, 0.12f, 0.15f, 1.0f};
+
+} // namespace
+
+// The shell's singletons (the window keeps a plain pointer of its own under the same name):
+// the engine is made first and destroyed last, the API in between.
+namespace shell {
+std::unique_ptr<Engine> gEngine;
+std::unique_ptr<Api> gApi;
+} // namespace shell
+
+namespace {
+
+void say(const std::string& line) {
+  std::fprintf(stderr, "velto: %s\n", line.c_str());
+}
+
+bool startAudio() {
+  platform::audio::SystemOptions options;
+  options.systemRoot = platform::audio::systemRootFromEnvironment();
+  options.clock = platform::audio::ClockMode::RealTime;
+  std::error_code ignored;
+  std::filesystem::create_directories(options.systemRoot, ignored);
+  if (!platform::audio::startSystem(options)) return false;
+  addDefaultDevices();
+  return true;
+}
+
+// Every exit goes through here: the threads of the API, the engine and the audio layer end
+// before the process does.
+void shutDown(bool snapshot, desktop::DesktopWindow& window) {
+  if (!snapshot) {
+    if (shell::gApi) shell::gApi->save();
+    if (shell::gEngine) shell::gEngine->restoreDefaultOutput();
+  }
+  shell::gApi.reset();
+  window.close();
+  shell::gEngine.reset();
+  platform::dispatch::waitBackgroundIdle(std::chrono::seconds(5));
+  platform::dispatch::resetMainQueue();
+  platform::audio::stopSystem();
+  desktop::shutdownDesktop();
+}
+
+bool openMainWindow(desktop::DesktopWindow& window, std::string& error) {
+  desktop::WindowOptions options;
+  options.title = "Velto";
+  windowSizeFromEnvironment(options.width, options.height, kWindowWidth, kWindowHeight);
+  options.minWidth = kMinWidth;
+  options.minHeight = kMinHeight;
+  options.visible = false;
+  if (!window.open(options, error)) return false;
+  const WindowFonts fonts = loadWindowFonts(systemFontFiles(), window.contentScale());
+  setTitleFont(fonts.title);
+  applyStyle();
+  return window.startBackends(error);
+}
+
+} // namespace
+
+int runApp() {
+  std::string error;
+  if (!desktop::initDesktop(error)) {
+    say("kein Bildschirm erreichbar (" + error + ")");
+    return 1;
+  }
+  installQuitSignals();
+  const bool snapshot = snapshotMode();
+  InstanceLock instance;
+  if (!snapshot) instance.acquire(instanceLockPath());
+  dropInvalidWindowVariables();
+
+  if (!startAudio()) say("das Audiosystem startet nicht");
+  shell::gEngine = std::make_unique<Engine>(!snapshot);
+  shell::gApi = std::make_unique<Api>(*shell::gEngine);
+  shell::gApi->load();
+
+  desktop::DesktopWindow window;
+  if (envSet("VELTO_HELP_SNAPSHOT") || envSet("VELTO_DOCS_SNAPSHOT")) {
+    say("Hilfe- und Dokumentationsfenster sind nicht verfügbar");
+    shutDown(true, window);
+    return 1;
+  }
+  if (!openMainWindow(window, error)) {
+    say("das Fenster öffnet nicht (" + error + ")");
+    shutDown(snapshot, window);
+    return 1;
+  }
+  if (!snapshot && shell::gEngine->settings.fullscreen) window.enterFullScreen();
+  window.show();
+
+  int status = 0;
+  int frames = 0;
+  desktop::FrameLoopHooks hooks;
+  hooks.quit = [&] { return quitSignal() != 0 || window.closeRequested(); };
+  hooks.paused = [&] { return !snapshot && window.hidden(); };
+  hooks.frame = [&] {
+    window.beginFrame();
+    drawMixer(*shell::gEngine, *shell::gApi);
+    const char* path = std::getenv("VELTO_SNAPSHOT");
+    const bool write = path != nullptr && ++frames == kSnapshotFrame;
+    std::string why;
+    const bool ok = window.endFrame(kClearColour, write ? path : nullptr, why);
+    if (!write) return true;
+    if (!ok) {
+      say("Schnappschuss nicht geschrieben: " + why);
+      status = 1;
+    }
+    return false;
+  };
+  desktop::runFrameLoop(kFramesPerSecond, hooks);
+  shutDown(snapshot, window);
+  return status;
+}
+
+} // namespace velto
