@@ -147,6 +147,15 @@ HttpResponse apiPortCommand(Api& api, const Request& r) {
   if (r.method != Method::write || !parseInteger(r.body, value) || value < 1024 || value > 65535) {
     return error(400, "Port 1024–65535");
   }
+  // A running server that is to move takes hold of the new port now, so a port in use is
+  // refused while the old one still serves instead of leaving the server nowhere. A stored port
+  // replayed at start-up is kept whatever its state; the start reports it then.
+  HttpServer& server = api.server;
+  const bool moves = api.engine.settings.apiEnabled && !api.loading && server.listenFd >= 0 &&
+                     server.port != static_cast<int>(value);
+  if (moves && !server.reserve(static_cast<int>(value))) {
+    return error(400, "Port " + std::to_string(value) + " belegt");
+  }
   port = static_cast<uint32_t>(value);
   applySettingsLater(api);
   return settings(api);

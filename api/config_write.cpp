@@ -4,11 +4,11 @@
 #include "api/api_detail.h"
 #include "api/config.h"
 
+#include "core/levels.h"
 #include "effects/fx_chain.h"
 #include "effects/fx_table.h"
 #include "effects/input_fx.h"
 #include "effects/noise_filter.h"
-#include "core/levels.h"
 
 #include <cerrno>
 #include <cmath>
@@ -227,13 +227,13 @@ bool writeAll(int fd, const std::string& data) {
 }
 
 // The new text goes to a file beside the old one, reaches the disk, and only then takes the old
-// one's name: whatever fails on the way, the old file stays whole.
+// one's name: whatever fails on the way, the old file stays whole. The temporary name is fresh
+// each time, so nothing left over from an earlier run can stand in the way.
 bool replaceFile(const std::string& path, const std::string& data) {
-  const std::string temporary = path + ".tmp";
-  const int fd =
-      ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644);
+  std::string temporary = path + ".XXXXXX";
+  const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
   if (fd < 0) return false;
-  bool written = writeAll(fd, data) && ::fsync(fd) == 0;
+  bool written = ::fchmod(fd, 0644) == 0 && writeAll(fd, data) && ::fsync(fd) == 0;
   written = ::close(fd) == 0 && written;
   if (!written || ::rename(temporary.c_str(), path.c_str()) != 0) {
     ::unlink(temporary.c_str());

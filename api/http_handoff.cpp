@@ -51,7 +51,10 @@ void Api::applySettings() {
     return;
   }
   const int port = static_cast<int>(settings.apiPort);
-  if (server.listenFd >= 0 && server.port == port) return;
+  if (server.listenFd >= 0 && server.port == port) {
+    server.release(); // a port tried on the way and given up again
+    return;
+  }
   if (server.start(port, handOff(*this))) {
     apiError.clear();
   } else {

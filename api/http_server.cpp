@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <utility>
 
 namespace velto {
 
@@ -22,8 +23,9 @@ using std::chrono::milliseconds;
 
 constexpr int kBacklog = 8;
 constexpr int kPollMs = 200;
-// Each receive may wait this long; the whole request (head and body) must arrive within
-// kRequestTime, so a client trickling bytes cannot hold the only connection.
+// Each receive may wait this long; the whole request (head and body) and the whole reply must
+// pass within kRequestTime, so a client trickling bytes either way cannot hold the only
+// connection.
 constexpr int kReceiveSeconds = 2;
 constexpr milliseconds kRequestTime{5000};
 // Unread input left at close would make the kernel answer with a reset that can destroy the
@@ -59,15 +61,33 @@ ssize_t receive(int fd, std::string& buffer, Clock::time_point deadline) {
   return n;
 }
 
-void sendAll(int fd, const std::string& bytes) {
+// Sends the whole reply by `deadline`: a client reading slowly keeps each send alive, so only a
+// bound on the whole send keeps it from holding the one connection. False when cut short.
+bool sendAll(int fd, const std::string& bytes, Clock::time_point deadline) {
   size_t sent = 0;
   while (sent < bytes.size()) {
     // MSG_NOSIGNAL: a peer that went away must end the reply, not the process.
-    const ssize_t n = send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+    const ssize_t n =
+        send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      const int waitMs = remainingMs(deadline);
+      if (waitMs == 0) return false;
+      pollfd p{fd, POLLOUT, 0};
+      if (poll(&p, 1, waitMs) < 0 && errno != EINTR) return false;
+      continue;
+    }
+    if (n <= 0) return false;
     sent += static_cast<size_t>(n);
   }
+  return true;
+}
+
+// A reply cut short is dropped at once: the connection is reset instead of the kernel going on
+// feeding the slow client what is still queued.
+void abandon(int fd) {
+  const linger reset{1, 0};
+  setsockopt(fd, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
 }
 
 bool inputPending(int fd) {
@@ -90,12 +110,32 @@ void drain(int fd) {
   }
 }
 
+// A listening socket on 127.0.0.1:port, or -1.
+int listenOn(int port) {
+  if (port < 1 || port > 65535) return -1;
+  // Close-on-exec: no child process may inherit the listener or a connection.
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  if (fd < 0) return -1;
+  const int one = 1;
+  setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<uint16_t>(port));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+      listen(fd, kBacklog) != 0) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
 } // namespace
 
 namespace http {
 
 void serveConnection(int fd, const HttpHandler& handler) {
-  const auto deadline = Clock::now() + kRequestTime;
+  auto deadline = Clock::now() + kRequestTime;
   std::string buffer;
   size_t headEnd = std::string::npos;
   while ((headEnd = buffer.find("\r\n\r\n")) == std::string::npos) {
@@ -120,10 +160,16 @@ void serveConnection(int fd, const HttpHandler& handler) {
     if (!http::hostAllowed(http::header(head, "Host")) || !http::header(head, "Origin").empty()) {
       response = {403, kForbidden};
     } else {
+      // The time the main thread takes to answer is not the client's to pay for.
+      const auto asked = Clock::now();
       response = handler(HttpRequest{line.method, line.path, std::move(body)});
+      deadline += Clock::now() - asked;
     }
   }
-  sendAll(fd, http::responseBytes(response));
+  if (!sendAll(fd, http::responseBytes(response), deadline)) {
+    abandon(fd);
+    return;
+  }
   if (unread || inputPending(fd)) drain(fd);
 }
 
@@ -135,23 +181,15 @@ HttpServer::~HttpServer() {
 
 // main thread
 bool HttpServer::start(int newPort, HttpHandler newHandler) {
-  stop();
-  if (newPort < 1 || newPort > 65535) return false;
-  // Close-on-exec: no child process may inherit the listener or a connection.
-  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-  if (fd < 0) return false;
-  const int one = 1;
-  setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<uint16_t>(newPort));
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
-      listen(fd, kBacklog) != 0) {
-    close(fd);
-    listenFd = -1;
-    return false;
+  halt();
+  int fd = -1;
+  if (reservedFd >= 0 && reservedPort == newPort) {
+    std::swap(fd, reservedFd);
+  } else {
+    release();
+    fd = listenOn(newPort);
   }
+  if (fd < 0) return false;
   listenFd = fd;
   port = newPort;
   handler = std::move(newHandler);
@@ -162,6 +200,27 @@ bool HttpServer::start(int newPort, HttpHandler newHandler) {
 
 // main thread
 void HttpServer::stop() {
+  halt();
+  release();
+}
+
+// main thread
+bool HttpServer::reserve(int newPort) {
+  if (reservedFd >= 0 && reservedPort == newPort) return true;
+  release();
+  reservedFd = listenOn(newPort);
+  reservedPort = newPort;
+  return reservedFd >= 0;
+}
+
+// main thread
+void HttpServer::release() {
+  if (reservedFd >= 0) close(reservedFd);
+  reservedFd = -1;
+}
+
+// main thread
+void HttpServer::halt() {
   stopRequested.store(true);
   if (thread.joinable()) thread.join();
   if (listenFd >= 0) close(listenFd);

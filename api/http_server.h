@@ -34,9 +34,17 @@ public:
 
   // main thread: stops whatever runs, then listens on 127.0.0.1:port and serves with `handler`.
   // False when the socket cannot be created, bound or listened on; the server is stopped then.
+  // A listener reserved on that port is taken up.
   bool start(int port, HttpHandler handler);
-  // main thread: stops the listener and joins its thread; safe when nothing runs.
+  // main thread: stops the listener and joins its thread; safe when nothing runs. Drops a
+  // reservation too.
   void stop();
+  // main thread: binds and listens on 127.0.0.1:port for a later start, while the running
+  // listener goes on serving; so a port in use is known before the server leaves its own.
+  // False when it cannot be bound. One reservation at a time: a new one drops the last.
+  bool reserve(int port);
+  // main thread: drops a reservation that no start took up.
+  void release();
 
   HttpHandler handler;
   std::thread thread;
@@ -46,8 +54,12 @@ public:
   int port = 0;
 
 private:
+  void halt();
   void loop();
   void serve(int fd);
+
+  int reservedFd = -1;
+  int reservedPort = 0;
 };
 
 } // namespace velto

@@ -8,7 +8,7 @@
 namespace velto {
 
 // The text as a JSON string: quote and backslash escaped, line feed as \n, every other control
-// byte as \u00xx; bytes of 128 and above pass unchanged (UTF-8 stays as it is).
+// byte as \u00xx; well-formed UTF-8 passes unchanged, each ill-formed sequence becomes U+FFFD.
 std::string q(const std::string& text);
 // "%.1f" of the value widened to double.
 std::string num(float value);

@@ -2,9 +2,12 @@
 
 #include "effects/input_fx.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -24,24 +27,55 @@ bool isFactoryName(const std::string& name) {
                      [&](const FactoryEqPreset& f) { return name == f.name; });
 }
 
+// A preset is a dozen short lines; anything near this size is no preset, and a special file
+// such as /dev/zero would never end.
+constexpr size_t kMaxFileBytes = 64 * 1024;
+
+// Opening never blocks (a FIFO without a peer would hold the main thread for good); only a
+// regular file is then used.
+int openRegular(const std::string& path, int flags) {
+  const int fd = ::open(path.c_str(), flags | O_NONBLOCK | O_CLOEXEC, 0644);
+  if (fd < 0) return -1;
+  struct stat info {};
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
 bool readWhole(const std::string& path, std::string& out) {
-  FILE* file = std::fopen(path.c_str(), "rb");
-  if (!file) return false;
+  const int fd = openRegular(path, O_RDONLY);
+  if (fd < 0) return false;
   out.clear();
   char buffer[4096];
-  size_t got = 0;
-  while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) out.append(buffer, got);
-  const bool ok = std::ferror(file) == 0;
-  std::fclose(file);
+  bool ok = true;
+  while (ok) {
+    const ssize_t got = ::read(fd, buffer, sizeof buffer);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) {
+      ok = got == 0;
+      break;
+    }
+    out.append(buffer, static_cast<size_t>(got));
+    ok = out.size() <= kMaxFileBytes; // a file may grow after fstat
+  }
+  ::close(fd);
   return ok;
 }
 
 bool writeWhole(const std::string& path, const std::string& text) {
-  FILE* file = std::fopen(path.c_str(), "wb");
-  if (!file) return false;
-  const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
-  const bool closed = std::fclose(file) == 0;
-  return written && closed;
+  // Truncated only once it is known to be a regular file.
+  const int fd = openRegular(path, O_WRONLY | O_CREAT);
+  if (fd < 0) return false;
+  bool ok = ::ftruncate(fd, 0) == 0;
+  for (size_t done = 0; ok && done < text.size();) {
+    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    ok = n > 0;
+    if (ok) done += static_cast<size_t>(n);
+  }
+  return ::close(fd) == 0 && ok;
 }
 
 // Every missing folder along the path, each with 0755; failures show up when the file is opened.

@@ -1,7 +1,7 @@
 // The store of EQ presets: five built-in factory presets and the user's presets, one small text
 // file each (".veltoeq", first line "# velto-eq 1") in "$HOME/Library/Application
 // Support/Velto/eq". No state of its own: every call re-reads the folder. Main thread only; plain
-// file I/O.
+// file I/O on regular files only (at most 64 KiB read), so no path can block or exhaust memory.
 #pragma once
 
 #include "effects/fx_table.h"

@@ -1,6 +1,7 @@
 // Loading the configuration file: the older layout's conversion line by line, the skip and
 // version rules, both repairs, broken lines among good ones, and a start without a file.
 #include "config_fixture.h"
+#include "http_test_client.h"
 
 #include "api/config.h"
 
@@ -154,6 +155,28 @@ TEST_F(ConfigLoadThreads, WithoutFileTheApiStaysOff) {
   EXPECT_EQ(get("settings/api/enabled"), "false");
   EXPECT_EQ(api->server.listenFd, -1);
   EXPECT_FALSE(std::filesystem::exists(path));
+}
+
+// A stored port that someone else holds at start-up is kept: the start reports it, and the
+// server starts there once the port is free.
+TEST_F(ConfigLoadThreads, StoredPortInUseIsKeptAndReported) {
+  const int taken = freePort();
+  HttpServer holder;
+  ASSERT_TRUE(holder.start(taken, [](const HttpRequest&) { return HttpResponse{}; }));
+  restartWith(std::string(detail::kConfigMarker) +
+              "\nsettings/api/enabled=on\nsettings/api/port=" + std::to_string(taken) + "\n");
+  settle();
+  EXPECT_EQ(api->apiError, "Port " + std::to_string(taken) + " belegt");
+  EXPECT_EQ(api->server.listenFd, -1);
+  EXPECT_EQ(get("settings/api/port"), std::to_string(taken));
+  api->save();
+  EXPECT_NE(config().find("settings/api/port=" + std::to_string(taken) + "\n"), std::string::npos);
+
+  holder.stop();
+  api->applySettings();
+  EXPECT_EQ(api->apiError, "");
+  EXPECT_EQ(api->server.port, taken);
+  EXPECT_GE(api->server.listenFd, 0);
 }
 
 } // namespace

@@ -1,9 +1,15 @@
-// Saving the configuration safely: a failed save leaves the previous file byte for byte, the
-// missing folders are made, and a value with a line break stays on its own line.
+// Saving the configuration safely: a failed save leaves the previous file byte for byte and no
+// temporary file, leftovers beside the file do not block it, the missing folders are made, and
+// a value with a line break stays on its own line.
 #include "config_fixture.h"
 
+#include <sys/resource.h>
+
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
+#include <set>
 
 namespace velto::test {
 namespace {
@@ -12,22 +18,82 @@ namespace fs = std::filesystem;
 
 class ConfigSaveThreads : public ConfigFixture {};
 
+// Every name in the configuration folder.
+std::set<std::string> folderEntries() {
+  std::set<std::string> names;
+  const fs::path folder = fs::path(Api::configPath()).parent_path();
+  for (const fs::directory_entry& entry : fs::directory_iterator(folder)) {
+    names.insert(entry.path().filename().string());
+  }
+  return names;
+}
+
+// A file size limit makes a write fail midway, for root as well; the signal it raises is
+// ignored while it holds, so the write reports the error instead.
+class FileSizeLimit {
+public:
+  explicit FileSizeLimit(rlim_t bytes) {
+    getrlimit(RLIMIT_FSIZE, &saved);
+    rlimit limit = saved;
+    limit.rlim_cur = bytes;
+    setrlimit(RLIMIT_FSIZE, &limit);
+    previous = std::signal(SIGXFSZ, SIG_IGN);
+  }
+  ~FileSizeLimit() {
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, previous);
+  }
+
+private:
+  rlimit saved{};
+  void (*previous)(int) = nullptr;
+};
+
 TEST_F(ConfigSaveThreads, FailedSaveKeepsThePreviousFile) {
   api->save();
   const std::string previous = config();
   ASSERT_NE(previous.find("hardware/inputs/1/name="), std::string::npos);
+  ASSERT_GT(previous.size(), 1000u);
   ASSERT_EQ(call("POST", "hardware/inputs/1/name", "Neu").status, 200);
 
-  // A folder where the temporary file must go makes the save fail midway, for root as well.
-  const std::string temporary = Api::configPath() + ".tmp";
-  ASSERT_TRUE(fs::create_directory(temporary));
-  api->save();
+  {
+    const FileSizeLimit limit(512);
+    api->save();
+  }
   EXPECT_EQ(config(), previous);
-  fs::remove(temporary);
+  // The half-written temporary file is gone.
+  EXPECT_EQ(folderEntries(), std::set<std::string>{"config.txt"});
 
   api->save();
   EXPECT_NE(config().find("hardware/inputs/1/name=Neu\n"), std::string::npos);
-  EXPECT_FALSE(fs::exists(temporary));
+  EXPECT_EQ(folderEntries(), std::set<std::string>{"config.txt"});
+}
+
+// Whatever an earlier run left under the name once used for the temporary file, the next save
+// goes through and leaves it alone.
+TEST_F(ConfigSaveThreads, LeftoversBesideTheFileDoNotBlockSaving) {
+  const std::string path = Api::configPath();
+  const struct {
+    const char* what;
+    std::function<void(const std::string&)> make;
+  } kCases[] = {
+      {"folder", [](const std::string& p) { fs::create_directories(p + "/inside"); }},
+      {"dangling link", [](const std::string& p) { fs::create_symlink(p + ".nirgends", p); }},
+  };
+  int round = 0;
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.what);
+    c.make(path + ".tmp");
+    const std::set<std::string> before = folderEntries();
+    const std::string name = "Runde " + std::to_string(++round);
+    ASSERT_EQ(call("POST", "hardware/inputs/1/name", name).status, 200);
+    api->save();
+    EXPECT_NE(config().find("hardware/inputs/1/name=" + name + "\n"), std::string::npos);
+    std::set<std::string> after = before;
+    after.insert("config.txt");
+    EXPECT_EQ(folderEntries(), after);
+    for (const std::string& entry : before) fs::remove_all(fs::path(path).parent_path() / entry);
+  }
 }
 
 TEST_F(ConfigSaveThreads, SavingMakesTheMissingFolders) {

@@ -156,6 +156,35 @@ TEST(ApiJsonText, QuotesEscapesAndPassesUtf8) {
   EXPECT_EQ(q("\x7f"), "\"\x7f\"");
 }
 
+// Each maximal ill-formed part becomes one U+FFFD ("R" below); well-formed text passes.
+TEST(ApiJsonText, IllFormedUtf8BecomesReplacementCharacters) {
+  const std::string R = "\xEF\xBF\xBD";
+  const struct {
+    std::string in;
+    std::string out;
+  } kCases[] = {
+      {"\x80", R}, // stray continuation
+      {"\xBF\x80", R + R},
+      {"\xC0\x80", R + R},                 // overlong NUL
+      {"\xC1\xBF", R + R},                 // overlong "\x7f"
+      {"\xE0\x80\xAF", R + R + R},         // overlong "/"
+      {"\xF0\x82\x82\xAC", R + R + R + R}, // overlong euro sign
+      {"\xED\xA0\x80", R + R + R},         // high surrogate
+      {"\xED\xBF\xBF", R + R + R},         // low surrogate
+      {"\xF4\x90\x80\x80", R + R + R + R}, // beyond U+10FFFF
+      {"\xF5\x80\x80\x80", R + R + R + R},
+      {"\xFE\xFF", R + R},
+      {"\xE2\x82", R},                  // cut short at the end
+      {"\xF0\x9F\x98x", R + "x"},       // cut short before ASCII
+      {"\xC3\xC3\xA4", R + "\xC3\xA4"}, // a lead byte where a continuation belongs
+      {"a\xE2\x82\xAC-\xE2\x82\xAC", "a\xE2\x82\xAC-\xE2\x82\xAC"}, // euro signs pass
+      {"\xED\x9F\xBF\xEE\x80\x80", "\xED\x9F\xBF\xEE\x80\x80"},     // beside the surrogates
+      {"\xF0\x90\x80\x80\xF4\x8F\xBF\xBF", "\xF0\x90\x80\x80\xF4\x8F\xBF\xBF"}, // U+10000, U+10FFFF
+      {R + "\n\x9F", R + "\\n" + R},
+  };
+  for (const auto& c : kCases) EXPECT_EQ(q(c.in), "\"" + c.out + "\"") << c.in;
+}
+
 TEST(ApiJsonText, NumbersUsePrintfRounding) {
   EXPECT_EQ(num(0.0f), "0.0");
   EXPECT_EQ(num(-0.04f), "-0.0");

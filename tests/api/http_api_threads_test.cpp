@@ -103,23 +103,43 @@ TEST_F(HttpApiThreads, SwitchAndPortStartMoveAndStopTheServer) {
   EXPECT_EQ(api->server.listenFd, listener);
   EXPECT_EQ(api->server.thread.get_id(), thread);
 
-  // A port someone else holds: the reply still goes out, then the server stops and says why.
+  // The port it already has keeps it too.
+  EXPECT_EQ(send("POST", "/settings/api/port", std::to_string(port)).substr(0, 15),
+            "HTTP/1.1 200 OK");
+  dispatch::runMainQueueUntilIdle();
+  EXPECT_EQ(api->server.listenFd, listener);
+
+  // A port someone else holds is refused at once; the server stays where it is, and so do the
+  // stored and the saved port.
   const int taken = freePort();
   HttpServer holder;
   ASSERT_TRUE(holder.start(taken, [](const HttpRequest&) { return HttpResponse{}; }));
-  EXPECT_EQ(send("POST", "/settings/api/port", std::to_string(taken)).substr(0, 15),
-            "HTTP/1.1 200 OK");
+  EXPECT_EQ(send("POST", "/settings/api/port", std::to_string(taken)),
+            reply(400, "Bad Request", errorJson("Port " + std::to_string(taken) + " belegt")));
   dispatch::runMainQueueUntilIdle();
-  EXPECT_EQ(api->apiError, "Port " + std::to_string(taken) + " belegt");
-  EXPECT_EQ(api->server.listenFd, -1);
-  EXPECT_TRUE(refused(port));
+  EXPECT_EQ(api->apiError, "");
+  EXPECT_EQ(api->server.listenFd, listener);
+  EXPECT_EQ(engine->settings.apiPort, static_cast<uint32_t>(port));
+  EXPECT_NE(configText().find("settings/api/port=" + std::to_string(port) + "\n"),
+            std::string::npos);
+  EXPECT_EQ(send("GET", "/settings/api/port"), reply(200, "OK", std::to_string(port)));
   holder.stop();
 
+  // A port tried and given up again before the move leaves nothing listening on it.
+  const int given = freePort();
+  EXPECT_EQ(call("POST", "/settings/api/port", std::to_string(given)).status, 200);
+  EXPECT_EQ(call("POST", "/settings/api/port", std::to_string(port)).status, 200);
+  dispatch::runMainQueueUntilIdle();
+  EXPECT_EQ(api->server.listenFd, listener);
+  EXPECT_TRUE(refused(given));
+
+  const int before = port;
   port = freePort();
   EXPECT_EQ(call("POST", "/settings/api/port", std::to_string(port)).status, 200);
   dispatch::runMainQueueUntilIdle();
   EXPECT_EQ(api->apiError, "");
   EXPECT_EQ(api->server.port, port);
+  EXPECT_TRUE(refused(before));
 
   // Moving through the server itself: the old port closes, the new one answers.
   const int old = port;

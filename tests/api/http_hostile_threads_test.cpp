@@ -1,9 +1,11 @@
 // Hostile clients against the local HTTP server (echo handler, real sockets): malformed and
 // binary requests, heads and bodies at and past the limits, silent and trickling clients, many
-// connections at once, clients that vanish mid-reply or never read. After each the server must
-// still answer a normal request.
+// connections at once, clients that vanish mid-reply, never read or read too slowly. After each the
+// server must still answer a normal request.
 #include "http_test_client.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -171,6 +173,44 @@ TEST_F(HttpHostileThreads, ClientVanishingMidReplyLeavesTheServerRunning) {
     close(fd);
     expectStillAnswering("vanished client " + std::to_string(round));
   }
+}
+
+// A client that takes its 8 MiB reply 1 KiB at a time through a small receive buffer keeps every
+// single send moving, so only the connection's deadline ends it; the next client is served then.
+TEST_F(HttpHostileThreads, SlowReaderIsDroppedByTheDeadline) {
+  const int slow = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  ASSERT_GE(slow, 0);
+  const int small = 4096;
+  setsockopt(slow, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<uint16_t>(port));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(connect(slow, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+  const auto start = Clock::now();
+  ASSERT_TRUE(sendAll(slow, request("GET", "/big")));
+
+  size_t received = 0;
+  double ended = 0;
+  std::thread reader([&] {
+    char chunk[1024];
+    while (secondsSince(start) < 20 && recv(slow, chunk, sizeof chunk, 0) > 0) {
+      received += sizeof chunk;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    ended = secondsSince(start);
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  const std::string next = roundTrip(port, request("GET", "/next"));
+  const double served = secondsSince(start);
+  reader.join();
+  close(slow);
+
+  EXPECT_EQ(next, reply(200, "OK", "GET|/next|"));
+  EXPECT_GT(served, 4.5);
+  EXPECT_LT(served, 6.5);
+  EXPECT_LT(ended, 7.0);
+  EXPECT_LT(received, size_t{4} << 20);
 }
 
 } // namespace

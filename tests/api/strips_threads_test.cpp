@@ -5,6 +5,8 @@
 #include "core/levels.h"
 #include "platform/audio/running_apps.h"
 
+#include <iconv.h>
+
 #include <cmath>
 #include <string>
 
@@ -12,6 +14,20 @@ namespace velto::test {
 namespace {
 
 namespace audio = platform::audio;
+
+// Whether the text decodes as UTF-8 without a single error.
+bool strictUtf8(std::string text) {
+  const iconv_t decoder = iconv_open("UTF-32LE", "UTF-8");
+  if (decoder == reinterpret_cast<iconv_t>(-1)) return false;
+  std::string out(text.size() * 4 + 4, '\0');
+  char* in = text.data();
+  size_t inLeft = text.size();
+  char* to = out.data();
+  size_t outLeft = out.size();
+  const bool decoded = iconv(decoder, &in, &inLeft, &to, &outLeft) != static_cast<size_t>(-1);
+  iconv_close(decoder);
+  return decoded && inLeft == 0;
+}
 
 // A strip routed to hardware output 1 only, while no hardware output runs and the driver's
 // virtual outputs do.
@@ -464,6 +480,25 @@ TEST_F(ApiStripsThreads, WordsAndMembersIgnoreCaseAndNumbersNeverReachNames) {
   // A name with a slash, reached through its escape.
   EXPECT_EQ(call("POST", "/hardware/inputs/1/name", "Mic L/R").status, 200);
   EXPECT_EQ(call("GET", "/hardware/inputs/mic+l%2Fr/name").body, "\"Mic L/R\"");
+}
+
+// Names are stored byte for byte as sent, yet every reply stays valid UTF-8 for strict clients.
+TEST_F(ApiStripsThreads, NamesOfAnyBytesKeepThemAndRepliesStayUtf8) {
+  const char* kBad[] = {"\xC0\x80", "\xE0\x80\xAF", "\xED\xA0\x80", "\xF4\x90\x80\x80",
+                        "\xFF",     "\xE2\x82",     "\x80\x80",     "\xF0\x9F\x98"};
+  for (const char* bad : kBad) {
+    SCOPED_TRACE(testing::PrintToString(std::string(bad)));
+    const std::string name = std::string("Mik") + bad + "ro";
+    const HttpResponse set = call("POST", "/hardware/inputs/1/name", name);
+    EXPECT_EQ(set.status, 200);
+    EXPECT_TRUE(strictUtf8(set.body));
+    EXPECT_EQ(engine->hwInputs[0].strip.name, name);
+    const std::string root = call("GET", "/").body;
+    EXPECT_FALSE(strictUtf8(name));
+    EXPECT_TRUE(strictUtf8(root));
+    EXPECT_NE(root.find("\"Mik\xEF\xBF\xBD"), std::string::npos);
+    EXPECT_TRUE(strictUtf8(call("POST", "/settings/board", bad).body)); // an error echoing it
+  }
 }
 
 TEST_F(ApiStripsThreads, DeviceListAndLevelProbeRefusal) {
