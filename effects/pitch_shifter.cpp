@@ -29,6 +29,11 @@ constexpr uint32_t kDetectEvery = 256;
 constexpr int kHalfGrain = 640;
 constexpr int kSearch = 192;
 
+// "Stimme": grains reach at most one longest period either way; marks follow the waveform within
+// an eighth of a period.
+constexpr int kMaxHalfGrain = 600;
+constexpr int kMaxReach = 600 / 8;
+
 std::array<float, 2 * kHalfGrain> makeGrainWindow() {
   std::array<float, 2 * kHalfGrain> w{};
   for (int i = 0; i < 2 * kHalfGrain; ++i) {
@@ -214,6 +219,49 @@ void PitchShifter::grainsAll(int v, double r) {
   }
 }
 
+// The point within an eighth of a period around `predicted` whose two-period neighbourhood
+// correlates best (normalised) with the Hann-weighted neighbourhood of `previous`, to a fraction
+// of a sample; only positions whose grain needs no future input are tried.
+double PitchShifter::followWaveform(double previous, double predicted, double p, int w) const {
+  const auto now = static_cast<double>(time);
+  const int reach = std::max(1, static_cast<int>(p / 8.0));
+  const int64_t anchor = nearest(previous);
+  const int64_t base = nearest(predicted);
+  float reference[2 * kMaxHalfGrain];
+  const double step = 2.0 * kPi / (2.0 * w);
+  for (int m = -w; m < w; ++m) {
+    reference[m + w] = static_cast<float>(0.5 - 0.5 * std::cos(step * (w + m))) *
+                       inputRing[static_cast<uint64_t>(anchor + m) & kMask];
+  }
+  float scores[2 * kMaxReach + 1];
+  int count = 0;
+  for (int64_t c = base - reach; c <= base + reach; ++c) {
+    if (static_cast<double>(c + w - 1) > now) break;
+    float dot = 0.0f, energy = 0.0f;
+    for (int m = -w; m < w; ++m) {
+      const float x = inputRing[static_cast<uint64_t>(c + m) & kMask];
+      dot += reference[m + w] * x;
+      energy += x * x;
+    }
+    scores[count++] = dot / std::sqrt(energy + 1e-12f);
+  }
+  if (count == 0) return predicted;
+  int best = 0;
+  for (int i = 1; i < count; ++i) {
+    if (scores[i] > scores[best]) best = i;
+  }
+  double delta = 0.0;
+  if (best > 0 && best + 1 < count) {
+    const double a = scores[best - 1], b = scores[best], c = scores[best + 1];
+    const double curve = a - 2.0 * b + c;
+    if (curve < 0.0) delta = std::clamp(0.5 * (a - c) / curve, -0.5, 0.5);
+  }
+  // The reference sat at the rounded previous mark: carry its fraction over, so rounding never
+  // accumulates from mark to mark.
+  return static_cast<double>(base - reach + best) + delta +
+         (previous - static_cast<double>(anchor));
+}
+
 void PitchShifter::grainsVoice(int v, double r) {
   const double latencySamples = kVoiceLatency;
   const auto now = static_cast<double>(time);
@@ -232,21 +280,11 @@ void PitchShifter::grainsVoice(int v, double r) {
     const double k = std::round((x - latencySamples - analysisMark[v]) / p);
     double position = analysisMark[v] + k * p;
     while (position + p > now) position -= p;
-    if (voicedHz > 0.0f) {
-      // Lock onto the pitch pulse: the largest sample within a quarter period.
-      const int quarter = static_cast<int>(p / 4.0);
-      const int64_t base = nearest(position);
-      int64_t best = base - quarter;
-      float bestValue = -1.0f;
-      for (int64_t c = base - quarter; c <= base + quarter; ++c) {
-        if (static_cast<double>(c + w - 1) > now) break;
-        const float value = std::fabs(inputRing[static_cast<uint64_t>(c) & kMask]);
-        if (value > bestValue) {
-          bestValue = value;
-          best = c;
-        }
-      }
-      position = static_cast<double>(best);
+    // Once the grid has moved on by whole periods, follow the waveform: the new mark is where the
+    // input best repeats the neighbourhood of the previous one, so successive marks stay one
+    // period apart on the waveform instead of hopping between its peaks.
+    if (voicedHz > 0.0f && position != analysisMark[v] && w >= 1) {
+      position = followWaveform(analysisMark[v], position, p, w);
     }
     analysisMark[v] = position;
     if (w >= 1) {

@@ -53,6 +53,7 @@ private:
   float inputAt(double position) const;
   void grainsAll(int v, double r);
   void grainsVoice(int v, double r);
+  double followWaveform(double previous, double predicted, double p, int w) const;
   void retireVoice(int v);
 };
 
