@@ -33,6 +33,8 @@ constexpr int kSearch = 192;
 // an eighth of a period.
 constexpr int kMaxHalfGrain = 600;
 constexpr int kMaxReach = 600 / 8;
+// Every fourth sample of the neighbourhood is enough to tell one period from the next.
+constexpr int kTermStep = 4;
 
 std::array<float, 2 * kHalfGrain> makeGrainWindow() {
   std::array<float, 2 * kHalfGrain> w{};
@@ -63,6 +65,8 @@ void PitchShifter::reset() {
   std::fill(std::begin(started), std::end(started), false);
   std::fill(std::begin(nextMark), std::end(nextMark), 0.0);
   std::fill(std::begin(analysisMark), std::end(analysisMark), 0.0);
+  std::fill(std::begin(lastMark), std::end(lastMark), 0.0);
+  std::fill(std::begin(placedOne), std::end(placedOne), false);
   time = 0;
   period = kStartPeriod;
   voicedHz = 0.0f;
@@ -220,8 +224,9 @@ void PitchShifter::grainsAll(int v, double r) {
 }
 
 // The point within an eighth of a period around `predicted` whose two-period neighbourhood
-// correlates best (normalised) with the Hann-weighted neighbourhood of `previous`, to a fraction
-// of a sample; only positions whose grain needs no future input are tried.
+// (every fourth sample) correlates best (normalised) with the Hann-weighted neighbourhood of
+// `previous`, to a fraction of a sample; only positions whose grain needs no future input are
+// tried.
 double PitchShifter::followWaveform(double previous, double predicted, double p, int w) const {
   const auto now = static_cast<double>(time);
   const int reach = std::max(1, static_cast<int>(p / 8.0));
@@ -229,7 +234,7 @@ double PitchShifter::followWaveform(double previous, double predicted, double p,
   const int64_t base = nearest(predicted);
   float reference[2 * kMaxHalfGrain];
   const double step = 2.0 * kPi / (2.0 * w);
-  for (int m = -w; m < w; ++m) {
+  for (int m = -w; m < w; m += kTermStep) {
     reference[m + w] = static_cast<float>(0.5 - 0.5 * std::cos(step * (w + m))) *
                        inputRing[static_cast<uint64_t>(anchor + m) & kMask];
   }
@@ -238,7 +243,7 @@ double PitchShifter::followWaveform(double previous, double predicted, double p,
   for (int64_t c = base - reach; c <= base + reach; ++c) {
     if (static_cast<double>(c + w - 1) > now) break;
     float dot = 0.0f, energy = 0.0f;
-    for (int m = -w; m < w; ++m) {
+    for (int m = -w; m < w; m += kTermStep) {
       const float x = inputRing[static_cast<uint64_t>(c + m) & kMask];
       dot += reference[m + w] * x;
       energy += x * x;
@@ -270,10 +275,15 @@ void PitchShifter::grainsVoice(int v, double r) {
   if (!started[v]) {
     nextMark[v] = now + p;
     analysisMark[v] = nextMark[v] - latencySamples;
+    placedOne[v] = false;
     started[v] = true;
   }
   float* acc = outputRing[v];
   const float gain = r < 1.0 ? static_cast<float>(1.0 / std::sqrt(r)) : 1.0f;
+  // The step to the next grain uses the period detected when that grain is due, not the one of
+  // the previous grain's time: a detection much nearer to the input the grain reads, so the
+  // shifted pitch follows a gliding voice instead of trailing it.
+  if (placedOne[v]) nextMark[v] = lastMark[v] + p / r;
   while (now >= nextMark[v] - p) {
     const double x = nextMark[v];
     // The analysis grid point nearest to where this grain's input lies, never ahead of now.
@@ -301,6 +311,8 @@ void PitchShifter::grainsVoice(int v, double r) {
             window * gain * inputRing[static_cast<uint64_t>(source + m) & kMask];
       }
     }
+    lastMark[v] = x;
+    placedOne[v] = true;
     nextMark[v] = x + p / r;
   }
 }

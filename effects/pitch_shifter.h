@@ -44,6 +44,8 @@ public:
   double nextMark[kVoices] = {};
   double analysisMark[kVoices] = {};
   bool started[kVoices] = {};
+  double lastMark[kVoices] = {}; // "Stimme": centre of the last grain placed
+  bool placedOne[kVoices] = {};
   double period = kStartPeriod;
   float voicedHz = 0.0f;
   uint32_t sinceDetection = 0;
