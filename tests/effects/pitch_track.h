@@ -1,6 +1,6 @@
 // Frame-by-frame pitch tracking for the pitch-shifter suites and the comparison bench: a YIN
-// estimate per 10 ms frame, the share of voiced frames whose shifted pitch lands on target, a
-// voice-like test signal (gliding pitch, formants) and German speech from espeak-ng when present.
+// estimate per 10 ms frame, the share of voiced frames whose shifted pitch lands on target, and
+// German speech from espeak-ng when present.
 #pragma once
 
 #include <algorithm>
@@ -8,7 +8,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <numbers>
 #include <string>
 #include <vector>
 
@@ -99,57 +98,6 @@ inline Score onTargetShare(const std::vector<float>& in, const std::vector<float
       ++score.onTarget;
   }
   return score;
-}
-
-// A sung vowel sequence: a glottal-like pulse train (harmonics falling 12 dB per octave) with the
-// pitch gliding between 100 and 260 Hz plus vibrato, through three formant resonators that move
-// from vowel to vowel. Several formant peaks per period have nearly the same height.
-inline std::vector<float> voiceLike(size_t n) {
-  struct Vowel {
-    double f1, f2, f3;
-  };
-  constexpr Vowel kVowels[] = {
-      {730, 1090, 2440}, {270, 2290, 3010}, {570, 840, 2410}, {300, 870, 2240}, {530, 1840, 2480}};
-  std::vector<float> out(n, 0.0f);
-  double phase = 0.0;
-  double state[3][2] = {};
-  const size_t perVowel = 24000;
-  for (size_t i = 0; i < n; ++i) {
-    const double t = static_cast<double>(i) / kRate;
-    const double hz = 180.0 + 80.0 * std::sin(2.0 * std::numbers::pi * 0.23 * t) +
-                      4.0 * std::sin(2.0 * std::numbers::pi * 5.5 * t);
-    phase += hz / kRate;
-    phase -= std::floor(phase);
-    // Band-limited pulse: harmonics up to 6 kHz with 1/k² amplitudes.
-    double source = 0.0;
-    for (int k = 1; k * hz < 6000.0; ++k) {
-      source += std::cos(2.0 * std::numbers::pi * k * phase) / (double{1.0} * k * k);
-    }
-    // Glide linearly between the formants of successive vowels.
-    const size_t index = i / perVowel;
-    const double mixTo = static_cast<double>(i % perVowel) / perVowel;
-    const Vowel& a = kVowels[index % 5];
-    const Vowel& b = kVowels[(index + 1) % 5];
-    const double formants[3] = {a.f1 + (b.f1 - a.f1) * mixTo, a.f2 + (b.f2 - a.f2) * mixTo,
-                                a.f3 + (b.f3 - a.f3) * mixTo};
-    double y = 0.0;
-    for (int f = 0; f < 3; ++f) {
-      const double radius = std::exp(-std::numbers::pi * 90.0 / kRate);
-      const double c1 = 2.0 * radius * std::cos(2.0 * std::numbers::pi * formants[f] / kRate);
-      const double c2 = -radius * radius;
-      const double v = (1.0 - radius) * source + c1 * state[f][0] + c2 * state[f][1];
-      state[f][1] = state[f][0];
-      state[f][0] = v;
-      y += v;
-    }
-    out[i] = static_cast<float>(y);
-  }
-  float peak = 0.0f;
-  for (float s : out) peak = std::max(peak, std::fabs(s));
-  if (peak > 0.0f) {
-    for (float& s : out) s *= 0.5f / peak;
-  }
-  return out;
 }
 
 // German sentences spoken by espeak-ng, resampled by sox to 48 kHz, rendered into `dir`. Empty
