@@ -262,9 +262,10 @@ double PitchShifter::followWaveform(double previous, double predicted, double p,
     if (curve < 0.0) delta = std::clamp(0.5 * (a - c) / curve, -0.5, 0.5);
   }
   // The reference sat at the rounded previous mark: carry its fraction over, so rounding never
-  // accumulates from mark to mark.
-  return static_cast<double>(base - reach + best) + delta +
-         (previous - static_cast<double>(anchor));
+  // accumulates from mark to mark. The fractions must not round the grain onto future input.
+  const double found =
+      static_cast<double>(base - reach + best) + delta + (previous - static_cast<double>(anchor));
+  return std::min(found, now - static_cast<double>(w - 1));
 }
 
 void PitchShifter::grainsVoice(int v, double r) {
