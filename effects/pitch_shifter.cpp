@@ -29,6 +29,13 @@ constexpr uint32_t kDetectEvery = 256;
 constexpr int kHalfGrain = 640;
 constexpr int kSearch = 192;
 
+// "Stimme": grains reach at most one longest period either way; marks follow the waveform within
+// an eighth of a period.
+constexpr int kMaxHalfGrain = 600;
+constexpr int kMaxReach = 600 / 8;
+// Every fourth sample of the neighbourhood is enough to tell one period from the next.
+constexpr int kTermStep = 4;
+
 std::array<float, 2 * kHalfGrain> makeGrainWindow() {
   std::array<float, 2 * kHalfGrain> w{};
   for (int i = 0; i < 2 * kHalfGrain; ++i) {
@@ -58,6 +65,8 @@ void PitchShifter::reset() {
   std::fill(std::begin(started), std::end(started), false);
   std::fill(std::begin(nextMark), std::end(nextMark), 0.0);
   std::fill(std::begin(analysisMark), std::end(analysisMark), 0.0);
+  std::fill(std::begin(lastMark), std::end(lastMark), 0.0);
+  std::fill(std::begin(placedOne), std::end(placedOne), false);
   time = 0;
   period = kStartPeriod;
   voicedHz = 0.0f;
@@ -214,6 +223,51 @@ void PitchShifter::grainsAll(int v, double r) {
   }
 }
 
+// The point within an eighth of a period around `predicted` whose two-period neighbourhood
+// (every fourth sample) correlates best (normalised) with the Hann-weighted neighbourhood of
+// `previous`, to a fraction of a sample; only positions whose grain needs no future input are
+// tried.
+double PitchShifter::followWaveform(double previous, double predicted, double p, int w) const {
+  const auto now = static_cast<double>(time);
+  const int reach = std::max(1, static_cast<int>(p / 8.0));
+  const int64_t anchor = nearest(previous);
+  const int64_t base = nearest(predicted);
+  float reference[2 * kMaxHalfGrain];
+  const double step = 2.0 * kPi / (2.0 * w);
+  for (int m = -w; m < w; m += kTermStep) {
+    reference[m + w] = static_cast<float>(0.5 - 0.5 * std::cos(step * (w + m))) *
+                       inputRing[static_cast<uint64_t>(anchor + m) & kMask];
+  }
+  float scores[2 * kMaxReach + 1];
+  int count = 0;
+  for (int64_t c = base - reach; c <= base + reach; ++c) {
+    if (static_cast<double>(c + w - 1) > now) break;
+    float dot = 0.0f, energy = 0.0f;
+    for (int m = -w; m < w; m += kTermStep) {
+      const float x = inputRing[static_cast<uint64_t>(c + m) & kMask];
+      dot += reference[m + w] * x;
+      energy += x * x;
+    }
+    scores[count++] = dot / std::sqrt(energy + 1e-12f);
+  }
+  if (count == 0) return predicted;
+  int best = 0;
+  for (int i = 1; i < count; ++i) {
+    if (scores[i] > scores[best]) best = i;
+  }
+  double delta = 0.0;
+  if (best > 0 && best + 1 < count) {
+    const double a = scores[best - 1], b = scores[best], c = scores[best + 1];
+    const double curve = a - 2.0 * b + c;
+    if (curve < 0.0) delta = std::clamp(0.5 * (a - c) / curve, -0.5, 0.5);
+  }
+  // The reference sat at the rounded previous mark: carry its fraction over, so rounding never
+  // accumulates from mark to mark. The fractions must not round the grain onto future input.
+  const double found =
+      static_cast<double>(base - reach + best) + delta + (previous - static_cast<double>(anchor));
+  return std::min(found, now - static_cast<double>(w - 1));
+}
+
 void PitchShifter::grainsVoice(int v, double r) {
   const double latencySamples = kVoiceLatency;
   const auto now = static_cast<double>(time);
@@ -222,31 +276,26 @@ void PitchShifter::grainsVoice(int v, double r) {
   if (!started[v]) {
     nextMark[v] = now + p;
     analysisMark[v] = nextMark[v] - latencySamples;
+    placedOne[v] = false;
     started[v] = true;
   }
   float* acc = outputRing[v];
   const float gain = r < 1.0 ? static_cast<float>(1.0 / std::sqrt(r)) : 1.0f;
+  // The step to the next grain uses the period detected when that grain is due, not the one of
+  // the previous grain's time: a detection much nearer to the input the grain reads, so the
+  // shifted pitch follows a gliding voice instead of trailing it.
+  if (placedOne[v]) nextMark[v] = lastMark[v] + p / r;
   while (now >= nextMark[v] - p) {
     const double x = nextMark[v];
     // The analysis grid point nearest to where this grain's input lies, never ahead of now.
     const double k = std::round((x - latencySamples - analysisMark[v]) / p);
     double position = analysisMark[v] + k * p;
     while (position + p > now) position -= p;
-    if (voicedHz > 0.0f) {
-      // Lock onto the pitch pulse: the largest sample within a quarter period.
-      const int quarter = static_cast<int>(p / 4.0);
-      const int64_t base = nearest(position);
-      int64_t best = base - quarter;
-      float bestValue = -1.0f;
-      for (int64_t c = base - quarter; c <= base + quarter; ++c) {
-        if (static_cast<double>(c + w - 1) > now) break;
-        const float value = std::fabs(inputRing[static_cast<uint64_t>(c) & kMask]);
-        if (value > bestValue) {
-          bestValue = value;
-          best = c;
-        }
-      }
-      position = static_cast<double>(best);
+    // Once the grid has moved on by whole periods, follow the waveform: the new mark is where the
+    // input best repeats the neighbourhood of the previous one, so successive marks stay one
+    // period apart on the waveform instead of hopping between its peaks.
+    if (voicedHz > 0.0f && position != analysisMark[v] && w >= 1) {
+      position = followWaveform(analysisMark[v], position, p, w);
     }
     analysisMark[v] = position;
     if (w >= 1) {
@@ -263,6 +312,8 @@ void PitchShifter::grainsVoice(int v, double r) {
             window * gain * inputRing[static_cast<uint64_t>(source + m) & kMask];
       }
     }
+    lastMark[v] = x;
+    placedOne[v] = true;
     nextMark[v] = x + p / r;
   }
 }

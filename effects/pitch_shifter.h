@@ -44,6 +44,8 @@ public:
   double nextMark[kVoices] = {};
   double analysisMark[kVoices] = {};
   bool started[kVoices] = {};
+  double lastMark[kVoices] = {}; // "Stimme": centre of the last grain placed
+  bool placedOne[kVoices] = {};
   double period = kStartPeriod;
   float voicedHz = 0.0f;
   uint32_t sinceDetection = 0;
@@ -53,6 +55,7 @@ private:
   float inputAt(double position) const;
   void grainsAll(int v, double r);
   void grainsVoice(int v, double r);
+  double followWaveform(double previous, double predicted, double p, int w) const;
   void retireVoice(int v);
 };
 
