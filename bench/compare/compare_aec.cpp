@@ -5,8 +5,8 @@
 // Figures per canceller: echo reduction over the last third of 30 s with -70 and -50 dBFS
 // microphone noise (and on white noise), the loss of a near talker in double talk, the time to
 // get back above 15 dB after the room changes, and the CPU cost per 10 ms call.
-#include "effects/input_fx.h"
 #include "core/stereo_ring.h"
+#include "effects/input_fx.h"
 #include "tests/effects/aec_room.h"
 #include "tests/effects/aec_speech.h"
 

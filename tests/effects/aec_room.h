@@ -4,8 +4,8 @@
 // through the bank's stage in callback-sized calls.
 #pragma once
 
-#include "effects/input_fx.h"
 #include "core/stereo_ring.h"
+#include "effects/input_fx.h"
 #include "platform/dsp/dsp.h"
 
 #include <algorithm>
@@ -92,7 +92,8 @@ inline std::vector<float> convolve(const std::vector<float>& x, const std::vecto
       xi[k] = im;
     }
     fft.complexInPlace({xr.data(), xi.data()}, log2n, platform::dsp::FftDirection::inverse);
-    for (size_t i = 0; i < n && from + i < y.size(); ++i) y[from + i] += xr[i] / static_cast<float>(n);
+    for (size_t i = 0; i < n && from + i < y.size(); ++i)
+      y[from + i] += xr[i] / static_cast<float>(n);
   }
   return y;
 }
@@ -150,14 +151,16 @@ inline double recoverySeconds(const std::vector<float>& near, const std::vector<
   std::vector<int> reached; // per window: 1 above, 0 below, -1 skipped
   for (size_t from = change; from + kWindow <= near.size(); from += kHop) {
     double echoSum = 0.0;
-    for (size_t i = from; i < from + kWindow; ++i) echoSum += static_cast<double>(echo[i]) * echo[i];
+    for (size_t i = from; i < from + kWindow; ++i)
+      echoSum += static_cast<double>(echo[i]) * echo[i];
     reached.push_back(echoSum < quiet ? -1 : erleDb(near, out, from, from + kWindow) >= targetDb);
   }
   const size_t hold = kRate / kHop; // one second of windows
   for (size_t w = 0; w < reached.size(); ++w) {
     if (reached[w] != 1) continue;
     bool holds = true;
-    for (size_t v = w; v < std::min(reached.size(), w + hold); ++v) holds = holds && reached[v] != 0;
+    for (size_t v = w; v < std::min(reached.size(), w + hold); ++v)
+      holds = holds && reached[v] != 0;
     if (holds) return static_cast<double>(w * kHop + kWindow) / kRate;
   }
   return static_cast<double>(near.size() - change) / kRate;
@@ -178,8 +181,8 @@ inline double voiceLossDb(const std::vector<float>& voice, const std::vector<flo
   std::vector<float> reversed(voice.rend() - static_cast<std::ptrdiff_t>(to),
                               voice.rend() - static_cast<std::ptrdiff_t>(from));
   const auto cross = convolve(later, reversed);
-  const float best = *std::max_element(cross.begin() + static_cast<std::ptrdiff_t>(span - 1),
-                                       cross.end());
+  const float best =
+      *std::max_element(cross.begin() + static_cast<std::ptrdiff_t>(span - 1), cross.end());
   return -20.0 * std::log10(std::max(static_cast<double>(best) / power, 1e-6));
 }
 

@@ -42,7 +42,8 @@ inline std::vector<float> spokenGerman(const char* text, const char* voice, size
   if (pclose(pipe) != 0 || spoken.size() < 48000) return {};
   double sumSq = 0.0;
   for (const float s : spoken) sumSq += static_cast<double>(s) * s;
-  const auto scale = static_cast<float>(rms / std::sqrt(sumSq / static_cast<double>(spoken.size())));
+  const auto scale =
+      static_cast<float>(rms / std::sqrt(sumSq / static_cast<double>(spoken.size())));
   std::vector<float> out(frames);
   for (size_t i = 0; i < frames; ++i) out[i] = spoken[i % spoken.size()] * scale;
   return out;
