@@ -244,6 +244,18 @@ void EchoCanceller::suppress(const float* error, const float* estimate, float st
 
 void EchoCanceller::process(float* nearBlock, const float* farBlock, float strength) {
   strength = std::clamp(std::isfinite(strength) ? strength : 0.0f, 0.0f, 1.0f);
+  // One NaN or infinity would stay in the far-end history, the power sums and the gains for good:
+  // such samples count as silence.
+  float farClean[kBlock];
+  if (!std::isfinite(platform::dsp::sumOfSquares(farBlock, kBlock))) {
+    for (int n = 0; n < kBlock; ++n) farClean[n] = std::isfinite(farBlock[n]) ? farBlock[n] : 0.0f;
+    farBlock = farClean;
+  }
+  if (!std::isfinite(platform::dsp::sumOfSquares(nearBlock, kBlock))) {
+    for (int n = 0; n < kBlock; ++n) {
+      if (!std::isfinite(nearBlock[n])) nearBlock[n] = 0.0f;
+    }
+  }
   addFarFrame(farBlock);
 
   // Echo estimate by overlap-save: the second half of the filtered frame.
