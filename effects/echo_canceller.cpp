@@ -3,8 +3,8 @@
 // rings, 128-frame blocks, the 10 ms fade and the reset request.
 #include "effects/echo_canceller.h"
 
-#include "effects/input_fx.h"
 #include "core/stereo_ring.h"
+#include "effects/input_fx.h"
 
 #include <algorithm>
 #include <cmath>
@@ -47,6 +47,39 @@ void EchoCanceller::clearFilter() {
   std::memset(filterIm, 0, sizeof(filterIm));
 }
 
+void EchoCanceller::judgeSpan(float nearEnergy, float errorEnergy) {
+  spanNear += nearEnergy;
+  spanError += errorEnergy;
+  if (++spanBlocks < kSpanBlocks) return;
+  const float nearSum = spanNear, errorSum = spanError;
+  spanNear = spanError = 0.0f;
+  spanBlocks = 0;
+  if (errorSum <= 0.5f * nearSum) {
+    // At least 3 dB removed over the span: this filter is worth going back to.
+    std::memcpy(goodRe, filterRe, sizeof(goodRe));
+    std::memcpy(goodIm, filterIm, sizeof(goodIm));
+    haveGood = true;
+    badSpans = 0;
+    stepScale = std::min(2.0f * stepScale, 1.0f);
+  } else if (errorSum > nearSum + 1e-9f) {
+    if (++badSpans == 1 && haveGood) {
+      std::memcpy(filterRe, goodRe, sizeof(filterRe));
+      std::memcpy(filterIm, goodIm, sizeof(filterIm));
+      stepScale = std::max(0.5f * stepScale, 0.0625f);
+      ++reverts;
+    } else {
+      // Even the last good filter does not fit: the echo path has changed, learn it anew.
+      clearFilter();
+      haveGood = false;
+      badSpans = 0;
+      stepScale = 1.0f;
+      suppressionDb = 0.0f;
+      echoReturnDb = 0.0f;
+      ++divergences;
+    }
+  }
+}
+
 void EchoCanceller::reset() {
   std::memset(historyRe, 0, sizeof(historyRe));
   std::memset(historyIm, 0, sizeof(historyIm));
@@ -65,6 +98,13 @@ void EchoCanceller::reset() {
   quietCount = 0;
   suppressionDb = 0.0f;
   divergences = 0;
+  haveGood = false;
+  spanNear = 0.0f;
+  spanError = 0.0f;
+  spanBlocks = 0;
+  badSpans = 0;
+  stepScale = 1.0f;
+  reverts = 0;
 }
 
 // The platform transform packs N real samples as N/2 complex values and returns twice the DFT;
@@ -204,6 +244,18 @@ void EchoCanceller::suppress(const float* error, const float* estimate, float st
 
 void EchoCanceller::process(float* nearBlock, const float* farBlock, float strength) {
   strength = std::clamp(std::isfinite(strength) ? strength : 0.0f, 0.0f, 1.0f);
+  // One NaN or infinity would stay in the far-end history, the power sums and the gains for good:
+  // such samples count as silence.
+  float farClean[kBlock];
+  if (!std::isfinite(platform::dsp::sumOfSquares(farBlock, kBlock))) {
+    for (int n = 0; n < kBlock; ++n) farClean[n] = std::isfinite(farBlock[n]) ? farBlock[n] : 0.0f;
+    farBlock = farClean;
+  }
+  if (!std::isfinite(platform::dsp::sumOfSquares(nearBlock, kBlock))) {
+    for (int n = 0; n < kBlock; ++n) {
+      if (!std::isfinite(nearBlock[n])) nearBlock[n] = 0.0f;
+    }
+  }
   addFarFrame(farBlock);
 
   // Echo estimate by overlap-save: the second half of the filtered frame.
@@ -233,22 +285,36 @@ void EchoCanceller::process(float* nearBlock, const float* farBlock, float stren
   bool estimateSuppression = false;
   const float mu =
       adaptStep(nearEnergy, errorEnergy, estimateEnergy, farEnergy, &estimateSuppression);
-  if (mu > 0.0f) adapt(mu, error);
-  if (estimateSuppression) {
+  if (mu > 0.0f && std::isfinite(errorEnergy)) adapt(mu * stepScale, error);
+  if (estimateSuppression && std::isfinite(errorEnergy)) {
     nearPower = 0.95f * nearPower + 0.05f * nearEnergy;
     errorPower = 0.95f * errorPower + 0.05f * errorEnergy;
     suppressionDb = 10.0f * std::log10((nearPower + 1e-12f) / (errorPower + 1e-12f));
     echoReturnDb += (suppressionDb - echoReturnDb) * 0.01f;
   }
 
-  // A filter that adds more than it removes has diverged: start over from the plain input.
-  if (!std::isfinite(errorEnergy) || errorEnergy > 2.0f * nearEnergy + 1e-9f) {
+  if (!std::isfinite(errorEnergy)) {
+    // Numbers gone bad: back to the last good filter (or none) and the plain input.
+    if (haveGood) {
+      std::memcpy(filterRe, goodRe, sizeof(filterRe));
+      std::memcpy(filterIm, goodIm, sizeof(filterIm));
+      ++reverts;
+    } else {
+      clearFilter();
+      ++divergences;
+    }
     suppressionDb = 0.0f;
     echoReturnDb = 0.0f;
-    clearFilter();
-    ++divergences;
+    nearPower = errorPower = 0.0f;
+    spanNear = spanError = 0.0f;
+    spanBlocks = 0;
     std::memcpy(error, nearBlock, sizeof(error));
     zero(estimate, kBlock);
+  } else {
+    if (farEnergy > kQuietFar) judgeSpan(nearEnergy, errorEnergy);
+    // Whatever the filter does meanwhile, a block never leaves louder than it came in.
+    // The estimate stays: it still tells the suppressor how much echo the input holds.
+    if (errorEnergy > 2.0f * nearEnergy + 1e-9f) std::memcpy(error, nearBlock, sizeof(error));
   }
 
   suppress(error, estimate, strength, nearBlock);

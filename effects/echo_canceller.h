@@ -53,10 +53,26 @@ public:
   float errorPower = 0.0f;
   int32_t quietCount = 0;
   float suppressionDb = 0.0f;
-  uint32_t divergences = 0;
+  uint32_t divergences = 0; // times the filter was cleared after diverging
+
+  // Divergence guard: the filter is judged over spans of far-end activity, long enough that a
+  // decaying tail in a pause cannot decide. A span that removes echo keeps the filter as the last
+  // good one; a span where the filter adds more than it removes reverts to that copy and halves
+  // the step; only a second such span in a row clears the filter (the echo path has changed).
+  static constexpr int kSpanBlocks = 94; // 250 ms of far-end activity
+  float goodRe[kPartitions][kBins];
+  float goodIm[kPartitions][kBins];
+  bool haveGood = false;
+  float spanNear = 0.0f;
+  float spanError = 0.0f;
+  int spanBlocks = 0;
+  int badSpans = 0;
+  float stepScale = 1.0f;
+  uint32_t reverts = 0; // times the filter went back to the last good copy
 
 private:
   void clearFilter();
+  void judgeSpan(float nearEnergy, float errorEnergy);
   void addFarFrame(const float* farBlock);
   float adaptStep(float nearEnergy, float errorEnergy, float estimateEnergy, float farEnergy,
                   bool* estimateSuppression);

@@ -138,5 +138,33 @@ TEST(EchoCanceller, NoFarEndMeansNoAdaptation) {
   EXPECT_EQ(canceller->suppressionDb, 0.0f);
 }
 
+TEST(EchoCanceller, ANonFiniteSampleIsForgottenAndCancellingGoesOn) {
+  struct Case {
+    const char* name;
+    bool inNear;
+    float value;
+  };
+  for (const Case c :
+       {Case{"NaN at the microphone", true, NAN},
+        Case{"infinity at the microphone", true, INFINITY}, Case{"NaN in the far end", false, NAN},
+        Case{"infinity in the far end", false, -INFINITY}}) {
+    auto canceller = std::make_unique<EchoCanceller>();
+    constexpr size_t kBlocks = 900, kDelay = 192, kPoisoned = 300;
+    auto far = whiteFarEnd(kBlock * kBlocks, 0.2f, 17);
+    std::vector<float> block(kBlock);
+    for (size_t b = 0; b < kBlocks; ++b) {
+      for (size_t i = 0; i < kBlock; ++i) {
+        const size_t t = b * kBlock + i;
+        block[i] = t < kDelay ? 0.0f : 0.5f * far[t - kDelay];
+      }
+      if (b == kPoisoned) (c.inNear ? block[5] : far[b * kBlock + 5]) = c.value;
+      canceller->process(block.data(), far.data() + b * kBlock, 0.5f);
+    }
+    for (const float s : block) ASSERT_TRUE(std::isfinite(s)) << c.name;
+    for (const float g : canceller->gains) ASSERT_TRUE(std::isfinite(g)) << c.name;
+    EXPECT_GT(canceller->suppressionDb, 20.0f) << c.name;
+  }
+}
+
 } // namespace
 } // namespace velto

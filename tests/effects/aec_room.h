@@ -4,10 +4,11 @@
 // through the bank's stage in callback-sized calls.
 #pragma once
 
-#include "effects/input_fx.h"
 #include "core/stereo_ring.h"
+#include "effects/input_fx.h"
 #include "platform/dsp/dsp.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <numbers>
@@ -66,26 +67,34 @@ inline std::vector<float> roomResponse(uint32_t bulkDelay, float direct, double 
   return h;
 }
 
-// Linear convolution y = x * h, cut to the length of x, through one large FFT.
+// Linear convolution y = x * h, cut to the length of x, by FFT overlap-add in blocks (the
+// platform transform stops at 2^20 points, less than 30 s of audio).
 inline std::vector<float> convolve(const std::vector<float>& x, const std::vector<float>& h) {
-  int log2n = 1;
-  while ((size_t{1} << log2n) < x.size() + h.size()) ++log2n;
+  int log2n = 14;
+  while ((size_t{1} << log2n) < 2 * h.size()) ++log2n;
   const size_t n = size_t{1} << log2n;
+  const size_t step = n - h.size() + 1;
   platform::dsp::FftSetup fft(log2n);
-  std::vector<float> xr(n, 0.0f), xi(n, 0.0f), hr(n, 0.0f), hi(n, 0.0f);
-  std::copy(x.begin(), x.end(), xr.begin());
+  std::vector<float> hr(n, 0.0f), hi(n, 0.0f), xr(n), xi(n);
   std::copy(h.begin(), h.end(), hr.begin());
-  fft.complexInPlace({xr.data(), xi.data()}, log2n, platform::dsp::FftDirection::forward);
   fft.complexInPlace({hr.data(), hi.data()}, log2n, platform::dsp::FftDirection::forward);
-  for (size_t k = 0; k < n; ++k) {
-    const float re = xr[k] * hr[k] - xi[k] * hi[k];
-    const float im = xr[k] * hi[k] + xi[k] * hr[k];
-    xr[k] = re;
-    xi[k] = im;
+  std::vector<float> y(x.size(), 0.0f);
+  for (size_t from = 0; from < x.size(); from += step) {
+    std::fill(xr.begin(), xr.end(), 0.0f);
+    std::fill(xi.begin(), xi.end(), 0.0f);
+    const size_t count = std::min(step, x.size() - from);
+    std::copy_n(x.begin() + static_cast<std::ptrdiff_t>(from), count, xr.begin());
+    fft.complexInPlace({xr.data(), xi.data()}, log2n, platform::dsp::FftDirection::forward);
+    for (size_t k = 0; k < n; ++k) {
+      const float re = xr[k] * hr[k] - xi[k] * hi[k];
+      const float im = xr[k] * hi[k] + xi[k] * hr[k];
+      xr[k] = re;
+      xi[k] = im;
+    }
+    fft.complexInPlace({xr.data(), xi.data()}, log2n, platform::dsp::FftDirection::inverse);
+    for (size_t i = 0; i < n && from + i < y.size(); ++i)
+      y[from + i] += xr[i] / static_cast<float>(n);
   }
-  fft.complexInPlace({xr.data(), xi.data()}, log2n, platform::dsp::FftDirection::inverse);
-  std::vector<float> y(x.size());
-  for (size_t i = 0; i < y.size(); ++i) y[i] = xr[i] / static_cast<float>(n);
   return y;
 }
 
@@ -129,6 +138,52 @@ inline double erleDb(const std::vector<float>& near, const std::vector<float>& o
     left += static_cast<double>(out[i]) * out[i];
   }
   return 10.0 * std::log10(in / left);
+}
+
+// Seconds from `change` until the echo reduction, in windows of 0.5 s every 0.1 s, reaches
+// `targetDb` and holds it for the next second. Windows where the echo is not 20 dB above the
+// microphone noise (speech pauses) are skipped. Returns the time to the end when never reached.
+inline double recoverySeconds(const std::vector<float>& near, const std::vector<float>& echo,
+                              const std::vector<float>& out, size_t change, double noiseRms,
+                              double targetDb) {
+  constexpr size_t kWindow = kRate / 2, kHop = kRate / 10;
+  const double quiet = 100.0 * noiseRms * noiseRms * kWindow;
+  std::vector<int> reached; // per window: 1 above, 0 below, -1 skipped
+  for (size_t from = change; from + kWindow <= near.size(); from += kHop) {
+    double echoSum = 0.0;
+    for (size_t i = from; i < from + kWindow; ++i)
+      echoSum += static_cast<double>(echo[i]) * echo[i];
+    reached.push_back(echoSum < quiet ? -1 : erleDb(near, out, from, from + kWindow) >= targetDb);
+  }
+  const size_t hold = kRate / kHop; // one second of windows
+  for (size_t w = 0; w < reached.size(); ++w) {
+    if (reached[w] != 1) continue;
+    bool holds = true;
+    for (size_t v = w; v < std::min(reached.size(), w + hold); ++v)
+      holds = holds && reached[v] != 0;
+    if (holds) return static_cast<double>(w * kHop + kWindow) / kRate;
+  }
+  return static_cast<double>(near.size() - change) / kRate;
+}
+
+// How much of a near talker `voice` survives in `out` over [from, to), in dB (0 = all of it):
+// the least-squares gain of the output onto the voice, at the lag (up to 4096 samples) where the
+// voice shows best. Residual echo does not correlate with the voice and leaves it unbiased.
+inline double voiceLossDb(const std::vector<float>& voice, const std::vector<float>& out,
+                          size_t from, size_t to) {
+  constexpr size_t kMaxLag = 4096;
+  const size_t span = to - from;
+  double power = 0.0;
+  for (size_t i = from; i < to; ++i) power += static_cast<double>(voice[i]) * voice[i];
+  // Cross-correlation by convolving the output with the reversed voice: entry span - 1 + lag.
+  std::vector<float> later(span + kMaxLag, 0.0f);
+  for (size_t i = 0; i < later.size() && from + i < out.size(); ++i) later[i] = out[from + i];
+  std::vector<float> reversed(voice.rend() - static_cast<std::ptrdiff_t>(to),
+                              voice.rend() - static_cast<std::ptrdiff_t>(from));
+  const auto cross = convolve(later, reversed);
+  const float best =
+      *std::max_element(cross.begin() + static_cast<std::ptrdiff_t>(span - 1), cross.end());
+  return -20.0 * std::log10(std::max(static_cast<double>(best) / power, 1e-6));
 }
 
 } // namespace velto::test::aec
