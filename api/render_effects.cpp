@@ -2,10 +2,10 @@
 // an input's effect chain.
 #include "api/api_detail.h"
 
+#include "core/levels.h"
 #include "effects/fx_chain.h"
 #include "effects/fx_table.h"
 #include "effects/input_fx.h"
-#include "core/levels.h"
 
 namespace velto::detail {
 
@@ -63,7 +63,10 @@ std::string effectsJson(const InputFx& fx) {
     if (row.tool) continue;
     if (!first) out += ',';
     first = false;
-    out += "\"" + std::string(row.key) + "\":" + fxJson(fx, row);
+    out += '"';
+    out += row.key;
+    out += "\":";
+    out += fxJson(fx, row);
   }
   return out + "}";
 }

@@ -2,11 +2,11 @@
 // links, the virtual outputs, the capturable applications and the device list.
 #include "api/api_detail.h"
 
+#include "core/levels.h"
 #include "effects/fx_chain.h"
 #include "effects/fx_table.h"
 #include "effects/input_fx.h"
 #include "effects/noise_filter.h"
-#include "core/levels.h"
 
 #include <cstdio>
 
@@ -97,7 +97,10 @@ std::string tabJson(Engine& engine, const std::string& top) {
     if (!same(top, row.top)) continue;
     if (!first) out += ',';
     first = false;
-    out += "\"" + std::string(row.sub) + "\":" + groupJson(engine, row.group);
+    out += '"';
+    out += row.sub;
+    out += "\":";
+    out += groupJson(engine, row.group);
   }
   return out + "}";
 }

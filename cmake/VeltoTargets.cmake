@@ -1,6 +1,9 @@
 # Shared compile settings and the one-library-per-folder helper.
 
-set(VELTO_WARNINGS -Wall -Wextra -Werror)
+set(VELTO_WARNINGS -Wall -Wextra)
+if(VELTO_WERROR)
+  list(APPEND VELTO_WARNINGS -Werror)
+endif()
 
 if(VELTO_SANITIZE STREQUAL "address")
   set(VELTO_SAN_FLAGS -fsanitize=address,undefined -fno-sanitize-recover=undefined

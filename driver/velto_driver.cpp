@@ -11,6 +11,7 @@
 #include <ctime>
 #include <mutex>
 
+#include "core/denormals.h"
 #include "platform/plugin/asp.h"
 
 namespace {
@@ -939,9 +940,10 @@ AspStatus ioStep(AspDriverRef, AspObjectId, uint32_t, uint32_t, uint32_t, const 
   return kAspNoError;
 }
 
-// audio thread
+// audio thread; denormals flush to zero for the operation (the input gain ramp multiplies)
 AspStatus doIOOperation(AspDriverRef, AspObjectId device, AspObjectId, uint32_t, uint32_t operation,
                         uint32_t frames, const AspIoCycleInfo* cycle, void* mainBuffer, void*) {
+  const velto::DenormalScope flush;
   ObjectRef ref = decodeObject(device);
   if (ref.kind != Kind::Device || !mainBuffer || !cycle) return kAspNoError;
   const DeviceDef& def = kDefs[ref.row];

@@ -170,7 +170,12 @@ bool FxChain::anyEffect() const {
 std::string FxChain::name(Slot slot) {
   if (!inTable(slot.id)) return {};
   std::string text = kFx[slot.id].key;
-  if (slot.bank > 0) text += "-" + std::to_string(slot.bank + 1);
+  // Appended piece by piece: "-" + a temporary string inserts at its front, which GCC 12 wrongly
+  // flags as an overlapping copy at -O3.
+  if (slot.bank > 0) {
+    text += '-';
+    text += std::to_string(slot.bank + 1);
+  }
   return text;
 }
 

@@ -1,6 +1,7 @@
 // Input analysis of the hardware inputs: the live display spectrum, the noise-profile learner
 // and its timer, the peak-level probe of any device, and the looper buffers prepared ahead of
 // the audio thread. Everything here runs on the main thread except the probe callback.
+#include "core/denormals.h"
 #include "effects/fft.h"
 #include "effects/fx_chain.h"
 #include "effects/fx_table.h"
@@ -137,6 +138,7 @@ AspStatus probeCallback(platform::audio::ObjectId, const platform::audio::TimeSt
                         const platform::audio::BufferList* input, const platform::audio::TimeStamp*,
                         platform::audio::BufferList*, const platform::audio::TimeStamp*,
                         void* clientData) {
+  const DenormalScope flush;
   Probe* probe = static_cast<Probe*>(clientData);
   probe->callbacks.fetch_add(1, std::memory_order_relaxed);
   if (input == nullptr) return 0;

@@ -1,8 +1,10 @@
 // The real-time path: what the engine's device callbacks do on the audio layer's I/O threads.
 // Producers run their strips into the rings, consumers read the rings with mixRoute. Nothing
-// here allocates, locks, waits or calls the audio layer.
+// here allocates, locks, waits or calls the audio layer. Each entry point runs with denormals
+// flushed to zero, so decaying filter states cost no more than live signal.
 #include "engine/engine.h"
 
+#include "core/denormals.h"
 #include "effects/fx_table.h"
 #include "effects/input_fx.h"
 
@@ -85,6 +87,7 @@ void applyBusGain(float* samples, uint32_t count, float from, float to) {
 } // namespace
 
 void Engine::processHwInput(int input, const audio::BufferList* list) {
+  const DenormalScope flush;
   const uint32_t frames = frameCount(list);
   if (frames == 0) return;
   ChannelRef left;
@@ -94,6 +97,7 @@ void Engine::processHwInput(int input, const audio::BufferList* list) {
 }
 
 void Engine::processSystem(const audio::BufferList* list) {
+  const DenormalScope flush;
   const uint32_t frames = frameCount(list);
   if (frames == 0) return;
   ChannelRef left;
@@ -103,6 +107,7 @@ void Engine::processSystem(const audio::BufferList* list) {
 }
 
 void Engine::processApp(int slot, const audio::BufferList* list) {
+  const DenormalScope flush;
   AppSource& app = apps[slot];
   const uint32_t n = app.callbacks.fetch_add(1);
   const uint32_t frames = frameCount(list);
@@ -136,6 +141,7 @@ uint32_t Engine::mixRoute(Strip& strip, int destination, uint32_t frames, float*
 }
 
 void Engine::processClock(audio::BufferList* list) {
+  const DenormalScope flush;
   clearOutput(list);
   const uint32_t frames = frameCount(list);
   for (uint32_t offset = 0; offset < frames; offset += kChunkFrames) {
@@ -163,6 +169,7 @@ void Engine::processClock(audio::BufferList* list) {
 }
 
 void Engine::processOutput(int index, audio::BufferList* list) {
+  const DenormalScope flush;
   clearOutput(list);
   const uint32_t frames = frameCount(list);
   if (frames == 0) return;

@@ -1,6 +1,7 @@
 // Fuzz target for the command interpreter and the configuration loader: the input is a
 // configuration file, loaded by a fresh interpreter over one long-lived engine; its lines are
-// also sent as requests; then the file is saved and the saved file loaded again.
+// also sent as requests; then the file is saved and the saved file loaded again. Preset files
+// named for import or export are moved into a private folder of the run.
 // Runs on the process's main thread, which drains the main queue itself.
 #include "api/api.h"
 #include "api/api_detail.h"
@@ -13,6 +14,8 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <string>
@@ -97,16 +100,67 @@ std::string normalised(std::string text) {
 }
 
 // Inputs that could reach outside the private HOME: device files that block or never end (as a
-// pad or playlist file), preset files written or read anywhere, the API's listening socket.
+// pad or playlist file), the API's listening socket.
 bool outOfBounds(const std::string& text) {
   for (const char* part : {"/dev", "dev/", "/proc", "proc/", "/sys", "sys/", "/run", "run/"}) {
     if (text.find(part) != std::string::npos) return true;
   }
   const std::string flat = normalised(text);
-  for (const char* word : {"export", "import", "apienabled", "/dev", "/proc", "/sys"}) {
+  for (const char* word : {"apienabled", "/dev", "/proc", "/sys"}) {
     if (flat.find(word) != std::string::npos) return true;
   }
   return false;
+}
+
+// The run's own folder for preset files, made once; nothing else is ever created in it, so an
+// import there only finds regular files an export wrote. The name lives in a plain array: the
+// removal at exit runs after static strings are gone.
+char gPresetFolderName[] = "/tmp/velto-eq-fuzz-XXXXXX";
+
+const std::string& presetFolder() {
+  static const std::string folder = [] {
+    if (mkdtemp(gPresetFolderName) == nullptr) return std::string();
+    std::atexit([] { std::filesystem::remove_all(gPresetFolderName); });
+    return std::string(gPresetFolderName);
+  }();
+  return folder;
+}
+
+// Every line that names an import or export gets, for its file, a plain name inside the private
+// folder made from the characters it gave; other lines stay as they are.
+std::string confinePresetFiles(const std::string& text) {
+  std::string out;
+  size_t start = 0;
+  while (start <= text.size()) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    const std::string line = text.substr(start, end - start);
+    const size_t equals = line.find('=');
+    const std::string flat = normalised(line.substr(0, equals));
+    if (flat.find("import") == std::string::npos && flat.find("export") == std::string::npos) {
+      out += line;
+    } else {
+      std::string file;
+      const size_t from = equals == std::string::npos ? line.size() : equals + 1;
+      for (size_t i = from; i < line.size() && file.size() < 40; ++i) {
+        const char c = line[i];
+        const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+                           (c >= '0' && c <= '9') || c == ' ' || c == '-' || c == '_' ||
+                           (c == '.' && !file.empty());
+        if (plain) file += c;
+      }
+      if (file.empty()) file = "p";
+      out += line.substr(0, equals == std::string::npos ? line.size() : equals);
+      out += '=';
+      out += presetFolder();
+      out += '/';
+      out += file;
+    }
+    if (end == text.size()) break;
+    out += '\n';
+    start = end + 1;
+  }
+  return out;
 }
 
 // The state that grows with every replayed line goes back to empty.
@@ -140,8 +194,14 @@ void sendLines(Api& api, const std::string& text) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static Harness harness;
   if (!harness.engine) return 0;
-  const std::string text(reinterpret_cast<const char*>(data), size);
-  if (outOfBounds(text)) return 0;
+  if (presetFolder().empty()) return 0;
+  const std::string text =
+      confinePresetFiles(std::string(reinterpret_cast<const char*>(data), size));
+  std::string unfolded = text;
+  for (size_t at; (at = unfolded.find(presetFolder())) != std::string::npos;) {
+    unfolded.erase(at, presetFolder().size());
+  }
+  if (outOfBounds(unfolded)) return 0;
   Engine& engine = *harness.engine;
   {
     Api api(engine);

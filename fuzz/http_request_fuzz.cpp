@@ -1,15 +1,18 @@
 // Raw bytes as one HTTP request: through the server's real connection path over a socketpair
-// (the input written whole and the sending side shut down, so nothing waits for a time-out),
-// and through the head readers directly. The handler answers at once, without the main queue.
+// (the input written in up to four pieces with short pauses, so the reader loops over partial
+// heads and bodies, then the sending side shut down, so nothing waits for a time-out), and
+// through the head readers directly. The handler answers at once, without the main queue.
 #include "api/http_parse.h"
 
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
+#include <thread>
 
 namespace {
 
@@ -32,14 +35,24 @@ void serveOverSocketPair(const std::string& input) {
   if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0) return;
   const int bufferSize = 1 << 20;
   setsockopt(pair[1], SOL_SOCKET, SO_SNDBUF, &bufferSize, sizeof bufferSize);
-  // Whatever fits is the request; the rest of an enormous input is simply not sent.
-  size_t sent = 0;
-  while (sent < input.size()) {
-    const ssize_t n = send(pair[1], input.data() + sent, input.size() - sent, MSG_DONTWAIT);
-    if (n <= 0) break;
-    sent += static_cast<size_t>(n);
-  }
-  shutdown(pair[1], SHUT_WR);
+  // The cut points follow from the input itself, so a finding replays the same way. Whatever
+  // fits is the request; the rest of an enormous input is simply not sent, and a reader that has
+  // already answered and closed makes the sends fail quietly.
+  std::thread writer([&input, fd = pair[1]] {
+    const size_t pieces = input.empty() ? 1 : 1 + static_cast<uint8_t>(input.back()) % 4;
+    size_t sent = 0;
+    for (size_t k = 1; k <= pieces && sent < input.size(); ++k) {
+      const size_t until = k == pieces ? input.size() : input.size() * k / pieces;
+      while (sent < until) {
+        const ssize_t n = send(fd, input.data() + sent, until - sent, MSG_DONTWAIT | MSG_NOSIGNAL);
+        if (n <= 0) break;
+        sent += static_cast<size_t>(n);
+      }
+      if (sent < until) break;
+      if (k < pieces) std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    shutdown(fd, SHUT_WR);
+  });
 
   const HttpHandler handler = [](const HttpRequest& r) {
     if (r.path.find('?') != std::string::npos || r.body.size() > http::kMaxBody) abort();
@@ -47,6 +60,7 @@ void serveOverSocketPair(const std::string& input) {
                                  ",\"body\":" + std::to_string(r.body.size()) + "}"};
   };
   http::serveConnection(pair[0], handler);
+  writer.join();
   close(pair[0]);
 
   std::string answer;

@@ -21,10 +21,12 @@ void profileTexts(std::string& body, std::string& shown) {
   char text[32];
   for (int i = 0; i < NoiseFilter::kBins; ++i) {
     std::snprintf(text, sizeof text, "%g", -90.0 + 0.25 * i);
-    body += (i ? ", " : "") + std::string(text);
+    if (i) body += ", ";
+    body += text;
     std::snprintf(text, sizeof text, "%.1f",
                   static_cast<double>(static_cast<float>(-90.0 + 0.25 * i)));
-    shown += (i ? "," : "") + std::string(text);
+    if (i) shown += ',';
+    shown += text;
   }
 }
 
@@ -119,7 +121,7 @@ TEST_F(ApiNoiseThreads, MeasureAndProfileRefusals) {
       body.substr(0, body.rfind(',')) + ",nan",
       body.substr(0, body.rfind(',')) + ",-inf",
       body.substr(0, body.rfind(',')) + ",1e39",
-      "-" + body.substr(0, body.rfind(',')) + ",laut",
+      std::string("-").append(body, 0, body.rfind(',')) + ",laut",
       "",
   };
   for (const std::string& bad : refusals) {

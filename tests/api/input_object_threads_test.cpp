@@ -76,9 +76,14 @@ TEST_F(ApiInputObjectThreads, DeviceShowsItsNameOrTheStoredUid) {
 TEST_F(ApiInputObjectThreads, NoiseFilterAddsItsDelayToTheInputLatency) {
   engine->hwInputs[0].noiseFilter->enabled.store(true);
   EXPECT_EQ(call("GET", "/hardware/inputs/1").body, input1("null", false, true, "10.7"));
-  EXPECT_EQ(call("GET", "/hardware/inputs").body, "[" + input1("null", false, true, "10.7") + "," +
-                                                      call("GET", "/hardware/inputs/2").body + "," +
-                                                      call("GET", "/hardware/inputs/3").body + "]");
+  std::string all = "[";
+  all += input1("null", false, true, "10.7");
+  all += ',';
+  all += call("GET", "/hardware/inputs/2").body;
+  all += ',';
+  all += call("GET", "/hardware/inputs/3").body;
+  all += ']';
+  EXPECT_EQ(call("GET", "/hardware/inputs").body, all);
 }
 
 TEST_F(ApiInputObjectThreads, NearSilentGainReadsAsTheFloor) {

@@ -64,7 +64,8 @@ TEST_F(MediaPadsThreads, FreshPadAndOverview) {
   for (int i = 1; i <= 16; ++i) {
     PadView v;
     v.index = i;
-    pads += (i > 1 ? "," : "") + padText(v);
+    if (i > 1) pads += ',';
+    pads += padText(v);
   }
   const std::string home = std::getenv("HOME");
   EXPECT_EQ(r.body, "{\"folder\":\"" + home + "/Music/Velto Pads\",\"mix\":" +

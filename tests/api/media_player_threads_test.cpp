@@ -130,8 +130,12 @@ TEST_F(MediaPlayerThreads, Playlist) {
 
   ASSERT_EQ(call("POST", "/player/playlist", "all").status, 200);
   ASSERT_EQ(engine->player.playlist.size(), 2u);
-  EXPECT_EQ(call("GET", "/player/playlist").body,
-            "[" + track(1, "alpha", "2.00", "null") + "," + track(2, "beta", "3.00", "null") + "]");
+  std::string both = "[";
+  both += track(1, "alpha", "2.00", "null");
+  both += ',';
+  both += track(2, "beta", "3.00", "null");
+  both += ']';
+  EXPECT_EQ(call("GET", "/player/playlist").body, both);
 
   // A track's own crossfade of 0 shows as 0.00; "default" hands it back to the player.
   EXPECT_EQ(call("POST", "/player/playlist/alpha/crossfade", "0").status, 200);

@@ -5,6 +5,7 @@
 #include <limits>
 #include <vector>
 
+#include "core/denormals.h"
 #include "platform/audio/host_time.h"
 #include "tests/driver/driver_harness.h"
 
@@ -414,6 +415,36 @@ TEST_F(InputGain, SystemSoundDeviceOnlyStoresItsVolumeAndMute) {
   auto reads = run(kVeltoInput, kVeltoInputReturn, 0, 5);
   for (size_t r = 0; r < reads.size(); ++r)
     EXPECT_TRUE(matchesSignal(reads[r], readStart(int64_t(r) + 2)));
+}
+
+// The read's gain ramp runs with denormals flushed: a denormal frame comes out as 0, a normal
+// one scaled, and the calling thread's mode is as it was.
+TEST_F(InputGain, DenormalFramesFlushToZeroUnderTheGainRamp) {
+  if (!velto::denormals::kSupported) GTEST_SKIP() << "no flush mode on this processor";
+  const uint64_t mode = velto::denormals::readMode();
+  velto::denormals::writeMode(mode & ~velto::denormals::kFlushBits);
+  startPair(kVeltoOut1Feed, kVeltoOut1);
+  ASSERT_EQ(setF32(host(), 15, kAspPropScalarValue, 0.5f), kAspNoError); // gain 0.125
+  const float tiny = std::numeric_limits<float>::denorm_min() * 1024.0f;
+  std::vector<float> played(2 * kFrames);
+  for (uint32_t i = 0; i < 2 * kFrames; ++i) played[i] = i % 4 < 2 ? tiny : 0.5f;
+  std::vector<std::vector<float>> reads;
+  for (int64_t k = 0; k < 5; ++k) {
+    ASSERT_TRUE(runCycle(host(), kVeltoOut1Feed, kFrames, at(k * kFrames), &played).processed);
+    reads.push_back(runCycle(host(), kVeltoOut1, kFrames, at(k * kFrames)).input);
+  }
+  EXPECT_FALSE(velto::denormals::flushing());
+  velto::denormals::writeMode(mode);
+  for (size_t r = 2; r < reads.size(); ++r) {
+    ASSERT_EQ(reads[r].size(), played.size());
+    for (uint32_t i = 0; i < 2 * kFrames; ++i) {
+      if (i % 4 < 2) {
+        ASSERT_EQ(reads[r][i], 0.0f) << "read " << r << " sample " << i;
+      } else {
+        ASSERT_NE(reads[r][i], 0.0f) << "read " << r << " sample " << i;
+      }
+    }
+  }
 }
 
 } // namespace

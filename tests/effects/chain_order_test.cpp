@@ -17,7 +17,10 @@ using Slot = FxChain::Slot;
 
 std::string names(const std::vector<Slot>& slots) {
   std::string text;
-  for (const Slot& slot : slots) text += (text.empty() ? "" : ",") + FxChain::name(slot);
+  for (const Slot& slot : slots) {
+    if (!text.empty()) text += ',';
+    text += FxChain::name(slot);
+  }
   return text;
 }
 

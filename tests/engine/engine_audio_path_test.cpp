@@ -3,6 +3,7 @@
 // underruns, the backlog rule, the echo reference and the clock device's cycle.
 #include "engine/engine.h"
 
+#include "core/denormals.h"
 #include "effects/fx_table.h"
 #include "effects/input_fx.h"
 #include "engine_harness.h"
@@ -11,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
 #include <limits>
 #include <vector>
 
@@ -517,6 +519,81 @@ TEST_F(EngineAudioPath, MissingApplicationBufferIsAMissingChannel) {
   const auto got = test::drainRing(*app.strip.rings[0]);
   ASSERT_EQ(got.size(), size_t{frames} * 2);
   EXPECT_EQ(got[1], 0.5f);
+}
+
+// Every entry point flushes denormals while it runs: each one's own arithmetic (strip gain, the
+// virtual inputs' mix, the bus mix) turns denormal frames into 0 and leaves normal ones exact,
+// and the calling thread's mode is unchanged afterwards.
+TEST_F(EngineAudioPath, EveryEntryPointFlushesDenormalsAndRestoresTheCallersMode) {
+  if (!denormals::kSupported) GTEST_SKIP() << "no flush mode on this processor";
+  const uint32_t frames = 128;
+  const float tiny = std::numeric_limits<float>::denorm_min() * 1024.0f;
+  std::vector<float> signal(2 * frames);
+  for (uint32_t s = 0; s < 2 * frames; ++s) signal[s] = s % 4 < 2 ? tiny : 0.5f;
+  auto device = [&] {
+    DeviceBuffers in({2}, frames);
+    for (uint32_t f = 0; f < frames; ++f) in.at(0, f) = in.at(1, f) = signal[2 * f];
+    return in;
+  };
+  struct Case {
+    const char* name;
+    std::function<std::vector<float>()> run;
+  };
+  const Case cases[] = {
+      {"hardware input",
+       [&] {
+         auto in = device();
+         engine->hwInputs[0].strip.routeMask.store(1u << 4);
+         engine->processHwInput(0, in.list());
+         return test::drainRing(*engine->hwInputs[0].strip.rings[4]);
+       }},
+      {"system sound",
+       [&] {
+         auto in = device();
+         engine->processSystem(in.list());
+         return test::drainRing(*engine->systemStrip.rings[3]);
+       }},
+      {"application",
+       [&] {
+         auto in = device();
+         engine->apps[2].strip.routeMask.store(1u << 1);
+         engine->processApp(2, in.list());
+         return test::drainRing(*engine->apps[2].strip.rings[1]);
+       }},
+      {"clock",
+       [&] {
+         engine->apps[2].strip.routeMask.store(1u << 1);
+         engine->apps[2].strip.rings[1]->write(signal.data(), frames);
+         engine->virtualIns[1].strip.routeMask.store(1u << 5);
+         DeviceBuffers clock({2}, frames);
+         engine->processClock(clock.list());
+         return test::drainRing(*engine->virtualIns[1].strip.rings[5]);
+       }},
+      {"bus output",
+       [&] {
+         engine->hwInputs[1].strip.routeMask.store(1u << 3);
+         engine->hwInputs[1].strip.rings[3]->write(signal.data(), frames);
+         DeviceBuffers out({2}, frames);
+         engine->processOutput(3, out.list());
+         std::vector<float> got(2 * frames);
+         for (uint32_t f = 0; f < frames; ++f) {
+           got[2 * f] = out.at(0, f);
+           got[2 * f + 1] = out.at(1, f);
+         }
+         return got;
+       }},
+  };
+  const uint64_t mode = denormals::readMode();
+  denormals::writeMode(mode & ~denormals::kFlushBits);
+  for (const Case& c : cases) {
+    const std::vector<float> got = c.run();
+    EXPECT_FALSE(denormals::flushing()) << c.name;
+    ASSERT_EQ(got.size(), signal.size()) << c.name;
+    for (uint32_t s = 0; s < 2 * frames; ++s) {
+      ASSERT_EQ(got[s], s % 4 < 2 ? 0.0f : 0.5f) << c.name << " sample " << s;
+    }
+  }
+  denormals::writeMode(mode);
 }
 
 } // namespace

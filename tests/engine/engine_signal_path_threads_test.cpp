@@ -5,6 +5,7 @@
 // internal strips paced by the driver's clock device, and the rings' backlog rule.
 #include "engine/engine.h"
 
+#include "core/denormals.h"
 #include "engine_live_harness.h"
 #include "platform/audio/manual_clock.h"
 
@@ -12,6 +13,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <vector>
 
 namespace velto {
@@ -85,6 +87,35 @@ TEST_F(EngineSignalPathThreads, MicrophoneReachesOutputOneInEveryChannelLayout) 
     engine.reset();
     system.reset();
   }
+}
+
+// The device callbacks run with denormals flushed: a microphone whose every other frame is
+// denormal plays those frames as exact zeros and the others sample for sample.
+TEST_F(EngineSignalPathThreads, DenormalFramesReachTheSpeakersAsZeros) {
+  if (!denormals::kSupported) GTEST_SKIP() << "no flush mode on this processor";
+  const float tiny = std::numeric_limits<float>::denorm_min() * 1024.0f;
+  std::vector<float> fed = numberedFrames(kSignalFrames, 2);
+  std::vector<float> expected = fed;
+  for (uint32_t f = 1; f < kSignalFrames; f += 2) {
+    fed[2 * f] = fed[2 * f + 1] = tiny;
+    expected[2 * f] = expected[2 * f + 1] = 0.0f;
+  }
+  startSystem();
+  auto mic = simInput("Mikrofon", "mic", {2});
+  mic.input = audio::SignalSource::samples(fed, 2, false);
+  ASSERT_NE(audio::addSimDevice(mic), 0u);
+  ASSERT_NE(audio::addSimDevice(simOutput("Lautsprecher", "spk", {2})), 0u);
+  startEngine();
+  engine->setHwInputDevice(0, "mic");
+  engine->setHwOutputDevice(0, "spk");
+  engine->hwInputs[0].strip.routeMask.store(1);
+  ASSERT_TRUE(audio::runCycles(40));
+  const audio::CapturedAudio played = audio::takeSimOutput("spk");
+  const auto left = played.channel(0);
+  const int64_t delay = firstSound(left);
+  ASSERT_GE(delay, 0);
+  EXPECT_TRUE(holdsCopy(left, channelOf(expected, 2, 0), delay, kSignalFrames));
+  EXPECT_TRUE(holdsCopy(played.channel(1), channelOf(expected, 2, 1), delay, kSignalFrames));
 }
 
 // The ratio of what was played to what was fed, per input frame.

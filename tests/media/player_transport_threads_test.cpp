@@ -16,7 +16,7 @@ protected:
     player->crossfade.store(1.0f);
     for (int i = 0; i < count; ++i) {
       const float level = 0.1f * float(i + 1);
-      ids.push_back(addTrack("t" + std::to_string(i) + ".wav",
+      ids.push_back(addTrack(std::string("t").append(std::to_string(i)).append(".wav"),
                              constantFrames(size_t(seconds * kRate), level, level)));
     }
   }
