@@ -21,6 +21,9 @@ namespace velto {
 namespace {
 
 std::string gPickedPath;
+std::string pickFile(const char*) {
+  return gPickedPath;
+}
 std::string pickPath(const char*, const char*) {
   return gPickedPath;
 }
@@ -34,6 +37,7 @@ protected:
   }
   void TearDown() override {
     gSavePicker = nullptr;
+    gFilePicker = nullptr;
     test::UiEngineTest::TearDown();
   }
 
@@ -176,6 +180,7 @@ TEST_F(FxPanelTest, ChosenPresetWritesItsTenValues) {
 
 TEST_F(FxPanelTest, ExportWritesAnImportableFileOrSaysItFailed) {
   shown = FxId::eq;
+  ui->frame();
   char tmpl[] = "/tmp/velto-fxpanel-XXXXXX";
   ASSERT_NE(mkdtemp(tmpl), nullptr);
   const std::string dir = tmpl;
@@ -183,6 +188,7 @@ TEST_F(FxPanelTest, ExportWritesAnImportableFileOrSaysItFailed) {
   gPickedPath = dir + "/none.veltoeq";
   ui->click(ui->textPos("Exportieren"));
   EXPECT_FALSE(std::filesystem::exists(gPickedPath));
+  EXPECT_FALSE(ui->shows("exportiert"));
   gSavePicker = pickPath;
   struct Row {
     std::string path;
@@ -213,6 +219,42 @@ TEST_F(FxPanelTest, ExportWritesAnImportableFileOrSaysItFailed) {
     ui->frames(10);
   }
   std::filesystem::remove_all(dir);
+}
+
+TEST_F(FxPanelTest, ImportKeepsAPresetOfTheSameNameAndAppliesTheFile) {
+  shown = FxId::eq;
+  ui->frame();
+  gFilePicker = pickFile;
+  gPickedPath = std::string(std::getenv("HOME")) + "/in.veltoeq";
+  struct Row {
+    const char* text;
+    const char* message;
+    const char* savedAs; // null: nothing imported
+    float lowGain;
+  } rows[] = {
+      {"# velto-eq 1\nname=Klang\nlow-gain=5\n", "importiert: Klang", "Klang", 5.0f},
+      {"# velto-eq 1\nname=Klang\nlow-gain=-4\n", "importiert: Klang (2) (Name war vergeben",
+       "Klang (2)", -4.0f},
+      {"# velto-eq 1\nname=Podcast\nlow-gain=7\n", "importiert: Podcast (Import)",
+       "Podcast (Import)", 7.0f},
+      {"kein Inhalt\n", "keine EQ-Vorlage", nullptr, 7.0f},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.text);
+    std::ofstream(gPickedPath) << r.text;
+    ui->click(ui->textPos("Importieren"));
+    ui->frame();
+    EXPECT_TRUE(ui->shows(r.message)) << ui->text();
+    EXPECT_NEAR(value(FxId::eq, 1), r.lowGain, 1e-4f);
+    EqPreset p;
+    if (r.savedAs) {
+      EXPECT_TRUE(EqPresets::find(r.savedAs, p) && p.values[1] == r.lowGain);
+    }
+    ui->frames(10);
+  }
+  EqPreset first;
+  ASSERT_TRUE(EqPresets::find("Klang", first));
+  EXPECT_EQ(first.values[1], 5.0f); // the second import did not replace it
 }
 
 } // namespace
