@@ -202,7 +202,10 @@ void eqPresetRow(InputFx& fx, float availX, float h) {
   static std::string message;
   static char name[64] = "";
   static bool comboOpen = false;
-  if (!loaded) list = EqPresets::all(), loaded = true;
+  if (!loaded) {
+    list = EqPresets::all();
+    loaded = true;
+  }
 
   const std::string previousSection = gHelpSection;
   gHelpSection = "EQ-Vorlagen";
@@ -225,7 +228,10 @@ void eqPresetRow(InputFx& fx, float availX, float h) {
   ImGui::SetNextItemWidth(availX - kPresetColumn);
   const char* preview = current >= 0 ? list[current].name.c_str() : "eigene Einstellung";
   if (ImGui::BeginCombo("##eqpreset", preview)) {
-    if (!comboOpen) list = EqPresets::all(), current = currentIndex();
+    if (!comboOpen) {
+      list = EqPresets::all();
+      current = currentIndex();
+    }
     comboOpen = true;
     for (size_t k = 0; k < list.size(); ++k) {
       if (!list[k].factory && (k == 0 || list[k - 1].factory)) ImGui::Separator();
@@ -471,12 +477,16 @@ void fxSettings(Engine& engine, int input, InputFx& fx, const FxInfo& info, int 
   const FxId id = info.id;
   gHelpPage = info.tool ? "werkzeuge" : "effekte";
 
+  const ImVec2 titleAt = ImGui::GetCursorPos();
   panelTitle(info.label, kAccentIn);
   if (instance > 0) {
-    // The title ends with spacing; the number sits on the title's line.
-    ImGui::SameLine();
-    ImGui::SetCursorPosY(ImGui::GetCursorPosY() - ImGui::GetStyle().ItemSpacing.y);
+    // The bank number right after the title, on the title's line.
+    const ImVec2 after = ImGui::GetCursorPos();
+    ImGui::SetCursorPos(
+        ImVec2(titleAt.x + ImGui::CalcTextSize(info.label).x + ImGui::GetStyle().ItemSpacing.x,
+               titleAt.y));
     ImGui::TextColored(kAccentIn, "%d", instance + 1);
+    ImGui::SetCursorPos(after);
   }
 
   const bool on = fx.enabled[id].load();
