@@ -274,14 +274,12 @@ void eqPresetRow(InputFx& fx, float availX, float h) {
     const std::string path = gFilePicker("veltoeq");
     if (!path.empty()) {
       std::string imported, error;
-      bool renamed = false;
-      if (!EqPresets::importFrom(path, imported, error, &renamed)) {
+      if (!EqPresets::importFrom(path, imported, error)) {
         message = error;
       } else {
         EqPreset preset;
         if (EqPresets::find(imported, preset)) EqPresets::apply(preset, fx);
         message = "importiert: " + imported;
-        if (renamed) message += " (Name war vergeben, beide behalten)";
       }
       list = EqPresets::all();
     }
