@@ -35,12 +35,8 @@ TEST_F(PlayerRealtimeThreads, CountingSeesAllocationsAndLocksOnAFlaggedThread) {
 TEST_F(PlayerRealtimeThreads, RenderNeitherAllocatesNorLocksOnAnyPath) {
   // A player made here, to tell its reader and analyzer threads from the process's others.
   player.reset();
-  const std::set<pid_t> others = threadIds();
-  player = std::make_unique<Player>();
-  std::vector<pid_t> playerThreads;
-  for (pid_t id : threadIds()) {
-    if (!others.count(id)) playerThreads.push_back(id);
-  }
+  const std::vector<pid_t> playerThreads =
+      threadsStartedBy([this] { player = std::make_unique<Player>(); });
   ASSERT_EQ(playerThreads.size(), 2u);
 
   const uint64_t allocations = realtimeAllocations();

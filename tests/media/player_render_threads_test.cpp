@@ -350,12 +350,8 @@ TEST_F(PlayerRenderThreads, UnreadableTrackPlaysAsAnEmptyTrack) {
 TEST_F(PlayerRenderThreads, UnderrunsInsertSilenceButLoseNoFrame) {
   // A player made here, so that its reader can be held while the renderer drains the ring.
   player.reset();
-  const std::set<pid_t> others = threadIds();
-  player = std::make_unique<Player>();
-  std::vector<pid_t> playerThreads;
-  for (pid_t id : threadIds()) {
-    if (!others.count(id)) playerThreads.push_back(id);
-  }
+  const std::vector<pid_t> playerThreads =
+      threadsStartedBy([this] { player = std::make_unique<Player>(); });
   ASSERT_EQ(playerThreads.size(), 2u);
 
   addTrack("counter.wav", frameCounter(40 * kRate));

@@ -39,6 +39,18 @@ inline std::set<pid_t> threadIds() {
   return ids;
 }
 
+// The threads that `start` adds to the process.
+template <class Start>
+std::vector<pid_t> threadsStartedBy(Start&& start) {
+  const std::set<pid_t> before = threadIds();
+  start();
+  std::vector<pid_t> added;
+  for (pid_t id : threadIds()) {
+    if (!before.count(id)) added.push_back(id);
+  }
+  return added;
+}
+
 // Parks the given threads in a signal handler until it goes out of scope, so that a reader
 // falls behind because the test says so rather than because the machine is slow.
 class ThreadHold {
