@@ -124,6 +124,7 @@ int runApp() {
   if (!snapshot && shell::gEngine->settings.fullscreen) window.enterFullScreen();
   window.show();
 
+  const char* snapshotPath = std::getenv("VELTO_SNAPSHOT");
   int status = 0;
   int frames = 0;
   desktop::FrameLoopHooks hooks;
@@ -132,10 +133,9 @@ int runApp() {
   hooks.frame = [&] {
     window.beginFrame();
     drawMixer(*shell::gEngine, *shell::gApi);
-    const char* path = std::getenv("VELTO_SNAPSHOT");
-    const bool write = path != nullptr && ++frames == kSnapshotFrame;
+    const bool write = snapshotPath != nullptr && ++frames == kSnapshotFrame;
     std::string why;
-    const bool ok = window.endFrame(kClearColour, write ? path : nullptr, why);
+    const bool ok = window.endFrame(kClearColour, write ? snapshotPath : nullptr, why);
     if (!write) return true;
     if (!ok) {
       say("Schnappschuss nicht geschrieben: " + why);
