@@ -249,7 +249,8 @@ bool EqPresets::exportTo(const std::string& name, const std::string& path, std::
   return true;
 }
 
-bool EqPresets::importFrom(const std::string& path, std::string& name, std::string& error) {
+bool EqPresets::importFrom(const std::string& path, std::string& name, std::string& error,
+                           bool* renamed) {
   std::string text;
   if (!readWhole(path, text)) {
     error = "Datei nicht lesbar";
@@ -262,6 +263,15 @@ bool EqPresets::importFrom(const std::string& path, std::string& name, std::stri
   }
   if (isFactoryName(preset.name)) preset.name += " (Import)";
   preset.factory = false;
+  if (renamed) {
+    *renamed = false;
+    const std::string base = preset.name;
+    EqPreset existing;
+    for (int n = 2; find(preset.name, existing); ++n) {
+      preset.name = base + " (" + std::to_string(n) + ")";
+      *renamed = true;
+    }
+  }
   name = preset.name;
   return save(preset, error);
 }

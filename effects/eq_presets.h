@@ -52,7 +52,10 @@ struct EqPresets {
   static bool save(const EqPreset& preset, std::string& error);
   static bool remove(const std::string& name, std::string& error);
   static bool exportTo(const std::string& name, const std::string& path, std::string& error);
-  static bool importFrom(const std::string& path, std::string& name, std::string& error);
+  // With `renamed` given, an existing preset of the same name is kept: the import takes the
+  // first free name "<name> (2)", "(3)", ... and *renamed tells whether it had to.
+  static bool importFrom(const std::string& path, std::string& name, std::string& error,
+                         bool* renamed = nullptr);
 };
 
 } // namespace velto

@@ -274,12 +274,14 @@ void eqPresetRow(InputFx& fx, float availX, float h) {
     const std::string path = gFilePicker("veltoeq");
     if (!path.empty()) {
       std::string imported, error;
-      if (!EqPresets::importFrom(path, imported, error)) {
+      bool renamed = false;
+      if (!EqPresets::importFrom(path, imported, error, &renamed)) {
         message = error;
       } else {
         EqPreset preset;
         if (EqPresets::find(imported, preset)) EqPresets::apply(preset, fx);
         message = "importiert: " + imported;
+        if (renamed) message += " (Name war vergeben, beide behalten)";
       }
       list = EqPresets::all();
     }

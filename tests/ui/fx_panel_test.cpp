@@ -221,7 +221,7 @@ TEST_F(FxPanelTest, ExportWritesAnImportableFileOrSaysItFailed) {
   std::filesystem::remove_all(dir);
 }
 
-TEST_F(FxPanelTest, ImportSavesTheFileAsAUserPresetAndAppliesIt) {
+TEST_F(FxPanelTest, ImportKeepsAPresetOfTheSameNameAndAppliesTheFile) {
   shown = FxId::eq;
   ui->frame();
   gFilePicker = pickFile;
@@ -233,7 +233,8 @@ TEST_F(FxPanelTest, ImportSavesTheFileAsAUserPresetAndAppliesIt) {
     float lowGain;
   } rows[] = {
       {"# velto-eq 1\nname=Klang\nlow-gain=5\n", "importiert: Klang", "Klang", 5.0f},
-      {"# velto-eq 1\nname=Klang\nlow-gain=-4\n", "importiert: Klang", "Klang", -4.0f},
+      {"# velto-eq 1\nname=Klang\nlow-gain=-4\n", "importiert: Klang (2) (Name war vergeben",
+       "Klang (2)", -4.0f},
       {"# velto-eq 1\nname=Podcast\nlow-gain=7\n", "importiert: Podcast (Import)",
        "Podcast (Import)", 7.0f},
       {"kein Inhalt\n", "keine EQ-Vorlage", nullptr, 7.0f},
@@ -251,6 +252,9 @@ TEST_F(FxPanelTest, ImportSavesTheFileAsAUserPresetAndAppliesIt) {
     }
     ui->frames(10);
   }
+  EqPreset first;
+  ASSERT_TRUE(EqPresets::find("Klang", first));
+  EXPECT_EQ(first.values[1], 5.0f); // the second import did not replace it
 }
 
 } // namespace
