@@ -5,8 +5,14 @@
 #include "effects/input_fx.h"
 #include "engine/engine.h"
 #include "ui/board.h"
+#include "ui/effects_tab.h"
 #include "ui/help.h"
+#include "ui/inputs_tab.h"
+#include "ui/outputs_tab.h"
+#include "ui/software_tab.h"
 #include "ui/style.h"
+#include "ui/virtual_tabs.h"
+#include "ui/visual_tab.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -164,6 +170,13 @@ void drawMixer(Engine& engine, Api& api) {
   TabEntry entries[kTabCount];
   for (int e = 0; e < kTabCount; ++e) entries[e] = {kTabs[e].label, kTabs[e].helpKey, none};
   entries[kTabBoard].body = [&engine] { drawBoard(engine); };
+  entries[kTabInputs].body = [&engine] { drawInputs(engine); };
+  entries[kTabOutputs].body = [&engine] { drawOutputs(engine); };
+  entries[kTabVirtualInputs].body = [&engine] { drawVirtualInputs(engine); };
+  entries[kTabVirtualOutputs].body = [&engine] { drawVirtualOutputs(engine); };
+  entries[kTabSoftware].body = [&engine] { drawSoftware(engine); };
+  entries[kTabVisual].body = [&engine] { drawVisualization(engine); };
+  entries[kTabEffects].body = [&engine] { drawEffects(engine); };
   (void)api; // the Einstellungen body takes it in a later stage
   if (!current) current = kTabs[0].helpKey;
   gHelpKey.clear();

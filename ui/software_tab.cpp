@@ -1,0 +1,7 @@
+#include "ui/software_tab.h"
+
+namespace velto {
+
+void drawSoftware(Engine& /*engine*/) {}
+
+} // namespace velto
