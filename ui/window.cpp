@@ -10,6 +10,7 @@
 #include "ui/inputs_tab.h"
 #include "ui/intro.h"
 #include "ui/outputs_tab.h"
+#include "ui/settings_tab.h"
 #include "ui/software_tab.h"
 #include "ui/style.h"
 #include "ui/virtual_tabs.h"
@@ -178,7 +179,7 @@ void drawMixer(Engine& engine, Api& api) {
   entries[kTabSoftware].body = [&engine] { drawSoftware(engine); };
   entries[kTabVisual].body = [&engine] { drawVisualization(engine); };
   entries[kTabEffects].body = [&engine] { drawEffects(engine); };
-  (void)api; // the Einstellungen body takes it in a later stage
+  entries[kTabSettings].body = [&engine, &api] { drawSettings(engine, api); };
   if (!current) current = kTabs[0].helpKey;
   gHelpKey.clear();
 
