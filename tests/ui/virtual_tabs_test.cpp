@@ -1,10 +1,9 @@
 // The Virtual Inputs and Virtual Outputs tabs on a live engine through the headless window: the
-// card rows' sizes and centring, the source matrix's rows and texts, and a cell click flipping
-// exactly its route bit.
+// rows and texts of a fresh engine, a matrix cell flipping exactly its route bit, and the card
+// rows' sizes and centring.
 #include "ui/virtual_tabs.h"
 
 #include "engine/engine.h"
-#include "platform/audio/sim_devices.h"
 #include "tests/support/ui/ui_harness.h"
 #include "ui/cards.h"
 #include "ui/fader.h"
@@ -12,125 +11,137 @@
 
 #include <imgui_internal.h>
 
-#include <atomic>
-#include <functional>
-#include <string>
-#include <vector>
-
 namespace velto {
 namespace {
 
 class VirtualTabsTest : public test::UiEngineTest {
 protected:
-  void TearDown() override {
-    gWantTab = -1;
-    test::UiEngineTest::TearDown();
-  }
-
-  void open(int tab) {
+  void show(int tab) {
     selectTab(tab);
     ui->frames(2);
   }
-
-  // The matrix drawn in the last frame, or null.
-  static ImGuiTable* matrix() {
-    ImPool<ImGuiTable>& tables = GImGui->Tables;
-    for (int n = 0; n < tables.GetMapSize(); ++n) {
-      ImGuiTable* t = tables.TryGetMapData(n);
-      if (t && t->LastFrameActive == ImGui::GetFrameCount()) return t;
+  // Centre of virtual output j's cell in the matrix row named `row`, in the last frame's table.
+  ImVec2 cell(const char* row, int j) const {
+    for (int n = 0; n < GImGui->Tables.GetMapSize(); ++n) {
+      const ImGuiTable* t = GImGui->Tables.TryGetMapData(n);
+      if (!t || t->LastFrameActive != ImGui::GetFrameCount()) continue;
+      const ImGuiTableColumn& c = t->Columns[1 + j];
+      return ImVec2((c.MinX + c.MaxX) * 0.5f, ui->textPos(row).y);
     }
-    return nullptr;
-  }
-
-  // Centre of the matrix cell of virtual output j in the row whose name starts at `row`.
-  static ImVec2 cell(ImVec2 row, int j) {
-    const ImGuiTableColumn& c = matrix()->Columns[1 + j];
-    return ImVec2((c.MinX + c.MaxX) * 0.5f, row.y);
+    return ImVec2(-1, -1);
   }
 };
 
-TEST_F(VirtualTabsTest, FreshEngineShowsTheListedCardsAndRows) {
+TEST_F(VirtualTabsTest, RowsAndCardsShowTheirTexts) {
   const struct {
     int tab;
-    std::function<void(VirtualTabsTest&)> setUp;
-    std::vector<std::string> lines; // in drawing order
+    bool devicesAndApps; // input 1 on the microphone, two applications in virtual input 2
+    std::vector<std::string> parts; // in drawing order
   } rows[] = {
       {kTabVirtualInputs,
-       nullptr,
+       false,
        {"Virtual 1\nkeine App\n", "Virtual 2\nkeine App\n", "Virtual 3\nkeine App\n",
         "Default\nAls Standard\nAndere Anwendungen\n"}},
       {kTabVirtualOutputs,
-       nullptr,
-       {"\nQuelle Velto Out 1 Velto Out 2 Velto Out 3\n", "\nInput 1 kein Gerät - - -\n",
-        "\nInput 2 kein Gerät - - -\n", "\nInput 3 kein Gerät - - -\n",
-        "\nVirtual 1 keine App - - -\n", "\nVirtual 2 keine App - - -\n",
-        "\nVirtual 3 keine App - - -\n", "\nDefault Andere Anwendungen - - -\n",
+       false,
+       {"\nQuelle Velto Out 1 Velto Out 2 Velto Out 3\nInput 1 kein Gerät - - -\n"
+        "Input 2 kein Gerät - - -\nInput 3 kein Gerät - - -\nVirtual 1 keine App - - -\n"
+        "Virtual 2 keine App - - -\nVirtual 3 keine App - - -\n"
+        "Default Andere Anwendungen - - -\n",
         "\nVelto Out 1\nAls Standard\n", "\nVelto Out 3\nAls Standard\n"}},
       {kTabVirtualOutputs,
-       [](VirtualTabsTest& t) {
-         t.engine->setHwInputDevice(0, "mic-uid");
-         for (int a = 0; a < 2; ++a) {
-           AppSource& app = t.engine->apps[a];
-           app.used = true;
-           app.strip.name = a == 0 ? "Browser" : "Spiel";
-           app.strip.routeMask.store(1u << 1);
-         }
-         t.engine->hwInputs[1].strip.routeMask.store(1u << 4);
-       },
-       {"\nInput 1 Mikrofon - - -\n", "\nInput 2 kein Gerät - verbunden -\n",
-        "\nVirtual 1 keine App - - -\n", "\nVirtual 2 Browser, Spiel - - -\n"}},
+       true,
+       {"\nInput 1 Mikrofon - - -\nInput 2 kein Gerät - verbunden -\n",
+        "\nVirtual 2 Browser, Spiel - - -\n"}},
   };
   for (const auto& r : rows) {
-    SCOPED_TRACE(r.lines.front());
-    if (r.setUp) r.setUp(*this);
-    open(r.tab);
+    SCOPED_TRACE(r.parts.front());
+    if (r.devicesAndApps) {
+      engine->setHwInputDevice(0, "mic-uid");
+      engine->hwInputs[1].strip.routeMask.store(1u << 4);
+      int slot = 0;
+      for (const char* name : {"Browser", "Spiel"}) {
+        AppSource& app = engine->apps[slot++];
+        app.used = true;
+        app.strip.name = name;
+        app.strip.routeMask.store(1u << 1);
+      }
+    }
+    show(r.tab);
     size_t at = 0;
-    for (const std::string& line : r.lines) {
-      at = ui->text().find(line, at);
-      ASSERT_NE(at, std::string::npos) << line << " in\n" << ui->text();
+    for (const std::string& part : r.parts) {
+      at = ui->text().find(part, at);
+      ASSERT_NE(at, std::string::npos) << part << " in\n" << ui->text();
     }
   }
 }
 
 TEST_F(VirtualTabsTest, MatrixCellFlipsExactlyItsBitAndBack) {
-  engine->setHwInputDevice(2, "mic-uid");
-  open(kTabVirtualOutputs);
+  show(kTabVirtualOutputs);
   const struct {
     const char* row;
     std::atomic<uint32_t>& mask;
     int j;
     uint32_t pattern; // the mask before the first click
-    bool unplug;      // the row's device goes away first
   } rows[] = {
-      {"Input 1", engine->hwInputs[0].strip.routeMask, 0, 0x00u, false},
-      {"Input 2", engine->hwInputs[1].strip.routeMask, 2, 0x13u, false},
-      {"Virtual 1", engine->virtualIns[0].strip.routeMask, 1, 0x30u, false},
-      {"Virtual 3", engine->virtualIns[2].strip.routeMask, 0, 0x08u, false},
-      {"Default", engine->virtualIns[3].strip.routeMask, 2, 0x2Fu, false},
-      {"Input 3", engine->hwInputs[2].strip.routeMask, 1, 0x01u, true},
+      {"Input 1", engine->hwInputs[0].strip.routeMask, 0, 0x00u},
+      {"Input 3", engine->hwInputs[2].strip.routeMask, 2, 0x13u},
+      {"Virtual 1", engine->virtualIns[0].strip.routeMask, 1, 0x30u},
+      {"Virtual 3", engine->virtualIns[2].strip.routeMask, 0, 0x08u},
+      {"Default", engine->virtualIns[3].strip.routeMask, 2, 0x2Fu},
   };
   for (const auto& r : rows) {
     SCOPED_TRACE(r.row);
-    if (r.unplug) {
-      ASSERT_TRUE(platform::audio::removeSimDevice("mic-uid"));
-      settle();
-      ui->frame();
-      ASSERT_TRUE(ui->shows(std::string(r.row) + " kein Gerät"));
-    }
-    const ImVec2 at = cell(ui->textPos(r.row), r.j);
     const uint32_t bit = 1u << (3 + r.j);
-    const std::string name = engine->buses[3 + r.j].name;
-    const std::string before = std::string(r.row) + (r.pattern & bit ? " ist in " : " nicht in ");
-    const std::string after = std::string(r.row) + (r.pattern & bit ? " nicht in " : " ist in ");
+    const std::string in = std::string(r.row) + " ist in " + engine->buses[3 + r.j].name;
+    const std::string out = std::string(r.row) + " nicht in " + engine->buses[3 + r.j].name;
+    const ImVec2 at = cell(r.row, r.j); // while the name shows in the matrix only
     r.mask.store(r.pattern);
     ui->click(at);
     EXPECT_EQ(r.mask.load(), r.pattern ^ bit);
-    EXPECT_TRUE(ui->shows(before + name)) << ui->text(); // the frame of the click
+    EXPECT_TRUE(ui->shows(r.pattern & bit ? in : out)); // the click's frame: the state before
     ui->frames(2); // a tooltip grown by a longer text takes its new size a frame later
-    EXPECT_TRUE(ui->shows(after + name)) << ui->text();
+    EXPECT_TRUE(ui->shows(r.pattern & bit ? out : in)) << ui->text();
     ui->click(at);
     EXPECT_EQ(r.mask.load(), r.pattern);
     r.mask.store(0);
+  }
+}
+
+TEST_F(VirtualTabsTest, CardRowFitsItsContentAndIsCentredWhereThereIsRoom) {
+  const struct {
+    bool outputs;
+    ImVec2 content;
+    float cardW, faderH, top, right; // top and right edge of the row within the content
+    float groupW;                    // the matrix, or the inputs' whole row
+  } rows[] = {
+      {false, {700, 784}, 169, 420, 13, 700, 700},  // fills the content
+      {false, {1400, 500}, 180, 154, 4, 1072, 744}, // centred
+      {false, {300, 400}, 96, 120, 0, 408, 408},    // past the right edge
+      {true, {1084, 784}, 520.0f / 3, 420, 13, 1084, 520},
+      {true, {1800, 784}, 180, 420, 13, 1572, 760},
+      {true, {700, 784}, 96, 420, 13, 852, 520},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.content.x);
+    ImVec2 origin, min, max;
+    ui->scene = [&] {
+      ImGui::SetNextWindowPos(ImVec2(0, 0));
+      ImGui::SetNextWindowSize(ImVec2(r.content.x + 16, r.content.y + 16));
+      ImGui::Begin("row", nullptr, ImGuiWindowFlags_NoDecoration);
+      origin = ImGui::GetCursorScreenPos();
+      (r.outputs ? drawVirtualOutputs : drawVirtualInputs)(*engine);
+      min = ImGui::GetItemRectMin(); // the last group
+      max = ImGui::GetItemRectMax();
+      ImGui::End();
+    };
+    ui->frames(2);
+    EXPECT_NEAR(gCardW, r.cardW, 0.01f);
+    EXPECT_EQ(gFaderH, r.faderH);
+    EXPECT_NEAR(min.y - origin.y, r.top, 0.5f);
+    // a card's child window is a whole number of pixels wide, so three cards may lose one
+    EXPECT_NEAR(max.x - origin.x, r.right, 1.0f);
+    EXPECT_NEAR(max.x - min.x, r.groupW, 0.5f);
   }
 }
 
