@@ -1,5 +1,5 @@
-// The Visualisierung tab on a live engine through the headless window: node layout, node
-// texts, connecting and disconnecting by drag, cutting by a click on a wire, and help mode.
+// The Visualisierung tab on a live engine through the headless window: node layout, connecting
+// and disconnecting by drag, cutting by a click on a wire, and help mode.
 #include "tests/support/ui/ui_harness.h"
 #include "ui/help.h"
 #include "ui/visual_tab.h"
@@ -9,107 +9,86 @@
 
 #include <algorithm>
 #include <array>
-#include <functional>
+#include <cmath>
 #include <string>
 #include <vector>
 
 namespace velto::test {
 namespace {
 
-// The harness window is wide enough for the widest column.
-constexpr float kColW = 340.0f;
+constexpr float kColW = 340.0f; // the harness window is wide enough for the widest column
 
 std::vector<std::string> gOpened;
 void recordHelp(const char* key) {
   gOpened.push_back(key);
 }
 
-// Point at parameter u of the wire from source s to target t, built from the node centres.
+// Node n: sources 0..8, targets 10..15; -1 an empty spot above every wire.
+ImVec2 node(int n) {
+  if (n < 0) return ImVec2(UiHarness::kWidth / 2, 45);
+  return n < 10 ? vizSourcePoint(n) : vizTargetPoint(n - 10);
+}
+
+// Point at parameter u of the wire from source s to target t.
 ImVec2 onWire(int s, int t, float u) {
   const ImVec2 a(vizSourcePoint(s).x + kColW / 2, vizSourcePoint(s).y);
   const ImVec2 b(vizTargetPoint(t).x - kColW / 2, vizTargetPoint(t).y);
-  const float d = std::max(60.0f, (b.x - a.x) / 2);
-  const float w0 = (1 - u) * (1 - u) * (1 - u), w1 = 3 * (1 - u) * (1 - u) * u,
-              w2 = 3 * (1 - u) * u * u, w3 = u * u * u;
-  return ImVec2(w0 * a.x + w1 * (a.x + d) + w2 * (b.x - d) + w3 * b.x,
-                (w0 + w1) * a.y + (w2 + w3) * b.y);
+  const float d = std::max(60.0f, (b.x - a.x) / 2), v = 1 - u;
+  const float w1 = 3 * v * v * u, w2 = 3 * v * u * u;
+  return ImVec2(v * v * v * a.x + w1 * (a.x + d) + w2 * (b.x - d) + u * u * u * b.x,
+                (v * v * v + w1) * a.y + (w2 + u * u * u) * b.y);
 }
 
 class VisualTabTest : public UiEngineTest {
 protected:
   void SetUp() override {
     UiEngineTest::SetUp();
-    gOpened.clear();
     selectTab(kTabVisual);
     ui->frames(2);
   }
   void TearDown() override {
     setHelpMode(false);
     setHelpHandler(nullptr);
-    gWantTab = -1;
     UiEngineTest::TearDown();
   }
-  std::atomic<uint32_t>& mask(int s) {
-    if (s < 3) return engine->hwInputs[size_t(s)].strip.routeMask;
-    if (s < 7) return engine->virtualIns[size_t(s - 3)].strip.routeMask;
-    return s == 7 ? engine->playerStrip.routeMask : engine->padsStrip.routeMask;
-  }
-  std::string sourceName(int s) {
-    if (s < 3) return engine->hwInputs[size_t(s)].strip.name;
-    if (s < 7) return engine->virtualIns[size_t(s - 3)].strip.name;
-    return s == 7 ? engine->playerStrip.name : engine->padsStrip.name;
+  Strip& strip(int s) {
+    if (s < 3) return engine->hwInputs[size_t(s)].strip;
+    if (s < 7) return engine->virtualIns[size_t(s - 3)].strip;
+    return s == 7 ? engine->playerStrip : engine->padsStrip;
   }
   std::array<uint32_t, 9> masks() {
     std::array<uint32_t, 9> all{};
-    for (int s = 0; s < 9; ++s) all[size_t(s)] = mask(s).load();
+    for (int s = 0; s < 9; ++s) all[size_t(s)] = strip(s).routeMask.load();
     return all;
   }
-  void clearRoutes() {
-    for (int s = 0; s < 9; ++s) mask(s).store(0);
+  void routeAll(uint32_t mask) {
+    for (int s = 0; s < 9; ++s) strip(s).routeMask.store(mask);
   }
-  // Above every wire, between the columns' titles.
-  static ImVec2 emptySpot() { return ImVec2(UiHarness::kWidth / 2, 45); }
+  std::string tip(int s, int t) { return strip(s).name + " > " + engine->buses[size_t(t)].name; }
 };
 
 TEST_F(VisualTabTest, DragBetweenTheColumnsFlipsOneRouteBitAndBack) {
-  struct Case {
-    const char* name;
-    std::function<ImVec2()> from, to;
-    int s, t; // the flipped route; -1: nothing changes
+  const struct {
+    int from, to;
+    int s, t; // the route flipped; -1: nothing changes
     uint32_t pattern;
+  } cases[] = {
+      {0, 10, 0, 0, 0x06},  {8, 15, 8, 5, 0x21},    {10, 4, 4, 0, 0x09},   {13, 6, 6, 3, 0x00},
+      {1, 5, -1, -1, 0x12}, {12, 14, -1, -1, 0x12}, {2, -1, -1, -1, 0x12}, {-1, 11, -1, -1, 0x12},
   };
-  const Case cases[] = {
-      {"input to output", [] { return vizSourcePoint(0); }, [] { return vizTargetPoint(0); }, 0, 0,
-       0x06},
-      {"pads to last virtual output", [] { return vizSourcePoint(8); },
-       [] { return vizTargetPoint(5); }, 8, 5, 0x21},
-      {"output to routed source", [] { return vizTargetPoint(0); },
-       [] { return vizSourcePoint(4); }, 4, 0, 0x09},
-      {"virtual output to default input", [] { return vizTargetPoint(3); },
-       [] { return vizSourcePoint(6); }, 6, 3, 0x00},
-      {"source to source", [] { return vizSourcePoint(1); }, [] { return vizSourcePoint(5); }, -1,
-       -1, 0x12},
-      {"target to target", [] { return vizTargetPoint(2); }, [] { return vizTargetPoint(4); }, -1,
-       -1, 0x12},
-      {"source to empty canvas", [] { return vizSourcePoint(2); }, [] { return emptySpot(); }, -1,
-       -1, 0x12},
-      {"empty canvas to target", [] { return emptySpot(); }, [] { return vizTargetPoint(1); }, -1,
-       -1, 0x12},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    for (int s = 0; s < 9; ++s) mask(s).store(c.pattern);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.from << " to " << c.to);
+    routeAll(c.pattern);
     const std::array<uint32_t, 9> before = masks();
     for (int round = 0; round < 2; ++round) {
-      ui->move(c.from());
+      ui->move(node(c.from));
       ui->press();
       ui->move(ImVec2(UiHarness::kWidth / 2, 300));
-      ui->move(c.to());
+      ui->move(node(c.to));
       ui->frame(); // a tooltip shows from its second frame
       if (c.s >= 0) {
-        const std::string tip = sourceName(c.s) + " > " + engine->buses[size_t(c.t)].name + ": " +
-                                ((mask(c.s).load() >> c.t) & 1u ? "trennen" : "verbinden");
-        EXPECT_TRUE(ui->shows(tip)) << tip << " in\n" << ui->text();
+        const bool set = (strip(c.s).routeMask.load() >> c.t) & 1u;
+        EXPECT_TRUE(ui->shows(tip(c.s, c.t) + (set ? ": trennen" : ": verbinden"))) << ui->text();
       }
       ui->release();
       std::array<uint32_t, 9> expected = before;
@@ -124,55 +103,47 @@ TEST_F(VisualTabTest, ClickOnAWireCutsOnlyThatRoute) {
     int s, t;
     uint32_t pattern;
     float u;
-  } cases[] = {
-      {0, 0, 0x07, 0.5f},
-      {0, 2, 0x07, 0.3f},
-      {6, 3, 0x29, 0.7f},
-      {8, 5, 0x21, 0.15f},
-  };
+  } cases[] = {{0, 0, 0x07, 0.5f}, {0, 2, 0x07, 0.3f}, {6, 3, 0x29, 0.7f}, {8, 5, 0x21, 0.15f}};
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << c.s << " > " << c.t << " at " << c.u);
-    clearRoutes();
-    mask(c.s).store(c.pattern);
+    routeAll(0);
+    strip(c.s).routeMask.store(c.pattern);
     ui->move(onWire(c.s, c.t, c.u));
     ui->frame();
-    const std::string tip =
-        sourceName(c.s) + " > " + engine->buses[size_t(c.t)].name + "\nKlick: trennen";
-    EXPECT_TRUE(ui->shows(tip)) << ui->text();
+    EXPECT_TRUE(ui->shows(tip(c.s, c.t) + "\nKlick: trennen")) << ui->text();
     ui->press();
     ui->release();
-    EXPECT_EQ(mask(c.s).load(), c.pattern & ~(1u << c.t));
+    EXPECT_EQ(strip(c.s).routeMask.load(), c.pattern & ~(1u << c.t));
   }
-  // Beside every wire a click cuts nothing.
-  clearRoutes();
-  mask(0).store(0x01);
-  const ImVec2 p = onWire(0, 0, 0.5f);
-  ui->click(ImVec2(p.x, p.y + 20));
-  EXPECT_EQ(mask(0).load(), 0x01u);
+  // A wire reaches 6 px to either side.
+  for (const float off : {4.0f, -4.0f, 9.0f, -9.0f}) {
+    SCOPED_TRACE(off);
+    strip(8).routeMask.store(0x01);
+    const ImVec2 p = onWire(8, 0, 0.5f), q = onWire(8, 0, 0.51f);
+    const float len = std::hypot(q.x - p.x, q.y - p.y);
+    ui->click(ImVec2(p.x - off * (q.y - p.y) / len, p.y + off * (q.x - p.x) / len));
+    EXPECT_EQ(strip(8).routeMask.load(), std::fabs(off) < 6 ? 0u : 0x01u);
+  }
 }
 
 TEST_F(VisualTabTest, HelpModeClickAsksForHelpAndKeepsTheRoute) {
   const struct {
-    const char* name;
-    std::function<ImVec2()> where;
+    ImVec2 at;
     const char* key;
-  } cases[] = {
-      {"wire", [] { return onWire(2, 4, 0.5f); }, "visualisierung#Leitungen"},
-      {"source node", [] { return vizSourcePoint(2); }, "visualisierung#Knoten"},
-      {"target node", [] { return vizTargetPoint(4); }, "visualisierung#Knoten"},
-      {"empty canvas", [] { return emptySpot(); }, "visualisierung"},
-  };
+  } cases[] = {{onWire(2, 4, 0.5f), "visualisierung#Leitungen"},
+               {node(2), "visualisierung#Knoten"},
+               {node(14), "visualisierung#Knoten"},
+               {node(-1), "visualisierung"}};
   setHelpHandler(recordHelp);
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    clearRoutes();
-    mask(2).store(0x10);
+    SCOPED_TRACE(c.key);
+    routeAll(0);
+    strip(2).routeMask.store(0x10);
     gOpened.clear();
     setHelpMode(true);
-    ui->click(c.where());
-    EXPECT_FALSE(helpModeActive());
+    ui->click(c.at);
     EXPECT_EQ(gOpened, std::vector<std::string>{c.key});
-    EXPECT_EQ(mask(2).load(), 0x10u);
+    EXPECT_EQ(strip(2).routeMask.load(), 0x10u);
   }
 }
 
@@ -189,80 +160,32 @@ TEST_F(VisualTabTest, NodesStandWhereTheLayoutPutsThem) {
     drawVisualization(*engine);
     ImGui::End();
   };
-  const float hdr = ImGui::GetTextLineHeightWithSpacing() + 6;
+  const float hdr = ImGui::GetTextLineHeightWithSpacing() + 6; // 25 px
   const struct {
     ImVec2 window;
-    float above;
+    float above, colW, nodeH, top;
   } cases[] = {
-      {ImVec2(1460, 800), 0},  // roomy: widest column, tallest nodes
-      {ImVec2(700, 300), 0},   // narrow and low: minimum width, height and margin
-      {ImVec2(700, 300), 284}, // no room left at all
+      {ImVec2(1460, 800), 0, 340, 64, 28.5f}, // widest column, tallest nodes, centred
+      {ImVec2(700, 300), 0, 200, 34, 4},      // narrow and low: the minimums
+      {ImVec2(700, 300), 284, 200, 34, 4},    // no room left at all
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << c.window.x << " x " << c.window.y << " - " << c.above);
     size = c.window;
     above = c.above;
     ui->frames(2);
-    const float colW = std::clamp(0.26f * avail.x, 200.0f, 340.0f);
-    const float nodeH = std::clamp((avail.y - 3 * hdr - 80) / 9, 34.0f, 64.0f);
-    const float top = std::max(4.0f, (avail.y - 9 * nodeH - 3 * hdr - 76) / 2);
-    const float step = nodeH + 8;
-    // Centre y of node k of a column whose groups start at the given node numbers.
-    auto y = [&](int k, int second, int third) {
-      const int groups = 1 + (k >= second) + (k >= third);
-      return origin.y + top + groups * hdr + (groups - 1) * 6 + k * step + nodeH / 2;
-    };
-    for (int s : {0, 2, 3, 6, 7, 8}) {
-      EXPECT_NEAR(vizSourcePoint(s).x, origin.x + 10 + colW / 2, 0.01f) << s;
-      EXPECT_NEAR(vizSourcePoint(s).y, y(s, 3, 7), 0.01f) << s;
-    }
-    for (int t : {0, 2, 3, 5}) {
-      EXPECT_NEAR(vizTargetPoint(t).x, origin.x + avail.x - 10 - colW / 2, 0.01f) << t;
-      EXPECT_NEAR(vizTargetPoint(t).y, y(t, 3, 99), 0.01f) << t;
+    // Node n, k-th of its column, in the given group of it.
+    const struct {
+      int n, k, group;
+    } nodes[] = {{0, 0, 0}, {2, 2, 0}, {3, 3, 1}, {8, 8, 2}, {10, 0, 0}, {13, 3, 1}, {15, 5, 1}};
+    for (const auto& n : nodes) {
+      const float x = n.n < 10 ? origin.x + 10 + c.colW / 2 : origin.x + avail.x - 10 - c.colW / 2;
+      const float y =
+          origin.y + c.top + (n.group + 1) * hdr + n.group * 6 + n.k * (c.nodeH + 8) + c.nodeH / 2;
+      EXPECT_NEAR(node(n.n).x, x, 0.01f) << n.n;
+      EXPECT_NEAR(node(n.n).y, y, 0.01f) << n.n;
     }
   }
-  EXPECT_EQ(vizSourcePoint(9).x, 0.0f);
-  EXPECT_EQ(vizTargetPoint(-1).y, 0.0f);
-}
-
-TEST_F(VisualTabTest, NodesSayWhatTheyCarry) {
-  ui->sceneInWindow([this] { drawVisualization(*engine); });
-  engine->setHwInputDevice(0, "mic-uid");
-  engine->setHwInputDevice(1, "");
-  Player& player = engine->player;
-  PlayerTrack track;
-  track.id = 77;
-  track.title = "Sommerlied";
-  player.playlist.push_back(track);
-  const struct {
-    const char* name;
-    uint32_t lastTrack;
-    bool playing;
-    std::vector<std::string> users;
-    std::vector<std::string> lines;
-  } cases[] = {
-      {"player plays its current track",
-       77,
-       true,
-       {},
-       {"Input 1\nMikrofon\n", "Input 2\nkein Gerät\n", "Virtual 1\nkeine App\n",
-        "Default\nAndere Anwendungen\n", "Player\nSommerlied\n", "Velto Out 1\nVelto Out 1\n"}},
-      {"player stopped",
-       77,
-       false,
-       {"Zoom", "Chat"},
-       {"Player\nstill\n", "Velto Out 1\nVelto Out 1 · Zoom, Chat\n"}},
-      {"current track gone", 99, true, {}, {"Player\nstill\n"}},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    player.lastTrackId = c.lastTrack;
-    player.playing.store(c.playing);
-    engine->users[0] = c.users;
-    ui->frame();
-    for (const std::string& line : c.lines) EXPECT_TRUE(ui->shows(line)) << line << ui->text();
-  }
-  player.playing.store(false);
 }
 
 } // namespace
