@@ -28,6 +28,7 @@ namespace {
 // Row and movable position of the node being dragged; -1 while none is.
 int gFxDragInput = -1;
 int gFxDragFrom = -1;
+int gLastFrame = -1; // ImGui frame of the last tab body drawn
 
 constexpr int kRows = 3;
 constexpr int kStoredNodes = 40;
@@ -385,6 +386,9 @@ void settingsPanel(Engine& engine, float width) {
 void drawEffects(Engine& engine) {
   // Negative values come only from outside; they would index before the first input.
   gFxInput = std::clamp(gFxInput, 0, kRows - 1);
+  // A drag left behind by another tab would drop wherever the mouse is on return.
+  if (ImGui::GetFrameCount() != gLastFrame + 1) endDrag();
+  gLastFrame = ImGui::GetFrameCount();
   const ImGuiStyle& style = ImGui::GetStyle();
   const ImVec2 avail = ImGui::GetContentRegionAvail();
 

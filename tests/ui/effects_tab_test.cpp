@@ -75,6 +75,7 @@ TEST_F(EffectsTabTest, DroppedNodeTakesThePlaceComputedFromTheCentres) {
     int node;
     std::function<float(const EffectsTabTest&, int)> dropX;
     Chain expected;
+    bool away = false; // another tab is shown while the button is released
   };
   const Case cases[] = {
       {"first to the far right",
@@ -98,6 +99,8 @@ TEST_F(EffectsTabTest, DroppedNodeTakesThePlaceComputedFromTheCentres) {
        [](const EffectsTabTest& t, int r) { return t.node(r, 3).x - 20.0f; }, start},
       {"last to the far right", 0, 4,
        [](const EffectsTabTest& t, int r) { return t.node(r, 6).x + 250.0f; }, start},
+      {"released while another tab is shown", 0, 2,
+       [](const EffectsTabTest& t, int r) { return t.node(r, 6).x + 250.0f; }, start, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -117,7 +120,15 @@ TEST_F(EffectsTabTest, DroppedNodeTakesThePlaceComputedFromTheCentres) {
     EXPECT_GT(ghost.x, to.x - nodeW() * 0.5f);
     EXPECT_LT(ghost.x, to.x);
     EXPECT_NEAR(ghost.y, from.y - 17.0f + ImGui::GetTextLineHeight() * 0.5f, 2.0f);
+    if (c.away) {
+      selectTab(kTabBoard);
+      ui->frames(2);
+    }
     ui->release();
+    if (c.away) {
+      selectTab(kTabEffects);
+      ui->frames(2);
+    }
     ui->frame();
     EXPECT_EQ(chain(c.row).movable, c.expected);
     EXPECT_EQ(chain(c.row).generation.load() != published, c.expected != start);
