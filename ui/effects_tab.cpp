@@ -14,6 +14,7 @@
 #include <imgui_internal.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <string>
 #include <vector>
@@ -180,7 +181,7 @@ void nodeControl(FxChain& chain, const Node& n, int r, int k, int position, ImVe
   const bool pressed =
       ImGui::InvisibleButton("node", ImVec2(w, kBoxH),
                              ImGuiButtonFlags_MouseButtonLeft | ImGuiButtonFlags_MouseButtonRight);
-  helpItem(nodeHelpKey(n, k));
+  if (gHelpMode) helpItem(nodeHelpKey(n, k)); // the key is built only when it can be used
   const int item = n.inputTool ? (k == 0 ? 2 : 1) : itemOf(n.slot);
   if (!gHelpMode) {
     if (pressed && ImGui::IsMouseReleased(ImGuiMouseButton_Left)) {
