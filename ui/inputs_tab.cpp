@@ -58,8 +58,8 @@ ImVec4 hovered(const ImVec4& c) {
 void inputPanel(TileRow& row, int item, const char* label, const char* status, bool on) {
   if (row.counter % row.columns != 0)
     ImGui::SameLine(0, kTileGap);
-  else if (row.counter > 0)
-    ImGui::Dummy(ImVec2(0, kTileGap - ImGui::GetStyle().ItemSpacing.y));
+  else if (row.counter > 0) // no item here: its own spacing would open the rows to 14
+    ImGui::SetCursorPosY(ImGui::GetCursorPosY() + kTileGap - ImGui::GetStyle().ItemSpacing.y);
   ImGui::PushID(item);
   const ImVec2 p0 = ImGui::GetCursorScreenPos();
   const ImVec2 p1(p0.x + row.width, p0.y + kTileH);
