@@ -58,7 +58,7 @@ ImVec4 hovered(const ImVec4& c) {
 void inputPanel(TileRow& row, int item, const char* label, const char* status, bool on) {
   if (row.counter % row.columns != 0)
     ImGui::SameLine(0, kTileGap);
-  else if (row.counter > 0) // no item here: its own spacing would open the rows to 14
+  else if (row.counter > 0) // a spacer item would add its own spacing on top of the gap
     ImGui::SetCursorPosY(ImGui::GetCursorPosY() + kTileGap - ImGui::GetStyle().ItemSpacing.y);
   ImGui::PushID(item);
   const ImVec2 p0 = ImGui::GetCursorScreenPos();
