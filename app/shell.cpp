@@ -6,9 +6,13 @@
 #include <memory>
 #include <string>
 
+#include <GLFW/glfw3.h>
+#include <imgui.h>
+
 #include "api/api.h"
 #include "app/default_devices.h"
 #include "app/env.h"
+#include "app/help_cursor.h"
 #include "app/quit_signals.h"
 #include "app/single_instance.h"
 #include "app/window_fonts.h"
@@ -19,6 +23,7 @@
 #include "platform/desktop/frame_loop.h"
 #include "platform/dispatch/background_queue.h"
 #include "platform/dispatch/main_queue.h"
+#include "ui/help.h"
 #include "ui/intro.h"
 #include "ui/style.h"
 #include "ui/window.h"
@@ -60,6 +65,18 @@ bool startAudio() {
   if (!platform::audio::startSystem(options)) return false;
   addDefaultDevices();
   return true;
+}
+
+// In help mode the window shows the help pointer; ImGui's back end must then leave the pointer
+// alone until help mode ends, when it sets its own again.
+void showHelpCursor(desktop::DesktopWindow& window) {
+  ImGuiIO& io = ImGui::GetIO();
+  if (!helpModeActive()) {
+    io.ConfigFlags &= ~ImGuiConfigFlags_NoMouseCursorChange;
+    return;
+  }
+  io.ConfigFlags |= ImGuiConfigFlags_NoMouseCursorChange;
+  if (GLFWcursor* cursor = veltoHelpCursor()) glfwSetCursor(window.glfw(), cursor);
 }
 
 // Every exit goes through here: the threads of the API, the engine and the audio layer end
@@ -135,6 +152,7 @@ int runApp() {
   hooks.frame = [&] {
     window.beginFrame();
     drawMixer(*shell::gEngine, *shell::gApi);
+    showHelpCursor(window);
     const bool write = snapshotPath != nullptr && ++frames == kSnapshotFrame;
     std::string why;
     const bool ok = window.endFrame(kClearColour, write ? snapshotPath : nullptr, why);
