@@ -9,6 +9,7 @@
 #include "ui/help.h"
 #include "ui/inputs_tab.h"
 #include "ui/outputs_tab.h"
+#include "ui/player_tab.h"
 #include "ui/software_tab.h"
 #include "ui/style.h"
 #include "ui/virtual_tabs.h"
@@ -175,6 +176,7 @@ void drawMixer(Engine& engine, Api& api) {
   entries[kTabVirtualInputs].body = [&engine] { drawVirtualInputs(engine); };
   entries[kTabVirtualOutputs].body = [&engine] { drawVirtualOutputs(engine); };
   entries[kTabSoftware].body = [&engine] { drawSoftware(engine); };
+  entries[kTabPlayer].body = [&engine] { drawPlayer(engine); };
   entries[kTabVisual].body = [&engine] { drawVisualization(engine); };
   entries[kTabEffects].body = [&engine] { drawEffects(engine); };
   (void)api; // the Einstellungen body takes it in a later stage
