@@ -39,6 +39,12 @@ const PlayerTrack* trackAt(const Player& player, int index) {
                                                               : nullptr;
 }
 
+// A value typed into a slider (ctrl+click) is not held to its range; nothing outside it is
+// stored, and a negative track value would silently mean "use the player's".
+float crossfadeInRange(float seconds) {
+  return seconds > 0 ? std::min(seconds, kCrossfadeMax) : 0.0f;
+}
+
 float effectiveCrossfade(const Player& player, const PlayerTrack& track) {
   return track.crossfade >= 0 ? track.crossfade : player.crossfade.load();
 }
@@ -134,7 +140,7 @@ void crossfadeRow(Player& player) {
   ImGui::PushStyleColor(ImGuiCol_SliderGrabActive, kAccentPlayer);
   float xf = player.crossfade.load();
   if (ImGui::SliderFloat("##xf", &xf, 0.0f, kCrossfadeMax, "%.1f s", 0))
-    player.crossfade.exchange(xf);
+    player.crossfade.exchange(crossfadeInRange(xf));
   ImGui::PopStyleColor(2);
   helpItem(helpRef(gHelpSection, "Übergang"));
   if (oneLine) {
@@ -242,7 +248,8 @@ void crossfadePopup(Player& player, PlayerTrack& track) {
   if (!ImGui::BeginPopup("xf")) return;
   float v = effectiveCrossfade(player, track);
   ImGui::SetNextItemWidth(200);
-  if (ImGui::SliderFloat("##v", &v, 0.0f, kCrossfadeMax, "%.1f s")) track.crossfade = v;
+  if (ImGui::SliderFloat("##v", &v, 0.0f, kCrossfadeMax, "%.1f s"))
+    track.crossfade = crossfadeInRange(v);
   helpItem(helpRef(gHelpSection, "Übergang je Titel"));
   if (coloredButton("Standard", kGray, kTextLight, 200, ImGui::GetFrameHeight())) {
     track.crossfade = -1.0f;
