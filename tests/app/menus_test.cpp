@@ -3,6 +3,7 @@
 // takes the work area below the bar.
 #include "app/menus.h"
 #include "tests/support/ui/ui_harness.h"
+#include "ui/help.h"
 #include "ui/style.h"
 #include "ui/window.h"
 
@@ -42,6 +43,7 @@ protected:
     reset();
   }
   void TearDown() override {
+    setHelpMode(false);
     setHooks(false);
     reset();
     UiEngineTest::TearDown();
@@ -262,6 +264,39 @@ TEST_F(MenusTest, MixerTakesTheWorkAreaBelowTheBarAndFollowsTheMenus) {
     const ImVec2 heading = ui->textPos("Treiber");
     EXPECT_GT(heading.y, barHeight);
     EXPECT_LT(heading.y, UiHarness::kHeight);
+  }
+}
+
+TEST_F(MenusTest, InHelpModeTheBarStaysAMenuAndTheMixerStillAsksForHelp) {
+  ui->scene = [this] {
+    drawMenus();
+    drawMixer(*engine, *api);
+  };
+  ui->frames(3);
+  struct Case {
+    const char* name;
+    std::function<void()> act;
+    const char* calls;
+    bool helpModeAfter;
+    const char* selected;
+  };
+  const Case cases[] = {
+      {"item chosen from the bar", [this] { choose("Ansicht", "Pads"); }, "", true, "Pads"},
+      {"click on the mixer", [this] { ui->click(ImVec2(40, 500)); }, "help board", false, "Board"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    chord(GLFW_KEY_1, true);
+    ui->frames(2);
+    reset();
+    setHelpMode(true);
+    ui->frame();
+    c.act();
+    ui->frames(2);
+    EXPECT_EQ(calls(), c.calls);
+    EXPECT_EQ(helpModeActive(), c.helpModeAfter);
+    EXPECT_EQ(ui->selectedTab(), c.selected);
+    setHelpMode(false);
   }
 }
 
