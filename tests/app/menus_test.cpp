@@ -168,6 +168,10 @@ TEST_F(MenusTest, ItemsChosenInTheBarReachTheirRequestsAndHooks) {
     EXPECT_EQ(gWantSection, c.want.section);
     EXPECT_EQ(calls(), c.want.calls);
   }
+  // The four sections stand indented under "Einstellungen …".
+  clickText("Velto");
+  for (const char* section : {"Audio", "Start", "Treiber", "API"})
+    EXPECT_GT(ui->textPos(section).x, ui->textPos("Einstellungen …").x + 5.0f) << section;
 }
 
 const MenuItem* itemTitled(const char* menu, const char* title) {
