@@ -13,6 +13,7 @@
 #include "app/default_devices.h"
 #include "app/env.h"
 #include "app/help_cursor.h"
+#include "app/menus.h"
 #include "app/quit_signals.h"
 #include "app/single_instance.h"
 #include "app/window_fonts.h"
@@ -51,6 +52,9 @@ std::unique_ptr<Api> gApi;
 } // namespace shell
 
 namespace {
+
+// The main window, for the window commands of the menus.
+desktop::DesktopWindow* gMainWindow = nullptr;
 
 void say(const std::string& line) {
   std::fprintf(stderr, "velto: %s\n", line.c_str());
@@ -139,6 +143,9 @@ int runApp() {
     shutDown(snapshot, window);
     return 1;
   }
+  gMainWindow = &window;
+  setQuitHandler([] { gMainWindow->requestClose(); });
+  setMinimiseHandler([] { gMainWindow->minimise(); });
   if (!snapshot && shell::gEngine->settings.fullscreen) window.enterFullScreen();
   window.show();
   if (!snapshot && shell::gEngine->settings.intro) startIntro();
@@ -151,6 +158,7 @@ int runApp() {
   hooks.paused = [&] { return !snapshot && window.hidden(); };
   hooks.frame = [&] {
     window.beginFrame();
+    drawMenus();
     drawMixer(*shell::gEngine, *shell::gApi);
     showHelpCursor(window);
     const bool write = snapshotPath != nullptr && ++frames == kSnapshotFrame;
@@ -164,6 +172,9 @@ int runApp() {
     return false;
   };
   desktop::runFrameLoop(kFramesPerSecond, hooks);
+  setQuitHandler(nullptr);
+  setMinimiseHandler(nullptr);
+  gMainWindow = nullptr;
   shutDown(snapshot, window);
   return status;
 }

@@ -176,6 +176,14 @@ void DesktopWindow::show() {
   glfwFocusWindow(window_);
 }
 
+void DesktopWindow::minimise() {
+  if (window_ != nullptr) glfwIconifyWindow(window_);
+}
+
+void DesktopWindow::requestClose() {
+  if (window_ != nullptr) glfwSetWindowShouldClose(window_, GLFW_TRUE);
+}
+
 bool DesktopWindow::closeRequested() const {
   return window_ == nullptr || glfwWindowShouldClose(window_) == GLFW_TRUE;
 }

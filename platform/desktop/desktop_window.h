@@ -44,6 +44,10 @@ public:
   // Goes to full screen on the primary monitor at its current video mode.
   void enterFullScreen();
   void show();
+  // Iconifies the window (the frame loop pauses while it is).
+  void minimise();
+  // Asks the frame loop to end, as the window's close button does.
+  void requestClose();
 
   bool isOpen() const { return window_ != nullptr; }
   bool closeRequested() const;
