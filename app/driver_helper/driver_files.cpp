@@ -1,9 +1,12 @@
 #include "app/driver_helper/driver_files.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
 #include <filesystem>
+#include <sys/stat.h>
 #include <system_error>
+#include <unistd.h>
 
 namespace velto {
 namespace {
@@ -13,6 +16,55 @@ namespace fs = std::filesystem;
 // Names the plug-in host never loads (it takes "*.driver" folders only).
 constexpr const char* kStagingName = ".Velto.driver.new";
 constexpr const char* kRetiredName = ".Velto.driver.old";
+
+bool writeAll(int fd, const char* data, size_t size) {
+  while (size > 0) {
+    const ssize_t n = ::write(fd, data, size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    data += n;
+    size -= size_t(n);
+  }
+  return true;
+}
+
+// The copy reaches the disk before it can take the installed driver's place.
+bool copyFile(const std::string& from, const std::string& to, mode_t mode) {
+  const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
+  if (in < 0) return false;
+  const int out = ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode & 07777);
+  bool ok = out >= 0;
+  char buffer[65536];
+  while (ok) {
+    const ssize_t n = ::read(in, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      ok = n == 0;
+      break;
+    }
+    ok = writeAll(out, buffer, size_t(n));
+  }
+  if (out >= 0) ok = ::fsync(out) == 0 && ::close(out) == 0 && ok;
+  ::close(in);
+  return ok;
+}
+
+// Folders and regular files (a link counts as what it points to); anything else, or anything
+// that cannot be read, fails the whole copy.
+bool copyTree(const std::string& from, const std::string& to) {
+  struct stat info {};
+  if (::stat(from.c_str(), &info) != 0) return false;
+  if (S_ISREG(info.st_mode)) return copyFile(from, to, info.st_mode);
+  if (!S_ISDIR(info.st_mode) || ::mkdir(to.c_str(), (info.st_mode & 07777) | 0700) != 0) {
+    return false;
+  }
+  std::error_code error;
+  for (fs::directory_iterator it(from, error), end; !error && it != end; it.increment(error)) {
+    const std::string name = it->path().filename().string();
+    if (!copyTree(from + "/" + name, to + "/" + name)) return false;
+  }
+  return !error;
+}
 
 bool exists(const std::string& path) {
   std::error_code error;
@@ -65,8 +117,7 @@ bool installDriverFiles(const std::string& source, const std::string& systemRoot
   if (error) return false;
   const std::string staging = folder + "/" + kStagingName;
   removeQuietly(staging); // left over from an interrupted run
-  fs::copy(source, staging, fs::copy_options::recursive, error);
-  if (error || !fs::is_directory(staging, error)) {
+  if (!copyTree(source, staging)) {
     removeQuietly(staging);
     return false;
   }
