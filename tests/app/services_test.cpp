@@ -1,19 +1,18 @@
-// The shell's services behind their hooks: the login item and its entry's Exec line, the
-// choosers and the reveal with recording stand-ins on PATH, the intro sound's player, and paths
-// that reach a child byte for byte as one argument.
+// The shell's services behind their hooks: the login item's entry and its Exec line, the
+// choosers, the reveal and the relaunch with recording stand-ins on PATH, and the intro sound's
+// player. Awkward paths must reach a child byte for byte as one argument.
 #include "services_fixture.h"
 
 #include <csignal>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include "api/hooks.h"
 #include "app/choosers.h"
 #include "app/intro_sound.h"
 #include "app/login_item.h"
+#include "app/quit_signals.h"
+#include "app/relaunch.h"
 #include "app/reveal.h"
 #include "app/services.h"
 #include "app/user_defaults.h"
@@ -26,144 +25,68 @@ namespace fs = std::filesystem;
 
 using Args = std::vector<std::string>;
 
-// A launcher's reading of an Exec value: the value escapes first, then the quoting rules of
-// the arguments (a backslash in double quotes takes the next character), then "%%".
-Args execArguments(const std::string& value) {
-  std::string text;
-  for (size_t i = 0; i < value.size(); ++i) {
-    if (value[i] != '\\' || i + 1 == value.size()) {
-      text += value[i];
-      continue;
-    }
-    const char c = value[++i];
-    text += c == 's' ? ' ' : c == 'n' ? '\n' : c == 't' ? '\t' : c == 'r' ? '\r' : c;
-  }
-  Args args;
-  std::string arg;
-  bool quoted = false, any = false;
-  for (size_t i = 0; i < text.size(); ++i) {
-    const char c = text[i];
-    if (quoted && c == '\\' && i + 1 < text.size()) {
-      arg += text[++i];
-    } else if (c == '"') {
-      quoted = !quoted;
-      any = true;
-    } else if (c == ' ' && !quoted) {
-      if (any) args.push_back(arg);
-      arg.clear();
-      any = false;
-    } else if (c == '%' && i + 1 < text.size() && text[i + 1] == '%') {
-      arg += text[++i];
-      any = true;
-    } else {
-      arg += c;
-      any = true;
-    }
-  }
-  if (any) args.push_back(arg);
-  return args;
-}
-
 std::string execValue(const std::string& entryPath) {
   std::ifstream in(entryPath, std::ios::binary);
-  std::string line;
-  while (std::getline(in, line)) {
+  for (std::string line; std::getline(in, line);) {
     if (line.rfind("Exec=", 0) == 0) return line.substr(5);
   }
   return {};
 }
 
-// Program paths a user may really have, and ones that would run code if spliced into a
-// command text.
-const char* const kAwkwardFolders[] = {
-    "plain",          "Mein Ordner mit Leerzeichen",     "quote\"s and 'single' quotes",
-    "$(touch PWNED)", "`touch PWNED` and \\back\\slash", "100% $HOME ${PATH} ; | & < > * ? # ~",
-};
+// Folder names that would run code or split in two if a path were spliced into command text.
+const char* const kAwkward[] = {"Mein Ordner", "quote\"s 'n' \\back", "$(touch PWNED)",
+                                "`touch PWNED`; ls | cat & 100%"};
 
 class ShellServices : public ServicesTest {};
 
-TEST_F(ShellServices, LoginItemFollowsTheSwitchAndStartsTheProgramByItsExactPath) {
+TEST_F(ShellServices, LoginItemFollowsTheSwitchWithTheProgramPathQuoted) {
+  struct Case {
+    const char* folder;
+    const char* exec; // the Exec value for "<base>/<folder>/velto", with <base> as "@"
+  };
+  // Inside the quotes '"', '`', '$' and '\' take a backslash, which the value escaping doubles;
+  // a '%' is doubled.
+  const Case cases[] = {
+      {"plain", "\"@/plain/velto\""},
+      {"Mein Ordner", "\"@/Mein Ordner/velto\""},
+      {"quote\"s 'n' \\back", "\"@/quote\\\\\"s 'n' \\\\\\\\back/velto\""},
+      {"$(touch PWNED)", "\"@/\\\\$(touch PWNED)/velto\""},
+      {"`x`; 100%", "\"@/\\\\`x\\\\`; 100%%/velto\""},
+  };
   installServices(true);
-  const AppHooks& hooks = appHooks();
-  ASSERT_NE(hooks.autostartEnabled, nullptr);
-  ASSERT_NE(hooks.setAutostart, nullptr);
   const std::string entry = base + "/config/autostart/velto.desktop";
   EXPECT_EQ(autostartEntryPath(), entry);
-  for (const char* folder : kAwkwardFolders) {
-    const std::string dir = base + "/" + folder;
-    fs::create_directories(dir);
-    serviceSetup().programPath = dir + "/velto";
-    writeStandIn(serviceSetup().programPath, "");
-
-    std::string error = "unberührt";
-    ASSERT_TRUE(hooks.setAutostart(true, error)) << folder;
-    EXPECT_EQ(error, "unberührt");
-    EXPECT_TRUE(hooks.autostartEnabled()) << folder;
+  for (const Case& c : cases) {
+    serviceSetup().programPath = base + "/" + c.folder + "/velto";
+    EXPECT_EQ(call("POST", "/settings/autostart", "on").status, 200) << c.folder;
+    EXPECT_EQ(call("GET", "/settings/autostart").body, "true");
+    std::string exec = c.exec;
+    exec.replace(exec.find('@'), 1, base);
+    EXPECT_EQ(execValue(entry), exec);
     std::string registered;
     EXPECT_TRUE(userDefault(kLoginItemDefault, registered));
     EXPECT_EQ(registered, serviceSetup().programPath);
-    // Read as a launcher reads it, the entry names exactly the program, as one argument...
-    const Args exec = execArguments(execValue(entry));
-    ASSERT_EQ(exec, Args{serviceSetup().programPath}) << execValue(entry);
-    // ...and starting it that way reaches the program itself.
-    const pid_t pid = [&] {
-      std::vector<char*> argv = {const_cast<char*>(exec[0].c_str()), nullptr};
-      const pid_t child = ::fork();
-      if (child == 0) {
-        ::execv(argv[0], argv.data());
-        ::_exit(127);
-      }
-      return child;
-    }();
-    int status = -1;
-    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
-    EXPECT_EQ(recorded(serviceSetup().programPath), Args{serviceSetup().programPath}) << folder;
-
-    ASSERT_TRUE(hooks.setAutostart(false, error));
+    EXPECT_EQ(call("POST", "/settings/autostart", "off").status, 200);
+    EXPECT_EQ(call("GET", "/settings/autostart").body, "false");
     EXPECT_FALSE(fs::exists(entry));
-    EXPECT_FALSE(hooks.autostartEnabled());
     EXPECT_FALSE(userDefault(kLoginItemDefault, registered));
   }
-  EXPECT_FALSE(fs::exists(base + "/PWNED"));
-  EXPECT_FALSE(fs::exists("PWNED"));
-  // Only the entry itself was ever left behind in the folder, never a temporary file.
+  // No temporary file is ever left beside the entry.
   EXPECT_TRUE(fs::is_empty(base + "/config/autostart"));
-}
 
-TEST_F(ShellServices, LoginItemOverTheApiAndItsRepairAtLaunch) {
-  installServices(true);
-  EXPECT_EQ(call("GET", "/settings/autostart").body, "false");
+  // Registered from another path: the next launch registers this one; a hidden entry is off.
   EXPECT_EQ(call("POST", "/settings/autostart", "on").status, 200);
-  EXPECT_EQ(call("GET", "/settings/autostart").body, "true");
-  EXPECT_EQ(execValue(autostartEntryPath()), "\"" + program + "\"");
-
-  // Moved: the entry still starts the old path until the next launch registers the new one.
-  const std::string moved = base + "/program/velto-moved";
-  writeStandIn(moved, "");
-  serviceSetup().programPath = moved;
-  EXPECT_EQ(execValue(autostartEntryPath()), "\"" + program + "\"");
-  installServices(false);
-  EXPECT_EQ(execValue(autostartEntryPath()), "\"" + moved + "\"");
-  std::string registered;
-  ASSERT_TRUE(userDefault(kLoginItemDefault, registered));
-  EXPECT_EQ(registered, moved);
-
-  // A hidden entry counts as off, and the repair leaves it alone.
-  std::ofstream(autostartEntryPath(), std::ios::app) << "Hidden=true\n";
-  EXPECT_EQ(call("GET", "/settings/autostart").body, "false");
   serviceSetup().programPath = program;
   installServices(false);
-  EXPECT_EQ(execValue(autostartEntryPath()), "\"" + moved + "\"");
-
-  EXPECT_EQ(call("POST", "/settings/autostart", "off").status, 200);
-  EXPECT_FALSE(fs::exists(autostartEntryPath()));
-  EXPECT_FALSE(userDefault(kLoginItemDefault, registered));
-  // A folder for the entry that cannot be made: refused with the system's reason.
-  setenv("XDG_CONFIG_HOME", (program + "/not-a-folder").c_str(), 1);
-  const HttpResponse refused = call("POST", "/settings/autostart", "on");
-  EXPECT_EQ(refused.status, 400);
-  EXPECT_NE(refused.body.find("\"error\":"), std::string::npos);
-  EXPECT_FALSE(userDefault(kLoginItemDefault, registered));
+  EXPECT_EQ(execValue(entry), "\"" + program + "\"");
+  std::ofstream(entry, std::ios::app) << "Hidden=true\n";
+  EXPECT_EQ(call("GET", "/settings/autostart").body, "false");
+  // A folder for the entry that cannot be made: refused, the user default untouched.
+  setenv("XDG_CONFIG_HOME", (program + "/no-folder").c_str(), 1);
+  EXPECT_EQ(call("POST", "/settings/autostart", "on").status, 400);
+  std::string registered;
+  EXPECT_TRUE(userDefault(kLoginItemDefault, registered));
+  EXPECT_EQ(registered, program);
 }
 
 enum class Pick { Folder, File, Save };
@@ -174,24 +97,26 @@ TEST_F(ShellServices, ChoosersRunTheToolAndReturnWhatWasChosen) {
     Pick pick;
     const char* reply; // what the tool prints
     int status;        // its exit status (1: cancelled)
-    Args expected;     // its arguments after its own name
+    Args expected;     // its arguments
     const char* result;
   };
   const std::string start = base + "/Meine Pads";
+  const std::string folderTitle = "--title=Ordner mit Audiodateien für die Pads";
+  const Args zenitySave = {"--file-selection",        "--save",
+                           "--confirm-overwrite",     "--title=Exportieren",
+                           "--filename=EQ 1.veltoeq", "--file-filter=*.veltoeq"};
   const Case cases[] = {
       {"zenity",
        Pick::Folder,
-       "/x/Pads mit $(x)\n",
+       "/x/Pads $(x)\n",
        0,
-       {"--file-selection", "--directory", "--title=Ordner mit Audiodateien für die Pads",
-        "--filename=" + start + "/"},
-       "/x/Pads mit $(x)"},
+       {"--file-selection", "--directory", folderTitle, "--filename=" + start + "/"},
+       "/x/Pads $(x)"},
       {"zenity",
        Pick::Folder,
        "",
        1,
-       {"--file-selection", "--directory", "--title=Ordner mit Audiodateien für die Pads",
-        "--filename=" + start + "/"},
+       {"--file-selection", "--directory", folderTitle, "--filename=" + start + "/"},
        ""},
       {"zenity",
        Pick::File,
@@ -199,20 +124,8 @@ TEST_F(ShellServices, ChoosersRunTheToolAndReturnWhatWasChosen) {
        0,
        {"--file-selection", "--title=Laden", "--file-filter=*.veltoeq"},
        "/a b/c.veltoeq"},
-      {"zenity",
-       Pick::Save,
-       "/a/EQ 2.veltoeq\n",
-       0,
-       {"--file-selection", "--save", "--confirm-overwrite", "--title=Exportieren",
-        "--filename=Mein EQ.veltoeq", "--file-filter=*.veltoeq"},
-       "/a/EQ 2.veltoeq"},
-      {"zenity",
-       Pick::Save,
-       "/ignored\n",
-       1,
-       {"--file-selection", "--save", "--confirm-overwrite", "--title=Exportieren",
-        "--filename=Mein EQ.veltoeq", "--file-filter=*.veltoeq"},
-       ""},
+      {"zenity", Pick::Save, "/a/EQ 2.veltoeq\n", 0, zenitySave, "/a/EQ 2.veltoeq"},
+      {"zenity", Pick::Save, "/ignored\n", 1, zenitySave, ""},
       {"kdialog",
        Pick::Folder,
        "/k/Pads\n",
@@ -229,7 +142,7 @@ TEST_F(ShellServices, ChoosersRunTheToolAndReturnWhatWasChosen) {
        Pick::Save,
        "",
        1,
-       {"--title", "Exportieren", "--getsavefilename", "Mein EQ.veltoeq", "*.veltoeq"},
+       {"--title", "Exportieren", "--getsavefilename", "EQ 1.veltoeq", "*.veltoeq"},
        ""},
   };
   for (const Case& c : cases) {
@@ -237,12 +150,10 @@ TEST_F(ShellServices, ChoosersRunTheToolAndReturnWhatWasChosen) {
     fs::create_directories(bin);
     standIn(c.tool, "printf '%s' '" + std::string(c.reply) + "'\nexit " + std::to_string(c.status));
     installChoosers();
-    ASSERT_NE(gFolderPicker, nullptr);
-    ASSERT_NE(gFilePicker, nullptr);
-    ASSERT_NE(gSavePicker, nullptr);
+    ASSERT_TRUE(gFolderPicker && gFilePicker && gSavePicker);
     const std::string got = c.pick == Pick::Folder ? gFolderPicker(start)
                             : c.pick == Pick::File ? gFilePicker("veltoeq")
-                                                   : gSavePicker("veltoeq", "Mein EQ");
+                                                   : gSavePicker("veltoeq", "EQ 1");
     EXPECT_EQ(got, c.result) << c.tool << " " << int(c.pick);
     Args expected = {bin + "/" + c.tool};
     expected.insert(expected.end(), c.expected.begin(), c.expected.end());
@@ -273,22 +184,27 @@ TEST_F(ShellServices, HooksAreFilledOnlyWithTheToolsThatExist) {
     EXPECT_EQ(gFilePicker != nullptr, choosers);
     EXPECT_EQ(gSavePicker != nullptr, choosers);
     EXPECT_EQ(gRevealHandler != nullptr, c.reveal);
-    // The services of the other platform have nothing behind them here.
-    EXPECT_EQ(gPrivacyHandler, nullptr);
-    EXPECT_EQ(gIntroSound, nullptr);
-    EXPECT_NE(appHooks().installDriver, nullptr);
+    EXPECT_EQ(gPrivacyHandler, nullptr); // nothing behind it on this platform
+    EXPECT_TRUE(appHooks().installDriver && appHooks().setAutostart);
   }
 }
 
-TEST_F(ShellServices, RevealHandsThePathOverAsOneArgument) {
+TEST_F(ShellServices, RevealAndRelaunchHandThePathOverAsOneArgument) {
   standIn("xdg-open", "");
   installReveal();
   ASSERT_NE(gRevealHandler, nullptr);
-  for (const char* folder : kAwkwardFolders) {
+  for (const char* folder : kAwkward) {
     const std::string path = base + "/" + folder;
     fs::remove(bin + "/xdg-open.args");
     gRevealHandler(path);
     EXPECT_EQ(recordedTool("xdg-open", 5000), (Args{bin + "/xdg-open", path})) << folder;
+
+    fs::create_directories(path);
+    writeStandIn(path + "/velto", "");
+    clearQuitSignal();
+    ASSERT_TRUE(relaunch(path + "/velto", 0));
+    EXPECT_TRUE(quitRequested());
+    EXPECT_EQ(recorded(path + "/velto", 5000), Args{path + "/velto"}) << folder;
   }
   EXPECT_FALSE(fs::exists(base + "/PWNED"));
   EXPECT_FALSE(fs::exists("PWNED"));
@@ -296,15 +212,15 @@ TEST_F(ShellServices, RevealHandsThePathOverAsOneArgument) {
 
 TEST_F(ShellServices, IntroSoundPlayerStartsAnewAndIsStoppedByItsPid) {
   struct Case {
-    const char* player;
+    const char* player; // nullptr: none installed
     Args options;
   };
-  const Case cases[] = {
-      {"pw-play", {}},   {"paplay", {}},
-      {"aplay", {"-q"}}, {"ffplay", {"-nodisp", "-autoexit", "-loglevel", "quiet"}},
-      {nullptr, {}},
-  };
-  const std::string sound = base + "/Intro mit $(x).wav";
+  const Case cases[] = {{"pw-play", {}},
+                        {"paplay", {}},
+                        {"aplay", {"-q"}},
+                        {"ffplay", {"-nodisp", "-autoexit", "-loglevel", "quiet"}},
+                        {nullptr, {}}};
+  const std::string sound = base + "/Intro $(x).wav";
   for (const Case& c : cases) {
     fs::remove_all(bin);
     fs::create_directories(bin);
@@ -319,25 +235,16 @@ TEST_F(ShellServices, IntroSoundPlayerStartsAnewAndIsStoppedByItsPid) {
     ASSERT_GT(first, 0) << c.player;
     Args expected = {bin + "/" + c.player};
     expected.insert(expected.end(), c.options.begin(), c.options.end());
-    expected.push_back("--");
-    expected.push_back(sound);
+    expected.insert(expected.end(), {"--", sound});
     EXPECT_EQ(recordedTool(c.player, 5000), expected);
-    // A second start ends the first player; a stop ends the second. Both are reaped, so their
-    // pids no longer name a process of ours.
+    // A new start ends the old player, and quitting ends the new one: both pids are gone.
     playIntroSound(true);
     const pid_t second = introSoundPid();
-    ASSERT_GT(second, 0);
-    EXPECT_NE(second, first);
+    EXPECT_TRUE(second > 0 && second != first);
     EXPECT_NE(::kill(first, 0), 0);
-    playIntroSound(false);
+    stopServices();
     EXPECT_EQ(introSoundPid(), 0);
     EXPECT_NE(::kill(second, 0), 0);
-    // Quitting stops a player that still plays.
-    playIntroSound(true);
-    const pid_t third = introSoundPid();
-    ASSERT_GT(third, 0);
-    stopServices();
-    EXPECT_NE(::kill(third, 0), 0);
   }
 }
 
