@@ -220,7 +220,9 @@ TEST(DriverVersion, ReadsTheLeadingNumberOfTheBundleVersion) {
                         {"<string>99999999999</string>", INT32_MAX},
                         {nullptr, 0},
                         {"-", 0}};
-  const std::string bundle = (fs::temp_directory_path() / "velto-version-test.driver").string();
+  std::string folder = (fs::temp_directory_path() / "velto-version-XXXXXX").string();
+  ASSERT_NE(::mkdtemp(folder.data()), nullptr);
+  const std::string bundle = folder + "/Velto.driver";
   for (const Case& c : cases) {
     fs::remove_all(bundle);
     if (c.entry == nullptr || std::string(c.entry) != "-") {
@@ -233,7 +235,7 @@ TEST(DriverVersion, ReadsTheLeadingNumberOfTheBundleVersion) {
     EXPECT_EQ(driverVersion(bundle), c.version) << (c.entry ? c.entry : "(no key)");
   }
   EXPECT_EQ(driverVersion(""), 0);
-  fs::remove_all(bundle);
+  fs::remove_all(folder);
 }
 
 } // namespace
