@@ -3,6 +3,7 @@
 // so a failed or interrupted save leaves the previous file as it was.
 #include "api/api_detail.h"
 #include "api/config.h"
+#include "api/file_text.h"
 
 #include "core/levels.h"
 #include "effects/fx_chain.h"
@@ -213,40 +214,6 @@ std::string configText(Engine& engine) {
   playerLines(lines, engine);
   settingsLines(lines, engine.settings);
   return lines.out;
-}
-
-bool writeAll(int fd, const std::string& data) {
-  size_t done = 0;
-  while (done < data.size()) {
-    const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<size_t>(n);
-  }
-  return true;
-}
-
-// The new text goes to a file beside the old one, reaches the disk, and only then takes the old
-// one's name: whatever fails on the way, the old file stays whole. The temporary name is fresh
-// each time, so nothing left over from an earlier run can stand in the way.
-bool replaceFile(const std::string& path, const std::string& data) {
-  std::string temporary = path + ".XXXXXX";
-  const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
-  if (fd < 0) return false;
-  bool written = ::fchmod(fd, 0644) == 0 && writeAll(fd, data) && ::fsync(fd) == 0;
-  written = ::close(fd) == 0 && written;
-  if (!written || ::rename(temporary.c_str(), path.c_str()) != 0) {
-    ::unlink(temporary.c_str());
-    return false;
-  }
-  // The rename itself reaches the disk with the folder.
-  const std::string folder = path.substr(0, path.rfind('/') + 1);
-  const int dir = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dir >= 0) {
-    ::fsync(dir);
-    ::close(dir);
-  }
-  return true;
 }
 
 } // namespace

@@ -7,6 +7,7 @@ namespace velto {
 namespace {
 
 std::atomic<int> gQuitSignal{0};
+std::atomic<bool> gQuitRequested{false};
 static_assert(std::atomic<int>::is_always_lock_free, "the signal handler needs a lock-free flag");
 
 void onQuitSignal(int signal) {
@@ -29,6 +30,15 @@ int quitSignal() {
 
 void clearQuitSignal() {
   gQuitSignal.store(0, std::memory_order_relaxed);
+  gQuitRequested.store(false, std::memory_order_relaxed);
+}
+
+void requestQuit() {
+  gQuitRequested.store(true, std::memory_order_relaxed);
+}
+
+bool quitRequested() {
+  return gQuitRequested.load(std::memory_order_relaxed);
 }
 
 } // namespace velto

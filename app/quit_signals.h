@@ -9,7 +9,12 @@ namespace velto {
 void installQuitSignals();
 // The signal that asked to quit, 0 while none did. Any thread.
 int quitSignal();
-// Forgets a recorded signal (tests).
+// Forgets a recorded signal and a quit request (tests).
 void clearQuitSignal();
+
+// The program's own request to quit the orderly way (after a driver change, before the
+// relaunch); the frame loop sees it as it sees a signal. Any thread.
+void requestQuit();
+bool quitRequested();
 
 } // namespace velto

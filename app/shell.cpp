@@ -15,6 +15,7 @@
 #include "app/help_cursor.h"
 #include "app/menus.h"
 #include "app/quit_signals.h"
+#include "app/services.h"
 #include "app/single_instance.h"
 #include "app/window_fonts.h"
 #include "engine/engine.h"
@@ -90,6 +91,7 @@ void shutDown(bool snapshot, desktop::DesktopWindow& window) {
     if (shell::gApi) shell::gApi->save();
     if (shell::gEngine) shell::gEngine->restoreDefaultOutput();
   }
+  stopServices();
   shell::gApi.reset();
   window.close();
   shell::gEngine.reset();
@@ -131,6 +133,7 @@ int runApp() {
   shell::gEngine = std::make_unique<Engine>(!snapshot);
   shell::gApi = std::make_unique<Api>(*shell::gEngine);
   shell::gApi->load();
+  installServices(snapshot);
 
   desktop::DesktopWindow window;
   if (envSet("VELTO_HELP_SNAPSHOT") || envSet("VELTO_DOCS_SNAPSHOT")) {
@@ -154,7 +157,7 @@ int runApp() {
   int status = 0;
   int frames = 0;
   desktop::FrameLoopHooks hooks;
-  hooks.quit = [&] { return quitSignal() != 0 || window.closeRequested(); };
+  hooks.quit = [&] { return quitSignal() != 0 || quitRequested() || window.closeRequested(); };
   hooks.paused = [&] { return !snapshot && window.hidden(); };
   hooks.frame = [&] {
     window.beginFrame();
