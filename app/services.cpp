@@ -2,6 +2,7 @@
 
 #include <climits>
 #include <cstdlib>
+#include <filesystem>
 #include <unistd.h>
 
 #include "api/hooks.h"
@@ -10,6 +11,7 @@
 #include "app/intro_sound.h"
 #include "app/login_item.h"
 #include "app/reveal.h"
+#include "ui/window.h"
 
 namespace velto {
 namespace {
@@ -62,6 +64,11 @@ void installServices(bool snapshot) {
   hooks.installedDriverVersion = installedDriverVersion;
   hooks.installDriver = installDriver;
   installReveal();
+  // Without the sound file the hook stays installed and plays nothing.
+  const std::string intro = serviceSetup().resourceFolder + "/intro.wav";
+  std::error_code missing;
+  setIntroSoundFile(std::filesystem::is_regular_file(intro, missing) ? intro : std::string());
+  setIntroSound(playIntroSound);
 }
 
 void stopServices() {

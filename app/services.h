@@ -25,8 +25,8 @@ ServiceSetup defaultServiceSetup();
 ServiceSetup& serviceSetup();
 
 // At launch, after the configuration was loaded: the login item's hooks, its repair (outside the
-// snapshot modes), then the choosers, the driver's hooks and the reveal hook. The
-// documentation, help, privacy and intro-sound hooks are left as they are.
+// snapshot modes), then the choosers, the driver's hooks, the reveal hook and the intro sound.
+// The documentation, help and privacy hooks are left as they are.
 void installServices(bool snapshot);
 // At quit: nothing the services started plays on.
 void stopServices();

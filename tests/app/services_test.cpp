@@ -246,6 +246,24 @@ TEST_F(ShellServices, IntroSoundPlayerStartsAnewAndIsStoppedByItsPid) {
     EXPECT_EQ(introSoundPid(), 0);
     EXPECT_NE(::kill(second, 0), 0);
   }
+  // At launch the window's hook plays the resource's sound, and nothing without it.
+  standIn("pw-play", "exec sleep 30");
+  for (const bool present : {true, false}) {
+    const std::string wav = resources + "/intro.wav";
+    if (present)
+      std::ofstream(wav) << "RIFF";
+    else
+      fs::remove(wav);
+    installServices(true);
+    ASSERT_NE(gIntroSound, nullptr);
+    gIntroSound(true);
+    EXPECT_EQ(introSoundPid() > 0, present);
+    if (present) {
+      EXPECT_EQ(recordedTool("pw-play", 5000), (Args{bin + "/pw-play", "--", wav}));
+    }
+    stopServices();
+  }
+  setIntroSound(nullptr);
 }
 
 } // namespace
