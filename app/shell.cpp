@@ -19,6 +19,7 @@
 #include "platform/desktop/frame_loop.h"
 #include "platform/dispatch/background_queue.h"
 #include "platform/dispatch/main_queue.h"
+#include "ui/intro.h"
 #include "ui/style.h"
 #include "ui/window.h"
 
@@ -123,6 +124,7 @@ int runApp() {
   }
   if (!snapshot && shell::gEngine->settings.fullscreen) window.enterFullScreen();
   window.show();
+  if (!snapshot && shell::gEngine->settings.intro) startIntro();
 
   const char* snapshotPath = std::getenv("VELTO_SNAPSHOT");
   int status = 0;

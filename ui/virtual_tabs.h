@@ -9,5 +9,8 @@ class Engine;
 
 void drawVirtualInputs(Engine& engine);
 void drawVirtualOutputs(Engine& engine);
+// The source matrix, `width` pixels wide: one row per strip that can feed a virtual output, one
+// column per virtual output; a cell click flips that route bit.
+void micMatrix(Engine& engine, float width);
 
 } // namespace velto

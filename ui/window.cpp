@@ -8,8 +8,10 @@
 #include "ui/effects_tab.h"
 #include "ui/help.h"
 #include "ui/inputs_tab.h"
+#include "ui/intro.h"
 #include "ui/outputs_tab.h"
 #include "ui/player_tab.h"
+#include "ui/settings_tab.h"
 #include "ui/software_tab.h"
 #include "ui/style.h"
 #include "ui/virtual_tabs.h"
@@ -96,11 +98,6 @@ void applyFxDemo(Engine& engine) {
   fx->set(FxId::eq, 9, 2.5f);
 }
 
-// The intro of a later stage plugs in here; until then no intro runs (t < 0).
-double introStage(ImDrawList* /*drawList*/) {
-  return -1.0;
-}
-
 } // namespace
 
 const char* tabLabelForKey(const std::string& key) {
@@ -136,14 +133,19 @@ void drawMixer(Engine& engine, Api& api) {
                    ImGuiWindowFlags_NoScrollbar | ImGuiWindowFlags_NoCollapse |
                    ImGuiWindowFlags_HorizontalScrollbar | ImGuiWindowFlags_NoBringToFrontOnFocus);
 
-  const double t = introStage(ImGui::GetWindowDrawList());
-  if (t >= 0.0 && t < 5.0) {
+  static bool introRead = false;
+  if (!introRead) {
+    introRead = true;
+    if (const char* at = std::getenv("VELTO_INTRO_AT")) gIntroFixed = std::atof(at);
+  }
+  const double t = drawIntro(ImGui::GetWindowDrawList());
+  if (t >= 0.0 && t < kIntroTabsAt) {
     ImGui::End();
     return;
   }
   float alpha = 1.0f;
   if (t >= 0.0) {
-    const float s = std::clamp(static_cast<float>((t - 5.0) / 0.6), 0.0f, 1.0f);
+    const float s = std::clamp(static_cast<float>((t - kIntroTabsAt) / 0.6), 0.0f, 1.0f);
     alpha = s * s * (3.0f - 2.0f * s);
   }
   ImGui::PushStyleVar(ImGuiStyleVar_Alpha, std::max(0.01f, alpha));
@@ -179,7 +181,7 @@ void drawMixer(Engine& engine, Api& api) {
   entries[kTabPlayer].body = [&engine] { drawPlayer(engine); };
   entries[kTabVisual].body = [&engine] { drawVisualization(engine); };
   entries[kTabEffects].body = [&engine] { drawEffects(engine); };
-  (void)api; // the Einstellungen body takes it in a later stage
+  entries[kTabSettings].body = [&engine, &api] { drawSettings(engine, api); };
   if (!current) current = kTabs[0].helpKey;
   gHelpKey.clear();
 

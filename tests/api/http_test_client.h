@@ -5,13 +5,12 @@
 
 #include "api/http_server.h"
 #include "tests/support/dispatch_fixture.h"
+#include "tests/support/free_port.h"
 
 #include <string>
 
 namespace velto::test {
 
-// A port on 127.0.0.1 that nothing listens on right now.
-int freePort();
 // A connected client socket (blocking, close-on-exec); -1 when refused.
 int connectLocal(int port);
 // Sends all bytes without SIGPIPE; false when the server went away.

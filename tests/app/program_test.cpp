@@ -22,6 +22,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "tests/support/free_port.h"
 #include "ui/style.h"
 
 extern char** environ;
@@ -30,6 +31,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
+using velto::test::freePort;
 
 bool haveXvfbRun() {
   return ::access("/usr/bin/xvfb-run", X_OK) == 0;
@@ -98,21 +100,6 @@ std::string readFile(const std::string& path) {
   std::stringstream s;
   s << in.rdbuf();
   return s.str();
-}
-
-int freePort() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof a;
-  int port = -1;
-  if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
-      ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) == 0) {
-    port = ntohs(a.sin_port);
-  }
-  ::close(fd);
-  return port;
 }
 
 // As a server would bind it: connections the old one closed may linger in TIME_WAIT.
