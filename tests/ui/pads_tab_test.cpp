@@ -1,6 +1,6 @@
-// The Pads tab on a live engine: a tile starts and stops its pad (or only selects it in edit
-// mode), the editor's rows reach the pad bank, a failed load keeps the pad's name, the name
-// field cuts long names at a character boundary, and the pads folder is made on first use.
+// The Pads tab on a live engine: tiles start, stop or select pads, the editor's rows reach the
+// pad bank (a failed load keeps the name, long names are cut at a character boundary), and the
+// pads folder is made with its parents on first use.
 #include "ui/pads_tab.h"
 
 #include "core/levels.h"
@@ -24,28 +24,20 @@ namespace {
 namespace fs = std::filesystem;
 
 TEST(PadLength, RoundsToTenthsBeforeSplittingMinutes) {
-  const struct {
-    double seconds;
-    const char* text;
-  } cases[] = {
+  const std::pair<double, const char*> cases[] = {
       {0.0, "0:00.0"},    {5.25, "0:05.3"}, {59.96, "1:00.0"},        {61.5, "1:01.5"},
-      {119.97, "2:00.0"}, {-3.0, "0:00.0"}, {std::nan(""), "0:00.0"}, {600.04, "10:00.0"},
-  };
-  for (const auto& c : cases) {
-    char text[32];
-    formatPadLength(text, c.seconds);
-    EXPECT_STREQ(text, c.text) << c.seconds;
+      {119.97, "2:00.0"}, {-3.0, "0:00.0"}, {std::nan(""), "0:00.0"}, {600.04, "10:00.0"}};
+  char text[32];
+  for (const auto& [seconds, shown] : cases) {
+    formatPadLength(text, seconds);
+    EXPECT_STREQ(text, shown) << seconds;
   }
 }
 
 std::string gRevealed;
-bool gRevealedExisted = false;
 void reveal(const std::string& path) {
-  gRevealed = path;
-  gRevealedExisted = fs::is_directory(path);
+  gRevealed = fs::is_directory(path) ? path : "(missing) " + path;
 }
-
-const ImVec2 kNowhere{2.0f, 795.0f}; // window background below the card
 
 class PadsTabTest : public test::UiEngineTest {
 protected:
@@ -54,6 +46,13 @@ protected:
     gPadEdit = false;
     selectTab(kTabPads);
     ui->frames(2);
+    fs::create_directories(folder());
+    const std::vector<float> tone(size_t{48000} * 2 * 2, 0.25f); // two seconds
+    ASSERT_TRUE(fixtures::writeWav(path("Kick.wav"), 48000, 2, tone));
+    ASSERT_TRUE(fixtures::writeWav(path("Snare.wav"), 48000, 2, tone));
+    ASSERT_TRUE(fixtures::writeText(path("Kaputt.wav"), "no sound"));
+    std::string error;
+    ASSERT_TRUE(engine->pads.load(2, path("Kick.wav"), error)) << error;
   }
   void TearDown() override {
     EXPECT_TRUE(platform::dispatch::waitBackgroundIdle(std::chrono::seconds(10)));
@@ -67,251 +66,165 @@ public:
   const std::string& folder() { return engine->settings.padsFolder; }
   std::string path(const char* name) { return folder() + "/" + name; }
 
-  // Two seconds of a steady tone, and a file that is no sound at all.
-  void writeSounds() {
-    fs::create_directories(folder());
-    const std::vector<float> tone(size_t{48000} * 2 * 2, 0.25f);
-    ASSERT_TRUE(fixtures::writeWav(path("Kick.wav"), 48000, 2, tone));
-    ASSERT_TRUE(fixtures::writeWav(path("Snare.wav"), 48000, 2, tone));
-    ASSERT_TRUE(fixtures::writeText(path("Kaputt.wav"), "not a sound"));
-  }
-  void loadPad(int i, const char* name) {
-    std::string error;
-    ASSERT_TRUE(engine->pads.load(i, path(name), error)) << error;
-    ui->frame();
-  }
-
-  // Clock cycles and the main queue (where loads land) until `done`; false on timeout.
-  bool runUntil(const std::function<bool()>& done) {
+  // Clock cycles and the main queue (where loads land) until `done`.
+  void runUntil(const std::function<bool()>& done) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (!done()) {
-      if (std::chrono::steady_clock::now() > deadline) return false;
+    while (!done() && std::chrono::steady_clock::now() < deadline) {
       platform::audio::runCycles(1);
       platform::dispatch::runMainQueueFor(std::chrono::milliseconds(1));
     }
     ui->frame();
-    return true;
   }
-  void edit() {
+  void editPad(int i) {
     gPadEdit = true;
-    ui->frames(2);
-  }
-  void rest() {
-    ui->click(kNowhere);
     ui->frame();
+    ui->click(padPoint(i));
   }
   // A point `dx` into the value column of the editor row labelled `label`.
   ImVec2 value(const char* label, float dx = 20.0f) {
     const ImVec2 at = ui->textPos(label);
     return ImVec2(at.x - ImGui::GetStyle().WindowPadding.x + 130.0f + dx, at.y + 3.0f);
   }
-  void chooseSound(int i, const char* name) {
-    ui->click(padPoint(i));
-    ui->frame();
+  void choose(const char* file) {
     ui->click(value("Klang"));
     ui->frame();
-    ui->click(ui->textPos(name));
-    EXPECT_TRUE(runUntil([this, i] { return !pad(i).loading; }));
+    ui->click(ui->textPos(file));
+    runUntil([this] { return !pad(3).loading; });
   }
-  void dragRow(const char* label, bool toRight) {
-    const ImVec2 at = value(label, 60.0f);
-    ui->drag(at, ImVec2(at.x + (toRight ? 1500.0f : -1500.0f), at.y));
+  void slide(const char* label, float dx) { ui->drag(value(label, 60), value(label, 60 + dx)); }
+  void retype(const std::string& name) {
+    pad(3).name = name;
+    ui->click(value("Name", 400));
+    ui->key(ImGuiKey_End);
+    ui->key(ImGuiKey_Backspace);
+    ui->type("b");
+    ui->click(ImVec2(2, 795));
   }
 };
 
 TEST_F(PadsTabTest, TileTogglesItsPadInOperationAndSelectsItInEditMode) {
-  writeSounds();
   const struct {
     const char* name;
-    bool edit;
+    bool edit, startFirst;
     int tile;
-    std::function<void(PadsTabTest&)> before;
-    bool playing; // pad 2 after the click
-    bool stopping;
-    const char* shown; // also shown after the click ("" nothing)
+    bool playing, stopping; // pad 2 after the click
+    const char* shown;
   } cases[] = {
-      {"a loaded pad starts", false, 2, [](PadsTabTest&) {}, true, false, "Kick"},
-      {"a click on a playing pad fades it out", false, 2,
-       [](PadsTabTest& t) { t.engine->pads.toggle(2); }, true, true, "Kick"},
-      {"an empty pad does nothing", false, 5, [](PadsTabTest&) {}, false, false, ""},
-      {"in edit mode a click only selects", true, 2, [](PadsTabTest&) {}, false, false, "0:02.0"},
-      {"selecting an empty pad shows no length", true, 5,
-       [](PadsTabTest& t) { t.ui->click(padPoint(2)); }, false, false, "keiner"},
+      {"a loaded pad starts", false, false, 2, true, false, nullptr},
+      {"a playing pad fades out", false, true, 2, true, true, nullptr},
+      {"an empty pad does nothing", false, false, 5, false, false, nullptr},
+      {"in edit mode a click only selects", true, false, 2, false, false, "Länge 0:02.0"},
+      {"an empty pad selected shows no sound", true, false, 5, false, false, "Klang keiner"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     engine->pads.stopAll();
-    ASSERT_TRUE(runUntil([this] { return !pad(2).playing.load(); }));
-    loadPad(2, "Kick.wav");
-    if (c.edit) {
-      if (!gPadEdit) ui->click(padsGearPoint());
-      ui->frame();
-      ASSERT_TRUE(gPadEdit);
-    }
-    c.before(*this);
+    runUntil([this] { return !pad(2).playing.load(); });
+    if (c.edit != gPadEdit) ui->click(padsGearPoint());
+    if (c.startFirst) engine->pads.toggle(2);
     platform::audio::runCycles(2);
     ui->click(padPoint(c.tile));
     platform::audio::runCycles(2);
     ui->frame();
+    EXPECT_EQ(gPadEdit, c.edit);
     EXPECT_EQ(pad(2).playing.load(), c.playing);
     EXPECT_EQ(pad(2).stopping.load(), c.stopping);
     EXPECT_FALSE(pad(5).playing.load());
-    if (*c.shown) {
+    if (c.shown) {
       EXPECT_TRUE(ui->shows(c.shown)) << ui->text();
     }
-    if (c.edit && c.tile == 5) {
-      EXPECT_FALSE(ui->shows("Länge")) << ui->text();
-    }
+    EXPECT_EQ(ui->shows("Länge"), c.edit && c.tile == 2);
   }
-  ui->click(padsGearPoint());
-  EXPECT_FALSE(gPadEdit);
   EXPECT_EQ(padPoint(16).x, 0.0f); // sixteen tiles, no more
 }
 
 TEST_F(PadsTabTest, EditorRowsReachThePadBank) {
-  writeSounds();
-  edit();
+  editPad(3);
+  const std::string a61(61, 'a');
+  using Check = std::function<bool(PadBank::Pad&)>;
   const struct {
     const char* name;
     std::function<void(PadsTabTest&)> act;
-    std::function<bool(PadBank::Pad&)> holds;
+    Check holds;
   } cases[] = {
-      {"a sound from the folder, named after its file",
-       [](PadsTabTest& t) { t.chooseSound(3, "Snare.wav"); },
+      {"a sound takes its file's name", [](PadsTabTest& t) { t.choose("Snare.wav"); },
+       [this](PadBank::Pad& p) { return p.file == path("Snare.wav") && p.name == "Snare"; }},
+      {"a failed load keeps name and sound", [](PadsTabTest& t) { t.choose("Kaputt.wav"); },
        [this](PadBank::Pad& p) {
-         return p.file == path("Snare.wav") && p.name == "Snare" && p.sample.load() != nullptr;
+         return p.name == "Snare" && p.file == path("Snare.wav") && !p.error.empty() &&
+                ui->shows("Fehler") && p.sample.load();
        }},
-      {"name",
-       [](PadsTabTest& t) {
-         t.ui->click(t.value("Name", 400.0f));
-         t.ui->type(" Bass");
-         t.rest();
-       },
-       [](PadBank::Pad& p) { return p.name == "Snare Bass"; }},
+      {"the next sound renames", [](PadsTabTest& t) { t.choose("Kick.wav"); },
+       [](PadBank::Pad& p) { return p.name == "Kick" && p.error.empty(); }},
+      {"name", [](PadsTabTest& t) { t.retype("Kurz"); },
+       [](PadBank::Pad& p) { return p.name == "Kurb"; }},
+      {"the euro sign past 63 bytes is left out whole",
+       [a61](PadsTabTest& t) { t.retype(a61 + "€"); },
+       [a61](PadBank::Pad& p) { return p.name == a61.substr(1) + "b"; }},
+      {"63 bytes fit", [a61](PadsTabTest& t) { t.retype(a61 + "ä"); },
+       [a61](PadBank::Pad& p) { return p.name == a61 + "b"; }},
+      {"the ö at byte 63 is left out whole", [a61](PadsTabTest& t) { t.retype(a61 + "aö"); },
+       [a61](PadBank::Pad& p) { return p.name == a61 + "b"; }},
       {"loop", [](PadsTabTest& t) { t.ui->click(t.ui->textPos("Schleife")); },
        [](PadBank::Pad& p) { return p.loop.load(); }},
-      {"loop crossfade to its top", [](PadsTabTest& t) { t.dragRow("Übergang", true); },
+      {"loop crossfade", [](PadsTabTest& t) { t.slide("Übergang", 1500); },
        [](PadBank::Pad& p) { return p.crossfade.load() == 10.0f; }},
       {"once", [](PadsTabTest& t) { t.ui->click(t.ui->textPos("Einmal")); },
-       [](PadBank::Pad& p) { return !p.loop.load(); }},
-      {"level to the bottom is silence", [](PadsTabTest& t) { t.dragRow("Pegel", false); },
+       [this](PadBank::Pad& p) { return !p.loop.load() && !ui->shows("Übergang"); }},
+      {"level at the bottom is silence", [](PadsTabTest& t) { t.slide("Pegel", -1500); },
        [](PadBank::Pad& p) { return p.gain.load() == 0.0f; }},
-      {"level to the top", [](PadsTabTest& t) { t.dragRow("Pegel", true); },
+      {"level at the top", [](PadsTabTest& t) { t.slide("Pegel", 1500); },
        [](PadBank::Pad& p) { return p.gain.load() == dbToGain(12.0f); }},
       {"double click resets the level",
-       [](PadsTabTest& t) { t.ui->doubleClick(t.value("Pegel", 60.0f)); },
+       [](PadsTabTest& t) { t.ui->doubleClick(t.value("Pegel", 60)); },
        [](PadBank::Pad& p) { return p.gain.load() == 1.0f; }},
-      {"fade in to its top", [](PadsTabTest& t) { t.dragRow("Einblenden", true); },
+      {"fade in", [](PadsTabTest& t) { t.slide("Einblenden", 1500); },
        [](PadBank::Pad& p) { return p.fadeIn.load() == 60.0f; }},
-      {"fade out to its bottom", [](PadsTabTest& t) { t.dragRow("Ausblenden", false); },
+      {"fade out", [](PadsTabTest& t) { t.slide("Ausblenden", -1500); },
        [](PadBank::Pad& p) { return p.fadeOut.load() == 0.0f; }},
       {"play", [](PadsTabTest& t) { t.ui->click(t.ui->textPos("Abspielen")); },
        [](PadBank::Pad& p) { return p.command.load() == PadBank::kCommandStart; }},
       {"clear", [](PadsTabTest& t) { t.ui->click(t.ui->textPos("Leeren")); },
-       [](PadBank::Pad& p) { return p.file.empty() && p.name.empty() && !p.sample.load(); }},
+       [this](PadBank::Pad& p) {
+         return !p.sample.load() && p.name.empty() && !ui->shows("Leeren");
+       }},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     c.act(*this);
     ui->frame();
-    EXPECT_TRUE(c.holds(pad(3))) << ui->text();
-  }
-  EXPECT_FALSE(ui->shows("Leeren")); // no file, no clear button
-  EXPECT_FALSE(ui->shows("Übergang")) << "only in loop mode";
-}
-
-TEST_F(PadsTabTest, FailedLoadKeepsTheNameAndShowsTheError) {
-  writeSounds();
-  edit();
-  loadPad(4, "Kick.wav");
-  pad(4).name = "Tusch";
-  const struct {
-    const char* file;
-    const char* name;
-    const char* installed; // file on the pad afterwards
-    bool error;
-  } cases[] = {
-      {"Kaputt.wav", "Tusch", "Kick.wav", true},
-      {"Snare.wav", "Snare", "Snare.wav", false},
-      {"Kaputt.wav", "Snare", "Snare.wav", true},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.file);
-    chooseSound(4, c.file);
-    rest();
-    EXPECT_EQ(pad(4).name, c.name);
-    EXPECT_EQ(pad(4).file, path(c.installed));
-    EXPECT_NE(pad(4).sample.load(), nullptr);
-    EXPECT_EQ(!pad(4).error.empty(), c.error);
-    EXPECT_EQ(ui->shows("Fehler"), c.error) << ui->text();
-    if (c.error) {
-      EXPECT_TRUE(ui->shows(pad(4).error)) << ui->text();
-    }
-  }
-}
-
-TEST_F(PadsTabTest, NameFieldCutsLongNamesAtACharacterBoundary) {
-  edit();
-  ui->click(padPoint(0));
-  const std::string a61(61, 'a');
-  const struct {
-    std::string name;
-    std::string stored; // after one backspace and a typed "b" at the end of the field
-  } cases[] = {
-      {"Kurz", "Kurb"},
-      {a61 + "€", std::string(60, 'a') + "b"}, // 64 bytes: the euro sign is left out whole
-      {a61 + "ä", a61 + "b"},                  // 63 bytes fit
-      {a61 + "üö", a61 + "b"},                 // 65 bytes: the ö is left out whole
-      {std::string(70, 'x'), std::string(62, 'x') + "b"},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    pad(0).name = c.name;
-    ui->frame();
-    ui->click(value("Name", 400.0f));
-    ui->key(ImGuiKey_End);
-    ui->key(ImGuiKey_Backspace);
-    ui->type("b");
-    rest();
-    EXPECT_EQ(pad(0).name, c.stored);
+    EXPECT_TRUE(c.holds(pad(3))) << "name " << pad(3).name << "\n" << ui->text();
   }
 }
 
 TEST_F(PadsTabTest, FreshAccountGetsThePadsFolderWithItsParents) {
-  edit();
+  editPad(0);
   const struct {
     const char* name;
     std::function<void(PadsTabTest&)> act;
-    bool revealed;
+    const char* shown;
   } cases[] = {
-      {"opening the sound list",
-       [](PadsTabTest& t) {
-         t.ui->click(t.value("Klang"));
-         t.ui->frame();
-       },
-       false},
+      {"opening the sound list", [](PadsTabTest& t) { t.ui->click(t.value("Klang")); },
+       "Ordner enthält keine Audiodateien"},
       {"showing the folder",
        [](PadsTabTest& t) {
          gRevealHandler = reveal;
          t.ui->click(t.ui->textPos("Im Finder"));
        },
-       true},
+       nullptr},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    const fs::path music = fs::path(folder()).parent_path();
-    fs::remove_all(music);
-    ASSERT_FALSE(fs::exists(music));
+    fs::remove_all(fs::path(folder()).parent_path());
     gRevealed.clear();
-    gRevealedExisted = false;
     c.act(*this);
+    ui->frame();
     EXPECT_TRUE(fs::is_directory(folder()));
-    EXPECT_EQ(gRevealed, c.revealed ? folder() : "");
-    EXPECT_EQ(gRevealedExisted, c.revealed);
-    if (!c.revealed) {
-      EXPECT_TRUE(ui->shows("Ordner enthält keine Audiodateien")) << ui->text();
+    EXPECT_EQ(gRevealed, gRevealHandler ? folder() : "");
+    if (c.shown) {
+      EXPECT_TRUE(ui->shows(c.shown)) << ui->text();
     }
-    rest();
+    ui->click(ImVec2(2, 795));
   }
 }
 
