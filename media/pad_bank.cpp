@@ -82,17 +82,17 @@ bool PadBank::load(int index, const std::string& path, std::string& error) {
   return true;
 }
 
-void PadBank::loadAsync(int index, const std::string& path) {
+void PadBank::loadAsync(int index, const std::string& path, bool rename) {
   Pad* pad = padAt(index);
   if (pad == nullptr) return;
   pad->loading = true;
   pad->error.clear();
   const uint32_t token = ++pad->loadToken;
   std::weak_ptr<PadBank*> bank = self_;
-  platform::dispatch::backgroundAsync([bank, index, token, path] {
+  platform::dispatch::backgroundAsync([bank, index, token, path, rename] {
     auto result = std::make_shared<LoadResult>();
     result->ok = decodeAudioFile(path, *result->sample, result->error);
-    platform::dispatch::mainAsync([bank, index, token, path, result] {
+    platform::dispatch::mainAsync([bank, index, token, path, rename, result] {
       const std::shared_ptr<PadBank*> alive = bank.lock();
       if (!alive) return; // the bank is gone; the result is freed with this work item
       PadBank& self = **alive;
@@ -100,6 +100,7 @@ void PadBank::loadAsync(int index, const std::string& path) {
       if (pad.loadToken != token) return; // loaded or cleared meanwhile
       pad.loading = false;
       if (result->ok) {
+        if (rename) pad.name.clear(); // install names an unnamed pad after its file
         self.install(index, std::move(result->sample), path);
       } else {
         pad.error = result->error;

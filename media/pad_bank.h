@@ -84,8 +84,9 @@ public:
   // main thread
   bool load(int index, const std::string& path, std::string& error);
   // Decodes on the background queue and installs on the main queue, unless the pad was loaded
-  // or cleared meanwhile. main thread
-  void loadAsync(int index, const std::string& path);
+  // or cleared meanwhile. With `rename` the pad takes the new file's name once the sound is
+  // installed; a failed load leaves its name alone. main thread
+  void loadAsync(int index, const std::string& path, bool rename = false);
   void clear(int index);            // main thread
   void play(int index, bool start); // main thread
   void toggle(int index);           // main thread

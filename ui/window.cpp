@@ -10,6 +10,7 @@
 #include "ui/inputs_tab.h"
 #include "ui/intro.h"
 #include "ui/outputs_tab.h"
+#include "ui/pads_tab.h"
 #include "ui/player_tab.h"
 #include "ui/settings_tab.h"
 #include "ui/software_tab.h"
@@ -179,6 +180,7 @@ void drawMixer(Engine& engine, Api& api) {
   entries[kTabVirtualOutputs].body = [&engine] { drawVirtualOutputs(engine); };
   entries[kTabSoftware].body = [&engine] { drawSoftware(engine); };
   entries[kTabPlayer].body = [&engine] { drawPlayer(engine); };
+  entries[kTabPads].body = [&engine] { drawPads(engine); };
   entries[kTabVisual].body = [&engine] { drawVisualization(engine); };
   entries[kTabEffects].body = [&engine] { drawEffects(engine); };
   entries[kTabSettings].body = [&engine, &api] { drawSettings(engine, api); };

@@ -1,0 +1,232 @@
+// The Pads tab on a live engine: tiles start, stop or select pads, the editor's rows reach the
+// pad bank (a failed load keeps the name, long names are cut at a character boundary), and the
+// pads folder is made with its parents on first use.
+#include "ui/pads_tab.h"
+
+#include "core/levels.h"
+#include "platform/audio/manual_clock.h"
+#include "platform/dispatch/background_queue.h"
+#include "platform/dispatch/main_queue.h"
+#include "tests/platform/audiofile_fixtures.h"
+#include "tests/support/ui/ui_harness.h"
+#include "ui/window.h"
+
+#include <chrono>
+#include <cmath>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace velto {
+namespace {
+
+namespace fs = std::filesystem;
+
+TEST(PadLength, RoundsToTenthsBeforeSplittingMinutes) {
+  const std::pair<double, const char*> cases[] = {
+      {0.0, "0:00.0"},    {5.25, "0:05.3"}, {59.96, "1:00.0"},        {61.5, "1:01.5"},
+      {119.97, "2:00.0"}, {-3.0, "0:00.0"}, {std::nan(""), "0:00.0"}, {600.04, "10:00.0"}};
+  char text[32];
+  for (const auto& [seconds, shown] : cases) {
+    formatPadLength(text, seconds);
+    EXPECT_STREQ(text, shown) << seconds;
+  }
+}
+
+std::string gRevealed;
+void reveal(const std::string& path) {
+  gRevealed = fs::is_directory(path) ? path : "(missing) " + path;
+}
+
+class PadsTabTest : public test::UiEngineTest {
+protected:
+  void SetUp() override {
+    test::UiEngineTest::SetUp();
+    gPadEdit = false;
+    selectTab(kTabPads);
+    ui->frames(2);
+    fs::create_directories(folder());
+    const std::vector<float> tone(size_t{48000} * 2 * 2, 0.25f); // two seconds
+    ASSERT_TRUE(fixtures::writeWav(path("Kick.wav"), 48000, 2, tone));
+    ASSERT_TRUE(fixtures::writeWav(path("Snare.wav"), 48000, 2, tone));
+    ASSERT_TRUE(fixtures::writeText(path("Kaputt.wav"), "no sound"));
+    std::string error;
+    ASSERT_TRUE(engine->pads.load(2, path("Kick.wav"), error)) << error;
+  }
+  void TearDown() override {
+    EXPECT_TRUE(platform::dispatch::waitBackgroundIdle(std::chrono::seconds(10)));
+    gPadEdit = false;
+    gRevealHandler = nullptr;
+    test::UiEngineTest::TearDown();
+  }
+
+public:
+  PadBank::Pad& pad(int i) { return engine->pads.pads[size_t(i)]; }
+  const std::string& folder() { return engine->settings.padsFolder; }
+  std::string path(const char* name) { return folder() + "/" + name; }
+
+  // Clock cycles and the main queue (where loads land) until `done`.
+  void runUntil(const std::function<bool()>& done) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!done() && std::chrono::steady_clock::now() < deadline) {
+      platform::audio::runCycles(1);
+      platform::dispatch::runMainQueueFor(std::chrono::milliseconds(1));
+    }
+    ui->frame();
+  }
+  void editPad(int i) {
+    gPadEdit = true;
+    ui->frame();
+    ui->click(padPoint(i));
+  }
+  // A point `dx` into the value column of the editor row labelled `label`.
+  ImVec2 value(const char* label, float dx = 20.0f) {
+    const ImVec2 at = ui->textPos(label);
+    return ImVec2(at.x - ImGui::GetStyle().WindowPadding.x + 130.0f + dx, at.y + 3.0f);
+  }
+  void choose(const char* file) {
+    ui->click(value("Klang"));
+    ui->frame();
+    ui->click(ui->textPos(file));
+    runUntil([this] { return !pad(3).loading; });
+  }
+  void slide(const char* label, float dx) { ui->drag(value(label, 60), value(label, 60 + dx)); }
+  void retype(const std::string& name) {
+    pad(3).name = name;
+    ui->click(value("Name", 400));
+    ui->key(ImGuiKey_End);
+    ui->key(ImGuiKey_Backspace);
+    ui->type("b");
+    ui->click(ImVec2(2, 795));
+  }
+};
+
+TEST_F(PadsTabTest, TileTogglesItsPadInOperationAndSelectsItInEditMode) {
+  const struct {
+    const char* name;
+    bool edit, startFirst;
+    int tile;
+    bool playing, stopping; // pad 2 after the click
+    const char* shown;
+  } cases[] = {
+      {"a loaded pad starts", false, false, 2, true, false, nullptr},
+      {"a playing pad fades out", false, true, 2, true, true, nullptr},
+      {"an empty pad does nothing", false, false, 5, false, false, nullptr},
+      {"in edit mode a click only selects", true, false, 2, false, false, "Länge 0:02.0"},
+      {"an empty pad selected shows no sound", true, false, 5, false, false, "Klang keiner"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    engine->pads.stopAll();
+    runUntil([this] { return !pad(2).playing.load(); });
+    if (c.edit != gPadEdit) ui->click(padsGearPoint());
+    if (c.startFirst) engine->pads.toggle(2);
+    platform::audio::runCycles(2);
+    ui->click(padPoint(c.tile));
+    platform::audio::runCycles(2);
+    ui->frame();
+    EXPECT_EQ(gPadEdit, c.edit);
+    EXPECT_EQ(pad(2).playing.load(), c.playing);
+    EXPECT_EQ(pad(2).stopping.load(), c.stopping);
+    EXPECT_FALSE(pad(5).playing.load());
+    if (c.shown) {
+      EXPECT_TRUE(ui->shows(c.shown)) << ui->text();
+    }
+    EXPECT_EQ(ui->shows("Länge"), c.edit && c.tile == 2);
+  }
+  EXPECT_EQ(padPoint(16).x, 0.0f); // sixteen tiles, no more
+}
+
+TEST_F(PadsTabTest, EditorRowsReachThePadBank) {
+  editPad(3);
+  const std::string a61(61, 'a');
+  using Check = std::function<bool(PadBank::Pad&)>;
+  const struct {
+    const char* name;
+    std::function<void(PadsTabTest&)> act;
+    Check holds;
+  } cases[] = {
+      {"a sound takes its file's name", [](PadsTabTest& t) { t.choose("Snare.wav"); },
+       [this](PadBank::Pad& p) { return p.file == path("Snare.wav") && p.name == "Snare"; }},
+      {"a failed load keeps name and sound", [](PadsTabTest& t) { t.choose("Kaputt.wav"); },
+       [this](PadBank::Pad& p) {
+         return p.name == "Snare" && p.file == path("Snare.wav") && !p.error.empty() &&
+                ui->shows("Fehler") && p.sample.load();
+       }},
+      {"the next sound renames", [](PadsTabTest& t) { t.choose("Kick.wav"); },
+       [](PadBank::Pad& p) { return p.name == "Kick" && p.error.empty(); }},
+      {"name", [](PadsTabTest& t) { t.retype("Kurz"); },
+       [](PadBank::Pad& p) { return p.name == "Kurb"; }},
+      {"the euro sign past 63 bytes is left out whole",
+       [a61](PadsTabTest& t) { t.retype(a61 + "€"); },
+       [a61](PadBank::Pad& p) { return p.name == a61.substr(1) + "b"; }},
+      {"63 bytes fit", [a61](PadsTabTest& t) { t.retype(a61 + "ä"); },
+       [a61](PadBank::Pad& p) { return p.name == a61 + "b"; }},
+      {"the ö at byte 63 is left out whole", [a61](PadsTabTest& t) { t.retype(a61 + "aö"); },
+       [a61](PadBank::Pad& p) { return p.name == a61 + "b"; }},
+      {"loop", [](PadsTabTest& t) { t.ui->click(t.ui->textPos("Schleife")); },
+       [](PadBank::Pad& p) { return p.loop.load(); }},
+      {"loop crossfade", [](PadsTabTest& t) { t.slide("Übergang", 1500); },
+       [](PadBank::Pad& p) { return p.crossfade.load() == 10.0f; }},
+      {"once", [](PadsTabTest& t) { t.ui->click(t.ui->textPos("Einmal")); },
+       [this](PadBank::Pad& p) { return !p.loop.load() && !ui->shows("Übergang"); }},
+      {"level at the bottom is silence", [](PadsTabTest& t) { t.slide("Pegel", -1500); },
+       [](PadBank::Pad& p) { return p.gain.load() == 0.0f; }},
+      {"level at the top", [](PadsTabTest& t) { t.slide("Pegel", 1500); },
+       [](PadBank::Pad& p) { return p.gain.load() == dbToGain(12.0f); }},
+      {"double click resets the level",
+       [](PadsTabTest& t) { t.ui->doubleClick(t.value("Pegel", 60)); },
+       [](PadBank::Pad& p) { return p.gain.load() == 1.0f; }},
+      {"fade in", [](PadsTabTest& t) { t.slide("Einblenden", 1500); },
+       [](PadBank::Pad& p) { return p.fadeIn.load() == 60.0f; }},
+      {"fade out", [](PadsTabTest& t) { t.slide("Ausblenden", -1500); },
+       [](PadBank::Pad& p) { return p.fadeOut.load() == 0.0f; }},
+      {"play", [](PadsTabTest& t) { t.ui->click(t.ui->textPos("Abspielen")); },
+       [](PadBank::Pad& p) { return p.command.load() == PadBank::kCommandStart; }},
+      {"clear", [](PadsTabTest& t) { t.ui->click(t.ui->textPos("Leeren")); },
+       [this](PadBank::Pad& p) {
+         return !p.sample.load() && p.name.empty() && !ui->shows("Leeren");
+       }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    c.act(*this);
+    ui->frame();
+    EXPECT_TRUE(c.holds(pad(3))) << "name " << pad(3).name << "\n" << ui->text();
+  }
+}
+
+TEST_F(PadsTabTest, FreshAccountGetsThePadsFolderWithItsParents) {
+  editPad(0);
+  const struct {
+    const char* name;
+    std::function<void(PadsTabTest&)> act;
+    const char* shown;
+  } cases[] = {
+      {"opening the sound list", [](PadsTabTest& t) { t.ui->click(t.value("Klang")); },
+       "Ordner enthält keine Audiodateien"},
+      {"showing the folder",
+       [](PadsTabTest& t) {
+         gRevealHandler = reveal;
+         t.ui->click(t.ui->textPos("Im Dateimanager"));
+       },
+       nullptr},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    fs::remove_all(fs::path(folder()).parent_path());
+    gRevealed.clear();
+    c.act(*this);
+    ui->frame();
+    EXPECT_TRUE(fs::is_directory(folder()));
+    EXPECT_EQ(gRevealed, gRevealHandler ? folder() : "");
+    if (c.shown) {
+      EXPECT_TRUE(ui->shows(c.shown)) << ui->text();
+    }
+    ui->click(ImVec2(2, 795));
+  }
+}
+
+} // namespace
+} // namespace velto
