@@ -274,13 +274,9 @@ void drawBoard(Engine& engine) {
   const ImGuiStyle& style = ImGui::GetStyle();
   const int slots = std::max(1, gBoardEdit ? n + 1 : n);
   const ImVec2 avail = ImGui::GetContentRegionAvail();
-  const float sx = style.ItemSpacing.x, sy = style.ItemSpacing.y;
+  const float sx = style.ItemSpacing.x;
   gCardW = std::clamp((avail.x - (slots - 1) * sx - 116.0f) / slots, 96.0f, 180.0f);
-  const float chrome = 7 * (sy + 24) + 2 * style.WindowPadding.y + 12 + 2 * sy +
-                       2 * ImGui::GetFrameHeightWithSpacing() +
-                       2 * ImGui::GetTextLineHeightWithSpacing();
-  gFaderH = std::clamp(avail.y - chrome - 8, 120.0f, 420.0f);
-  gCardH = gFaderH + chrome;
+  fitCardHeight(avail.y);
   const float rowW = slots * gCardW + (slots - 1) * sx;
   ImVec2 origin = start;
   if (rowW < avail.x) origin.x += (avail.x - rowW) * 0.5f;
