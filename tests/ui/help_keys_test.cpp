@@ -10,6 +10,7 @@
 #include "engine/engine.h"
 #include "tests/platform/audiofile_fixtures.h"
 #include "tests/support/ui/ui_harness.h"
+#include "ui/cards.h"
 #include "ui/effects_tab.h"
 #include "ui/fx_panel.h"
 #include "ui/help.h"
@@ -449,7 +450,34 @@ protected:
     return helpKeyUnderMouse();
   }
 
-  // A 16 px grid over from..to, refined to 8 px in every cell whose corners differ.
+  // Spots the grid may step over: every word the last rendered frame showed (headings, labels)
+  // and the points the window records of its small controls, with the board's remove buttons.
+  std::vector<ImVec2> seeds() const {
+    std::vector<ImVec2> out;
+    std::set<std::string> words;
+    std::stringstream text(ui->text());
+    for (std::string w; text >> w;) words.insert(w);
+    for (const std::string& w : words) out.push_back(ui->textPos(w));
+    out.push_back(boardGearPoint());
+    out.push_back(padsGearPoint());
+    for (int n = 0; n < 64; ++n) {
+      const ImVec2 centre = boardCardPoint(n), right = boardArrowPoint(n, true);
+      out.insert(out.end(), {centre, boardArrowPoint(n, false), right,
+                             ImVec2(right.x, centre.y - gCardH * 0.5f + 16.0f)});
+    }
+    for (int n = 0; n < 16; ++n) out.push_back(padPoint(n));
+    for (int n = 0; n < 6; ++n) out.push_back(playerButtonPoint(n));
+    for (int r = 0; r < 3; ++r) {
+      out.push_back(fxPlusPoint(r));
+      for (int n = 0; n < 40; ++n) out.push_back(fxNodePoint(r, n));
+    }
+    for (int n = 0; n < 9; ++n) out.push_back(vizSourcePoint(n));
+    for (int n = 0; n < 6; ++n) out.push_back(vizTargetPoint(n));
+    return out;
+  }
+
+  // A 16 px grid over from..to, refined to 8 px in every cell whose corners differ, and the
+  // seeds.
   void walk(ImVec2 from, ImVec2 to) {
     setHelpMode(true);
     constexpr float kCoarse = 16.0f, kFine = 8.0f;
@@ -474,6 +502,8 @@ protected:
             keys.insert(keyAt(ImVec2(from.x + x * kFine, from.y + y * kFine)));
           }
       }
+    for (ImVec2 p : seeds())
+      if (p.x >= from.x && p.y >= from.y && p.x <= to.x && p.y <= to.y) keys.insert(keyAt(p));
     setHelpMode(false);
   }
   void walkAll() { walk(ImVec2(2, 2), ImVec2(UiHarness::kWidth - 2, UiHarness::kHeight - 2)); }
@@ -490,6 +520,28 @@ protected:
 private:
   ImGuiStyle saved_;
 };
+
+TEST_F(HelpKeysTest, BoardOverlaysKeepTheirKeysOverTheDragHandle) {
+  gBoardEdit = true;
+  show(kTabBoard);
+  const ImVec2 card = boardCardPoint(1), right = boardArrowPoint(1, true);
+  const struct {
+    const char* name;
+    ImVec2 at;
+    const char* key;
+  } cases[] = {
+      {"remove", ImVec2(right.x, card.y - gCardH * 0.5f + 16.0f), "board#Bearbeiten-Modus#\u00d7"},
+      {"left arrow", boardArrowPoint(1, false), "board#Bearbeiten-Modus#Pfeil"},
+      {"right arrow", right, "board#Bearbeiten-Modus#Pfeil"},
+      {"card", card, "board#Bearbeiten-Modus#ziehen"},
+      {"gear", boardGearPoint(), "board#Bearbeiten-Modus#Zahnrad"},
+  };
+  setHelpMode(true);
+  for (const auto& c : cases) {
+    EXPECT_EQ(keyAt(c.at), c.key) << c.name;
+    EXPECT_EQ(unresolved(kPages, c.key), "") << c.name;
+  }
+}
 
 TEST_F(HelpKeysTest, EveryKeyTheWindowRegistersResolves) {
   const auto start = std::chrono::steady_clock::now();
