@@ -322,6 +322,8 @@ const char* const kListedKeys[] = {
     "werkzeuge#Rauschprofil#Löschen",
     "werkzeuge#Rauschprofil#Bild",
     "werkzeuge#Rauschfilter#an / aus",
+    "werkzeuge#Rauschfilter#an",
+    "werkzeuge#Rauschfilter#aus",
     "werkzeuge#Rauschfilter#Stärke",
     "werkzeuge#Gate#roter Strich",
     "werkzeuge#Rückkopplung#Warnung",
@@ -558,12 +560,15 @@ TEST_F(HelpKeysTest, EveryKeyTheWindowRegistersResolves) {
   FxChain& chain = *engine->hwInputs[0].fxChain;
 
   // Everything that only shows with content: effects on, a feedback warning, further effect
-  // instances, a captured application, a playlist, a loaded pad, a missing driver.
+  // instances, devices that are gone, a captured application, a playlist, a loaded pad, a
+  // missing driver.
   applyWindowEnv(*engine, nullptr, nullptr, "1");
   engine->hwInputs[0].fx->feedbackLastHz.store(850.0f);
   engine->hwInputs[0].fx->feedbackEvents.fetch_add(1);
   for (const FxInfo& fx : kFx)
     if (!fx.tool && fx.id != limiter) chain.add(fx.id);
+  engine->setHwInputDevice(2, "fehlt-uid");
+  engine->setHwOutputDevice(2, "fehlt-uid");
   engine->addApp("com.example.radio");
   std::string error;
   engine->player.add(files.path + "/eins.wav", error);
