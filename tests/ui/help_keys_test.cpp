@@ -12,7 +12,6 @@
 #include "tests/support/ui/ui_harness.h"
 #include "ui/cards.h"
 #include "ui/effects_tab.h"
-#include "ui/fx_panel.h"
 #include "ui/help.h"
 #include "ui/window.h"
 
