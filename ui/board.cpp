@@ -313,9 +313,17 @@ void drawBoard(Engine& engine) {
     if (gBoardEdit) {
       const bool enabled = gDragFrom < 0 && !popupOpen;
       const ImVec4& colour = kindColour(item.kind);
+      // The handle below covers the whole card; an overlay under the mouse keeps its own key.
+      bool overOverlay = false;
+      auto overlayHelp = [&overOverlay](const char* key) {
+        overOverlay =
+            overOverlay || ImGui::IsItemHovered(ImGuiHoveredFlags_AllowWhenDisabled |
+                                                ImGuiHoveredFlags_AllowWhenBlockedByActiveItem);
+        helpItem(key);
+      };
       if (overlayButton("remove", ImVec2(p.x + gCardW - 16, p.y + 16), colour, enabled, 0))
         remove = k;
-      helpItem("board#Bearbeiten-Modus#\xC3\x97");
+      overlayHelp("board#Bearbeiten-Modus#\xC3\x97");
       if (enabled && ImGui::IsItemHovered()) ImGui::SetTooltip("Vom Board entfernen");
       gBoardArrow[k][0] = ImVec2(p.x + 16, p.y + gCardH * 0.5f);
       gBoardArrow[k][1] = ImVec2(p.x + gCardW - 16, p.y + gCardH * 0.5f);
@@ -324,18 +332,18 @@ void drawBoard(Engine& engine) {
           moveFrom = k;
           moveTo = k - 1;
         }
-        helpItem("board#Bearbeiten-Modus#Pfeil");
+        overlayHelp("board#Bearbeiten-Modus#Pfeil");
       }
       if (k < n - 1) {
         if (overlayButton("right", gBoardArrow[k][1], colour, enabled, 1)) {
           moveFrom = k;
           moveTo = k + 1;
         }
-        helpItem("board#Bearbeiten-Modus#Pfeil");
+        overlayHelp("board#Bearbeiten-Modus#Pfeil");
       }
       ImGui::SetCursorScreenPos(p);
       ImGui::InvisibleButton("move", ImVec2(gCardW, gCardH));
-      helpItem("board#Bearbeiten-Modus#ziehen");
+      if (!overOverlay) helpItem("board#Bearbeiten-Modus#ziehen");
       if (ImGui::IsItemActive() && ImGui::IsMouseDragging(ImGuiMouseButton_Left, 4.0f) &&
           gDragFrom < 0) {
         gDragFrom = k;
