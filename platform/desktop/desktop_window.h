@@ -44,6 +44,9 @@ public:
   // Goes to full screen on the primary monitor at its current video mode.
   void enterFullScreen();
   void show();
+  void hide();
+  // Takes back the user's request to close (a window that only hides when closed).
+  void cancelClose();
 
   bool isOpen() const { return window_ != nullptr; }
   bool closeRequested() const;
