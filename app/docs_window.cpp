@@ -81,12 +81,16 @@ void DocsWindow::show() {
 
 void DocsWindow::showSection(const std::string& heading) {
   show();
-  const std::string& plain = view_.plain();
-  const size_t at = plain.find("\n" + heading + "\n");
-  if (at == std::string::npos) return;
-  const TextRange range{at + 1, heading.size()};
+  const TextRange range = findLine(view_.plain(), heading);
+  if (!range.found()) return;
   view_.scrollRangeToTop(range, kSectionGap);
   view_.select({range.location, 0});
+}
+
+TextRange DocsWindow::findLine(const std::string& plain, const std::string& line) {
+  const size_t at = plain.find("\n" + line + "\n");
+  if (at == std::string::npos) return {};
+  return {at + 1, line.size()};
 }
 
 bool DocsWindow::visible() const {

@@ -42,6 +42,10 @@ public:
   // Destroys the window (before the desktop layer ends).
   void close();
 
+  // The first whole line of `plain` equal to `line`, looked for between two line feeds (so the
+  // first line never matches); not found otherwise.
+  static TextRange findLine(const std::string& plain, const std::string& line);
+
   TextView& view() { return view_; }
   platform::desktop::DesktopWindow* window() { return window_.get(); }
 
