@@ -220,18 +220,24 @@ void TextView::layout(float width) {
   height_ = y;
 }
 
-float TextView::naturalWidth(size_t block) const {
+void TextView::naturalWidth(size_t block, float& whole, float& word) const {
   const TextBlock& b = text_.blocks[block];
-  float width = 0;
+  whole = word = 0;
+  float current = 0;
   size_t run = 0;
   for (size_t i = b.begin; i < b.end;) {
     while (run + 1 < text_.runs.size() && text_.runs[run].end <= i) ++run;
     unsigned char bytes = 1;
     const unsigned cp = decodeUtf8(text_.plain, i, bytes);
-    if (!isBreak(cp)) width += advanceOf(text_.runs[run], cp);
+    if (isBreak(cp) || cp == ' ') {
+      current = 0;
+    } else {
+      current += advanceOf(text_.runs[run], cp);
+      word = std::max(word, current);
+    }
+    if (!isBreak(cp)) whole += advanceOf(text_.runs[run], cp);
     i += bytes;
   }
-  return width;
 }
 
 float TextView::layoutTable(const TextTable& table, float left, float width, float top) {
@@ -239,17 +245,32 @@ float TextView::layoutTable(const TextTable& table, float left, float width, flo
   if (table.blockCount == 0) return top;
   const TextBox& first = text_.blocks[table.firstBlock].style.box;
   const float padX = first.padding.left + first.padding.right;
-  // Automatic layout over the whole width: each column as wide as its widest cell, the rest
-  // (or the shortage) shared in proportion.
-  std::vector<float> widths(columns, padX + 1);
+  // Automatic layout over the whole width: columns as wide as their widest cell when that
+  // fits (the rest shared in proportion), else no narrower than their longest word.
+  std::vector<float> widest(columns, padX + 1), narrowest(columns, padX + 1);
   for (size_t k = 0; k < table.blockCount; ++k) {
-    widths[k % columns] =
-        std::max(widths[k % columns], naturalWidth(table.firstBlock + k) + padX + 1);
+    float whole = 0, word = 0;
+    naturalWidth(table.firstBlock + k, whole, word);
+    widest[k % columns] = std::max(widest[k % columns], whole + padX + 1);
+    narrowest[k % columns] = std::max(narrowest[k % columns], word + padX + 1);
   }
-  float sum = 0;
-  for (float w : widths) sum += w;
+  float sumWidest = 0, sumNarrowest = 0;
+  for (size_t c = 0; c < columns; ++c) {
+    sumWidest += widest[c];
+    sumNarrowest += narrowest[c];
+  }
   const float avail = width - table.margin.left - table.margin.right;
-  for (float& w : widths) w = w * avail / sum;
+  std::vector<float> widths(columns);
+  for (size_t c = 0; c < columns; ++c) {
+    if (sumWidest <= avail) {
+      widths[c] = widest[c] * avail / sumWidest;
+    } else if (sumNarrowest < avail) {
+      const float share = (avail - sumNarrowest) / (sumWidest - sumNarrowest);
+      widths[c] = narrowest[c] + (widest[c] - narrowest[c]) * share;
+    } else {
+      widths[c] = narrowest[c] * avail / sumNarrowest;
+    }
+  }
 
   float y = top + table.margin.top;
   for (size_t row = 0; row * columns < table.blockCount; ++row) {

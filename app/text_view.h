@@ -84,7 +84,8 @@ private:
   float layoutParagraph(size_t block, float left, float width, float top);
   float layoutTable(const TextTable& table, float left, float width, float top);
   void finishLine(size_t firstCell, size_t endCell, float& y, float lineHeight);
-  float naturalWidth(size_t block) const;
+  // The block's width on one line and that of its longest word.
+  void naturalWidth(size_t block, float& whole, float& word) const;
   ImFont* fontFor(const TextFont& role) const;
   float advanceOf(const TextRun& run, unsigned codepoint) const;
   void metricsOf(const TextRun& run, float& ascent, float& descent) const;
