@@ -60,6 +60,12 @@ bool sameIgnoringCase(const std::string& hay, size_t at, std::string_view needle
   return true;
 }
 
+// The letter keys are numbered contiguously by the back end (GLFW's are the ASCII capitals),
+// and ImGui names only A of them.
+int letterKey(char letter) {
+  return ImGui::GetKeyIndex(ImGuiKey_A) + (letter - 'A');
+}
+
 ImVec2 add(ImVec2 a, ImVec2 b) {
   return ImVec2(a.x + b.x, a.y + b.y);
 }
@@ -529,7 +535,52 @@ void TextView::drawLines(ImDrawList& list, ImVec2 origin, float from, float to) 
   }
 }
 
+void TextView::findFromBar(size_t from) {
+  TextRange match = find(findText_, from);
+  if (!match.found() && from > 0) match = find(findText_, 0); // wraps around
+  showFound(match);
+  if (match.found()) select(match);
+}
+
+void TextView::drawFindBar() {
+  ImGui::PushStyleColor(ImGuiCol_ChildBg, kDocBg);
+  ImGui::BeginChild("##findbar", ImVec2(0, ImGui::GetFrameHeightWithSpacing() + 8), false,
+                    ImGuiWindowFlags_NoScrollbar);
+  ImGui::SetCursorPos(ImVec2(kInsetX, 4));
+  if (focusFind_) {
+    ImGui::SetKeyboardFocusHere();
+    focusFind_ = false;
+  }
+  ImGui::SetNextItemWidth(std::max(ImGui::GetContentRegionAvail().x - kInsetX - 90, 80.0f));
+  const bool enter = ImGui::InputTextWithHint("##find", "Suchen", findText_, sizeof findText_,
+                                              ImGuiInputTextFlags_EnterReturnsTrue);
+  if (ImGui::IsItemEdited()) findFromBar(0);
+  if (enter) {
+    findFromBar(found_.found() ? found_.location + 1 : 0);
+    focusFind_ = true; // Enter leaves the field; searching goes on
+  }
+  // Escape ends the field's editing within the call, so whether it was being edited is last
+  // frame's answer.
+  const bool escape =
+      findActive_ && ImGui::IsKeyPressed(ImGui::GetKeyIndex(ImGuiKey_Escape), false);
+  findActive_ = ImGui::IsItemActive();
+  ImGui::SameLine();
+  if (ImGui::Button("Fertig", ImVec2(80, 0)) || escape) {
+    findOpen_ = false;
+    found_ = TextRange{};
+  }
+  ImGui::EndChild();
+  ImGui::PopStyleColor();
+}
+
 void TextView::draw(const char* id, ImVec2 size) {
+  const ImGuiIO& io = ImGui::GetIO();
+  if (ImGui::IsWindowFocused(ImGuiFocusedFlags_RootAndChildWindows) && io.KeyCtrl &&
+      ImGui::IsKeyPressed(letterKey('F'), false)) {
+    findOpen_ = true;
+    focusFind_ = true;
+  }
+  if (findOpen_) drawFindBar();
   ImGui::PushStyleColor(ImGuiCol_ChildBg, kDocBg);
   ImGui::PushStyleVar(ImGuiStyleVar_WindowPadding, ImVec2(0, 0));
   ImGui::BeginChild(id, size, false, ImGuiWindowFlags_AlwaysVerticalScrollbar);

@@ -30,7 +30,8 @@ public:
   void setFonts(std::vector<RoleFont> fonts);
 
   // Draws the view as a child region of `size` at the cursor (0 in a dimension: what remains of
-  // the window), handles the mouse and Ctrl+C. main thread, inside an ImGui window
+  // the window), handles the mouse, Ctrl+C, and Ctrl+F, which opens a find bar above the text
+  // that searches as one types (Enter: the next match). main thread, inside an ImGui window
   void draw(const char* id, ImVec2 size);
 
   void select(TextRange range);
@@ -52,6 +53,7 @@ public:
   // Highlights the range (until the next showFound or setText) and scrolls it into view.
   void showFound(TextRange range);
   TextRange found() const { return found_; }
+  bool findBarOpen() const { return findOpen_; }
 
   // Where the character at `offset` was drawn in the last frame (the top-left of its line
   // box); false when it has not been laid out.
@@ -93,6 +95,8 @@ private:
   float lineTopOf(size_t offset) const;
   void applyScroll(float visibleHeight);
   void handleMouse(ImVec2 origin, float visibleHeight);
+  void drawFindBar();
+  void findFromBar(size_t from);
   void drawLines(ImDrawList& list, ImVec2 origin, float from, float to) const;
   void drawHighlight(ImDrawList& list, ImVec2 origin, const Line& line, TextRange range,
                      const ImVec4& colour) const;
@@ -108,6 +112,10 @@ private:
   size_t anchor_ = 0, caret_ = 0;
   bool dragging_ = false;
   TextRange found_;
+  bool findOpen_ = false;
+  bool focusFind_ = false;
+  bool findActive_ = false; // the find field was being edited in the last frame
+  char findText_[128] = {};
   Scroll scroll_ = Scroll::None;
   TextRange scrollRange_;
   float scrollGap_ = 0;

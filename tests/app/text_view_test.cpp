@@ -183,6 +183,62 @@ TEST_F(TextViewTest, DraggingSelectsAndCtrlCCopiesThePlainText) {
   EXPECT_EQ(std::string(ImGui::GetClipboardText()), "");
 }
 
+TEST_F(TextViewTest, TheFindBarSearchesAsOneTypesAndEnterGoesToTheNextMatch) {
+  ui.click(ImVec2(300, 300)); // focus the view
+  const std::string& plain = view.plain();
+  const size_t first = plain.find("Mischpult"), second = plain.find("mischpult");
+  enum Step { CtrlF, Type, Enter, Escape };
+  struct Case {
+    Step step;
+    const char* typed;
+    size_t expect; // the found and selected location; npos: none
+  };
+  const Case steps[] = {
+      {CtrlF, nullptr, std::string::npos},
+      {Type, "misch", first},
+      {Type, "pult", first},
+      {Enter, nullptr, second},
+      {Enter, nullptr, first}, // wraps around
+      {Type, "z", std::string::npos},
+      {Escape, nullptr, std::string::npos},
+  };
+  ImGuiIO& io = ImGui::GetIO();
+  std::string typed;
+  for (const Case& c : steps) {
+    switch (c.step) {
+    case CtrlF: {
+      const int f = ImGui::GetKeyIndex(ImGuiKey_A) + ('F' - 'A');
+      io.KeyCtrl = true;
+      io.KeysDown[f] = true;
+      ui.frame();
+      io.KeysDown[f] = false;
+      io.KeyCtrl = false;
+      ui.frames(2);
+      EXPECT_TRUE(view.findBarOpen());
+      EXPECT_TRUE(ui.shows("Suchen")) << "the empty field shows its hint";
+      break;
+    }
+    case Type:
+      typed += c.typed;
+      ui.type(c.typed);
+      break;
+    case Enter:
+      ui.key(ImGuiKey_Enter);
+      break;
+    case Escape:
+      ui.key(ImGuiKey_Escape);
+      break;
+    }
+    ui.frames(2);
+    EXPECT_EQ(view.found().location, c.expect) << "step " << int(&c - steps);
+    if (c.expect != std::string::npos) {
+      EXPECT_EQ(view.selection().location, c.expect) << "step " << int(&c - steps);
+      EXPECT_EQ(view.selection().length, std::string(typed).size()) << "step " << int(&c - steps);
+    }
+  }
+  EXPECT_FALSE(view.findBarOpen());
+}
+
 TEST(DocsWindow, FindsTheFirstWholeLineAfterALineFeed) {
   const std::string plain =
       velto::VeltoRenderMarkdown("Titel\n## Titel\nText mit Titel\n## Teil\nTeil").plain;
