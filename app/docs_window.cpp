@@ -77,6 +77,7 @@ void DocsWindow::show() {
   if (!window_ && !build(error)) return;
   window_->show();
   shown_ = true;
+  focus_ = true;
 }
 
 void DocsWindow::showSection(const std::string& heading) {
@@ -103,6 +104,10 @@ bool DocsWindow::draw(const char* snapshotPath, std::string& error) {
   const ImGuiViewport* viewport = ImGui::GetMainViewport();
   ImGui::SetNextWindowPos(viewport->Pos);
   ImGui::SetNextWindowSize(viewport->Size);
+  if (focus_ && snapshotPath == nullptr) {
+    ImGui::SetNextWindowFocus();
+    focus_ = false;
+  }
   ImGui::Begin("##docs", nullptr,
                ImGuiWindowFlags_NoDecoration | ImGuiWindowFlags_NoMove |
                    ImGuiWindowFlags_NoSavedSettings | ImGuiWindowFlags_NoBringToFrontOnFocus);

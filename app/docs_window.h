@@ -57,6 +57,7 @@ private:
   std::unique_ptr<platform::desktop::DesktopWindow> window_;
   TextView view_;
   bool shown_ = false;
+  bool focus_ = false; // the next frame gives the text the keyboard
 };
 
 } // namespace velto

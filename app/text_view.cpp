@@ -281,7 +281,6 @@ float TextView::layoutTable(const TextTable& table, float left, float width, flo
   float y = top + table.margin.top;
   for (size_t row = 0; row * columns < table.blockCount; ++row) {
     float x = left + table.margin.left, rowBottom = y;
-    std::vector<float> bottoms;
     for (size_t c = 0; c < columns && row * columns + c < table.blockCount; ++c) {
       const size_t b = table.firstBlock + row * columns + c;
       const TextBox& box = text_.blocks[b].style.box;
