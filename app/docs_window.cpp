@@ -66,7 +66,10 @@ bool DocsWindow::build(std::string& error) {
   style.Colors[ImGuiCol_WindowBg] = kDocBg;
   style.Colors[ImGuiCol_ScrollbarBg] = kDocBg;
   view_.setFonts(loadDocumentFonts(documentFontFiles(), window->contentScale()));
-  if (!window->startBackends(error)) return false;
+  if (!window->startBackends(error)) {
+    view_.setFonts({}); // they went with the window's atlas
+    return false;
+  }
   view_.setText(VeltoRenderMarkdown(markdown_));
   window_ = std::move(window);
   return true;

@@ -3,7 +3,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <string>
 
@@ -84,14 +83,6 @@ void shutDown(bool snapshot, desktop::DesktopWindow& window) {
   desktop::shutdownDesktop();
 }
 
-// The documentation resource as text; empty when it is missing or unreadable.
-std::string readResource(const char* name) {
-  const std::string path = resourceFile(name);
-  if (path.empty()) return {};
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 void showDocs() {
   if (shell::gDocs) shell::gDocs->show();
 }
@@ -129,7 +120,7 @@ int runApp() {
   shell::gApi = std::make_unique<Api>(*shell::gEngine);
   shell::gApi->load();
 
-  shell::gDocs = std::make_unique<DocsWindow>(readResource("API.md"));
+  shell::gDocs = std::make_unique<DocsWindow>(readResourceText("API.md"));
   setDocsHandler(showDocs);
 
   desktop::DesktopWindow window;

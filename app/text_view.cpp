@@ -132,7 +132,7 @@ void TextView::scrollRangeVisible(TextRange range) {
 
 TextRange TextView::find(std::string_view needle, size_t from) const {
   const std::string& hay = text_.plain;
-  if (needle.empty() || needle.size() > hay.size()) return {};
+  if (needle.empty() || needle.size() > hay.size() || from > hay.size()) return {};
   for (size_t at = from; at + needle.size() <= hay.size(); ++at) {
     if (sameIgnoringCase(hay, at, needle)) return {at, needle.size()};
   }
@@ -191,6 +191,8 @@ void TextView::layout(float width) {
   lines_.clear();
   decorations_.clear();
   width_ = width;
+  height_ = 0;
+  if (text_.runs.empty()) return; // nothing to draw, and no attributes to draw it with
   float y = 0;
   size_t table = 0;
   for (size_t b = 0; b < text_.blocks.size();) {
