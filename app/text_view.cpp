@@ -1,42 +1,13 @@
 #include "app/text_view.h"
 
 #include <algorithm>
-#include <cmath>
 
 namespace velto {
 namespace {
 
-constexpr float kTabInterval = 28.0f; // tab positions past the paragraph's own stop
-constexpr float kBreakWidth = 4.0f;   // what a selected line end shows of itself
-constexpr float kDragScroll = 12.0f;  // per frame while a selection is dragged past an edge
+constexpr float kDragScroll = 12.0f; // per frame while a selection is dragged past an edge
 const ImVec4 kFoundBg{0.98f, 0.84f, 0.25f, 1.0f};
 const ImVec4 kFoundText{0.08f, 0.08f, 0.1f, 1.0f};
-
-// One UTF-8 character at s[i]: its code point and length (a broken sequence counts as one
-// byte of U+FFFD).
-unsigned decodeUtf8(const std::string& s, size_t i, unsigned char& bytes) {
-  const unsigned char c = static_cast<unsigned char>(s[i]);
-  int n = c < 0x80 ? 1 : (c >> 5) == 0x6 ? 2 : (c >> 4) == 0xE ? 3 : (c >> 3) == 0x1E ? 4 : 0;
-  if (n == 0 || i + size_t(n) > s.size()) {
-    bytes = 1;
-    return n == 1 ? c : 0xFFFD;
-  }
-  unsigned cp = n == 1 ? c : c & (0x7F >> n);
-  for (int k = 1; k < n; ++k) {
-    const unsigned char d = static_cast<unsigned char>(s[i + size_t(k)]);
-    if ((d & 0xC0) != 0x80) {
-      bytes = 1;
-      return 0xFFFD;
-    }
-    cp = cp << 6 | (d & 0x3F);
-  }
-  bytes = static_cast<unsigned char>(n);
-  return cp;
-}
-
-bool isBreak(unsigned cp) {
-  return cp == '\n' || cp == 0x2028;
-}
 
 // Letters compared without case: ASCII and the Latin-1 letters (two-byte UTF-8 after C3).
 char foldAscii(char c) {
@@ -74,7 +45,7 @@ ImVec2 add(ImVec2 a, ImVec2 b) {
 
 void TextView::setText(StyledText text) {
   text_ = std::move(text);
-  width_ = -1;
+  layout_.clear();
   anchor_ = caret_ = 0;
   dragging_ = false;
   found_ = TextRange{};
@@ -85,7 +56,7 @@ void TextView::setText(StyledText text) {
 
 void TextView::setFonts(std::vector<RoleFont> fonts) {
   fonts_ = std::move(fonts);
-  width_ = -1;
+  layout_.clear();
 }
 
 void TextView::select(TextRange range) {
@@ -145,283 +116,18 @@ void TextView::showFound(TextRange range) {
 }
 
 bool TextView::screenPos(size_t offset, ImVec2& pos) const {
-  if (width_ < 0) return false;
-  for (const Cell& c : cells_) {
+  for (const LayoutCell& c : layout_.cells()) {
     if (c.offset == offset) {
-      pos = add(origin_, ImVec2(c.x, lines_[size_t(c.line)].top));
+      pos = add(origin_, ImVec2(c.x, layout_.lines()[size_t(c.line)].top));
       return true;
     }
   }
   return false;
 }
 
-ImFont* TextView::fontFor(const TextFont& role) const {
-  // The loaded font of the same face and weight nearest in size; semibold and bold share a
-  // face, so either stands in for the other.
-  const RoleFont* best = nullptr;
-  auto score = [&](const RoleFont& f) {
-    const bool heavy = f.role.weight != Weight::Regular, wantHeavy = role.weight != Weight::Regular;
-    float s = std::fabs(f.role.size - role.size);
-    if (f.role.face != role.face) s += 1000;
-    if (heavy != wantHeavy) s += 100;
-    if (f.role.weight != role.weight) s += 10;
-    return s;
-  };
-  for (const RoleFont& f : fonts_) {
-    if (f.font != nullptr && (best == nullptr || score(f) < score(*best))) best = &f;
-  }
-  return best != nullptr ? best->font : ImGui::GetFont();
-}
-
-float TextView::advanceOf(const TextRun& run, unsigned codepoint) const {
-  const ImFont* font = fontFor(run.font);
-  const ImWchar c = codepoint <= 0xFFFF ? ImWchar(codepoint) : ImWchar(0xFFFD);
-  return font->GetCharAdvance(c) * run.font.size / font->FontSize;
-}
-
-void TextView::metricsOf(const TextRun& run, float& ascent, float& descent) const {
-  const ImFont* font = fontFor(run.font);
-  const float scale = run.font.size / font->FontSize;
-  ascent = font->Ascent * scale;
-  descent = -font->Descent * scale;
-}
-
-void TextView::layout(float width) {
-  cells_.clear();
-  lines_.clear();
-  decorations_.clear();
-  width_ = width;
-  height_ = 0;
-  if (text_.runs.empty()) return; // nothing to draw, and no attributes to draw it with
-  float y = 0;
-  size_t table = 0;
-  for (size_t b = 0; b < text_.blocks.size();) {
-    if (table < text_.tables.size() && text_.tables[table].firstBlock == b) {
-      y = layoutTable(text_.tables[table], 0, width, y);
-      b += std::max<size_t>(text_.tables[table].blockCount, 1);
-      ++table;
-      continue;
-    }
-    const TextBox& box = text_.blocks[b].style.box;
-    const float top = y + box.margin.top;
-    const float left = box.margin.left, right = width - box.margin.right;
-    const float inLeft = left + box.border.left + box.padding.left;
-    const float inRight = right - box.border.right - box.padding.right;
-    const float bottom =
-        layoutParagraph(b, inLeft, inRight - inLeft, top + box.border.top + box.padding.top) +
-        box.padding.bottom;
-    const float boxBottom = bottom + box.border.bottom;
-    if (box.kind != BoxKind::None) {
-      if (box.filled) decorations_.push_back({{left, top}, {right, boxBottom}, box.background});
-      const ImVec4 c = box.borderColour;
-      if (box.border.top > 0)
-        decorations_.push_back({{left, top}, {right, top + box.border.top}, c});
-      if (box.border.bottom > 0) decorations_.push_back({{left, bottom}, {right, boxBottom}, c});
-      if (box.border.left > 0)
-        decorations_.push_back({{left, top}, {left + box.border.left, boxBottom}, c});
-      if (box.border.right > 0)
-        decorations_.push_back({{right - box.border.right, top}, {right, boxBottom}, c});
-    }
-    y = boxBottom + box.margin.bottom;
-    ++b;
-  }
-  height_ = y;
-}
-
-void TextView::naturalWidth(size_t block, float& whole, float& word) const {
-  const TextBlock& b = text_.blocks[block];
-  whole = word = 0;
-  float current = 0;
-  size_t run = 0;
-  for (size_t i = b.begin; i < b.end;) {
-    while (run + 1 < text_.runs.size() && text_.runs[run].end <= i) ++run;
-    unsigned char bytes = 1;
-    const unsigned cp = decodeUtf8(text_.plain, i, bytes);
-    if (isBreak(cp) || cp == ' ') {
-      current = 0;
-    } else {
-      current += advanceOf(text_.runs[run], cp);
-      word = std::max(word, current);
-    }
-    if (!isBreak(cp)) whole += advanceOf(text_.runs[run], cp);
-    i += bytes;
-  }
-}
-
-float TextView::layoutTable(const TextTable& table, float left, float width, float top) {
-  const size_t columns = size_t(std::max(table.columns, 1));
-  if (table.blockCount == 0) return top;
-  const TextBox& first = text_.blocks[table.firstBlock].style.box;
-  const float padX = first.padding.left + first.padding.right;
-  // Automatic layout over the whole width: columns as wide as their widest cell when that
-  // fits (the rest shared in proportion), else no narrower than their longest word.
-  std::vector<float> widest(columns, padX + 1), narrowest(columns, padX + 1);
-  for (size_t k = 0; k < table.blockCount; ++k) {
-    float whole = 0, word = 0;
-    naturalWidth(table.firstBlock + k, whole, word);
-    widest[k % columns] = std::max(widest[k % columns], whole + padX + 1);
-    narrowest[k % columns] = std::max(narrowest[k % columns], word + padX + 1);
-  }
-  float sumWidest = 0, sumNarrowest = 0;
-  for (size_t c = 0; c < columns; ++c) {
-    sumWidest += widest[c];
-    sumNarrowest += narrowest[c];
-  }
-  const float avail = width - table.margin.left - table.margin.right;
-  std::vector<float> widths(columns);
-  for (size_t c = 0; c < columns; ++c) {
-    if (sumWidest <= avail) {
-      widths[c] = widest[c] * avail / sumWidest;
-    } else if (sumNarrowest < avail) {
-      const float share = (avail - sumNarrowest) / (sumWidest - sumNarrowest);
-      widths[c] = narrowest[c] + (widest[c] - narrowest[c]) * share;
-    } else {
-      widths[c] = narrowest[c] * avail / sumNarrowest;
-    }
-  }
-
-  float y = top + table.margin.top;
-  for (size_t row = 0; row * columns < table.blockCount; ++row) {
-    float x = left + table.margin.left, rowBottom = y;
-    for (size_t c = 0; c < columns && row * columns + c < table.blockCount; ++c) {
-      const size_t b = table.firstBlock + row * columns + c;
-      const TextBox& box = text_.blocks[b].style.box;
-      const float bottom =
-          layoutParagraph(b, x + box.padding.left, widths[c] - padX, y + box.padding.top);
-      rowBottom = std::max(rowBottom, bottom + box.padding.bottom);
-      x += widths[c];
-    }
-    x = left + table.margin.left;
-    float next = rowBottom;
-    for (size_t c = 0; c < columns && row * columns + c < table.blockCount; ++c) {
-      const TextBox& box = text_.blocks[table.firstBlock + row * columns + c].style.box;
-      const ImVec2 min(x, y), max(x + widths[c], rowBottom);
-      if (box.filled) decorations_.push_back({min, max, box.background});
-      if (box.border.bottom > 0) {
-        decorations_.push_back(
-            {{x, rowBottom}, {max.x, rowBottom + box.border.bottom}, box.borderColour});
-        next = std::max(next, rowBottom + box.border.bottom);
-      }
-      x += widths[c];
-    }
-    y = next;
-  }
-  return y + table.margin.bottom;
-}
-
-float TextView::layoutParagraph(size_t block, float left, float width, float top) {
-  const TextBlock& b = text_.blocks[block];
-  const ParagraphStyle& style = b.style;
-  float y = top + style.before;
-  const size_t first = cells_.size();
-  size_t run = 0;
-  while (run + 1 < text_.runs.size() && text_.runs[run].end <= b.begin) ++run;
-  for (size_t i = b.begin; i < b.end;) {
-    while (run + 1 < text_.runs.size() && text_.runs[run].end <= i) ++run;
-    Cell c;
-    c.offset = i;
-    c.codepoint = decodeUtf8(text_.plain, i, c.bytes);
-    c.run = int(run);
-    c.natural =
-        isBreak(c.codepoint) || c.codepoint == '\t' ? 0 : advanceOf(text_.runs[run], c.codepoint);
-    cells_.push_back(c);
-    i += c.bytes;
-  }
-  auto advance = [&](const Cell& c, float x) {
-    if (c.codepoint != '\t') return c.natural;
-    const float at = x - left;
-    if (style.tabStop >= 0 && at < style.tabStop) return style.tabStop - at;
-    return (std::floor(at / kTabInterval) + 1) * kTabInterval - at;
-  };
-  const float lineHeight = style.lineHeight > 0 ? style.lineHeight : 1.0f;
-  size_t lineStart = first, lastBreak = 0;
-  float x = left + style.firstLineHeadIndent;
-  for (size_t k = first; k < cells_.size(); ++k) {
-    if (isBreak(cells_[k].codepoint)) {
-      cells_[k].x = x;
-      cells_[k].advance = kBreakWidth;
-      finishLine(lineStart, k + 1, y, lineHeight);
-      lineStart = k + 1;
-      lastBreak = 0;
-      x = left + style.headIndent;
-      continue;
-    }
-    const float adv = advance(cells_[k], x);
-    if (x + adv > left + width && k > lineStart && cells_[k].codepoint != ' ') {
-      const size_t at = lastBreak > lineStart ? lastBreak : k;
-      finishLine(lineStart, at, y, lineHeight);
-      lineStart = at;
-      lastBreak = 0;
-      x = left + style.headIndent;
-      for (size_t j = at; j < k; ++j) {
-        cells_[j].x = x;
-        cells_[j].advance = advance(cells_[j], x);
-        x += cells_[j].advance;
-      }
-      cells_[k].advance = advance(cells_[k], x);
-    } else {
-      cells_[k].advance = adv;
-    }
-    cells_[k].x = x;
-    x += cells_[k].advance;
-    if (cells_[k].codepoint == ' ') lastBreak = k + 1;
-  }
-  if (lineStart < cells_.size()) finishLine(lineStart, cells_.size(), y, lineHeight);
-  return y + style.after;
-}
-
-void TextView::finishLine(size_t firstCell, size_t endCell, float& y, float lineHeight) {
-  float ascent = 0, descent = 0;
-  for (size_t k = firstCell; k < endCell; ++k) {
-    float a = 0, d = 0;
-    metricsOf(text_.runs[size_t(cells_[k].run)], a, d);
-    ascent = std::max(ascent, a);
-    descent = std::max(descent, d);
-    cells_[k].line = int(lines_.size());
-  }
-  Line line;
-  line.top = y;
-  line.height = (ascent + descent) * lineHeight;
-  line.baseline = y + line.height - descent;
-  line.firstCell = firstCell;
-  line.cellCount = endCell - firstCell;
-  lines_.push_back(line);
-  y += line.height;
-}
-
-size_t TextView::hit(ImVec2 p) const {
-  // The line under the point, or else the nearest one; table cells share their rows, so
-  // lines are not in order of height.
-  const Line* best = nullptr;
-  float bestScore = 0;
-  for (const Line& line : lines_) {
-    if (line.cellCount == 0) continue;
-    const Cell& a = cells_[line.firstCell];
-    const Cell& z = cells_[line.firstCell + line.cellCount - 1];
-    const float dy = p.y < line.top                 ? line.top - p.y
-                     : p.y > line.top + line.height ? p.y - line.top - line.height
-                                                    : 0;
-    const float dx = p.x < a.x ? a.x - p.x : p.x > z.x + z.advance ? p.x - z.x - z.advance : 0;
-    const float score = dy * 1000 + dx;
-    if (best == nullptr || score < bestScore) {
-      best = &line;
-      bestScore = score;
-    }
-  }
-  if (best == nullptr) return 0;
-  for (size_t k = best->firstCell; k < best->firstCell + best->cellCount; ++k) {
-    const Cell& c = cells_[k];
-    if (p.x < c.x + c.advance * 0.5f || isBreak(c.codepoint)) return c.offset;
-  }
-  const Cell& last = cells_[best->firstCell + best->cellCount - 1];
-  return last.offset + last.bytes;
-}
-
 float TextView::lineTopOf(size_t offset) const {
-  for (const Cell& c : cells_) {
-    if (c.offset >= offset) return lines_[size_t(c.line)].top;
-  }
-  return height_;
+  const LayoutLine* line = layout_.lineAt(offset);
+  return line != nullptr ? line->top : layout_.height();
 }
 
 void TextView::applyScroll(float visibleHeight) {
@@ -432,15 +138,9 @@ void TextView::applyScroll(float visibleHeight) {
   } else if (scroll_ == Scroll::ToTop) {
     y = std::max(0.0f, lineTopOf(scrollRange_.location) + kInsetY - scrollGap_);
   } else {
-    const float top = lineTopOf(scrollRange_.location) + kInsetY;
-    float bottom = top;
-    for (const Cell& c : cells_) {
-      if (c.offset >= scrollRange_.location) {
-        const Line& l = lines_[size_t(c.line)];
-        bottom = l.top + l.height + kInsetY;
-        break;
-      }
-    }
+    const LayoutLine* line = layout_.lineAt(scrollRange_.location);
+    const float top = (line != nullptr ? line->top : layout_.height()) + kInsetY;
+    const float bottom = line != nullptr ? top + line->height : top;
     if (top < y) y = top;
     if (bottom > y + visibleHeight) y = bottom - visibleHeight;
   }
@@ -453,11 +153,11 @@ void TextView::handleMouse(ImVec2 origin, float visibleHeight) {
   const ImGuiIO& io = ImGui::GetIO();
   const ImVec2 p(io.MousePos.x - origin.x, io.MousePos.y - origin.y);
   if (ImGui::IsItemHovered() && ImGui::IsMouseClicked(0)) {
-    caret_ = hit(p);
+    caret_ = layout_.hit(p);
     if (!io.KeyShift) anchor_ = caret_;
     dragging_ = true;
   } else if (dragging_ && ImGui::IsMouseDown(0)) {
-    caret_ = hit(p);
+    caret_ = layout_.hit(p);
     // Dragging past the top or bottom edge scrolls on.
     const float top = ImGui::GetWindowPos().y;
     if (io.MousePos.y < top) ImGui::SetScrollY(std::max(0.0f, ImGui::GetScrollY() - kDragScroll));
@@ -472,12 +172,12 @@ void TextView::handleMouse(ImVec2 origin, float visibleHeight) {
   }
 }
 
-void TextView::drawHighlight(ImDrawList& list, ImVec2 origin, const Line& line, TextRange range,
-                             const ImVec4& colour) const {
+void TextView::drawHighlight(ImDrawList& list, ImVec2 origin, const LayoutLine& line,
+                             TextRange range, const ImVec4& colour) const {
   float from = 0, to = 0;
   bool any = false;
   for (size_t k = line.firstCell; k < line.firstCell + line.cellCount; ++k) {
-    const Cell& c = cells_[k];
+    const LayoutCell& c = layout_.cells()[k];
     if (c.offset < range.location || c.offset >= range.end()) continue;
     if (!any) from = c.x;
     to = c.x + c.advance;
@@ -489,50 +189,59 @@ void TextView::drawHighlight(ImDrawList& list, ImVec2 origin, const Line& line, 
                      ImGui::ColorConvertFloat4ToU32(colour));
 }
 
-void TextView::drawLines(ImDrawList& list, ImVec2 origin, float from, float to) const {
-  for (const Decoration& d : decorations_) {
-    if (d.max.y < from || d.min.y > to) continue;
-    list.AddRectFilled(add(origin, d.min), add(origin, d.max),
-                       ImGui::ColorConvertFloat4ToU32(d.colour));
+// The line's spans of one run and one side of the find highlight: their code backgrounds, or
+// their text, one call each.
+void TextView::drawSpans(ImDrawList& list, ImVec2 origin, const LayoutLine& line,
+                         bool backgrounds) const {
+  const std::vector<LayoutCell>& cells = layout_.cells();
+  auto inFound = [&](const LayoutCell& c) {
+    return found_.found() && c.offset >= found_.location && c.offset < found_.end();
+  };
+  auto drawn = [](const LayoutCell& c) { return !isLineBreak(c.codepoint) && c.codepoint != '\t'; };
+  const size_t end = line.firstCell + line.cellCount;
+  for (size_t k = line.firstCell; k < end;) {
+    const LayoutCell& c = cells[k];
+    if (!drawn(c)) {
+      ++k;
+      continue;
+    }
+    const bool found = inFound(c);
+    size_t j = k + 1;
+    while (j < end && cells[j].run == c.run && drawn(cells[j]) && inFound(cells[j]) == found) ++j;
+    const LayoutCell& last = cells[j - 1];
+    k = j;
+    const TextRun& run = text_.runs[size_t(c.run)];
+    const ImFont* font = fontForRole(fonts_, run.font);
+    const float ascent = font->Ascent * run.font.size / font->FontSize;
+    const ImVec2 at = add(origin, ImVec2(c.x, line.baseline - ascent));
+    if (backgrounds) {
+      if (!run.hasBackground || found) continue;
+      const float descent = -font->Descent * run.font.size / font->FontSize;
+      list.AddRectFilled(at, add(origin, ImVec2(last.x + last.advance, line.baseline + descent)),
+                         ImGui::ColorConvertFloat4ToU32(run.background));
+      continue;
+    }
+    const ImVec4 colour = found ? kFoundText : run.coloured ? run.colour : kMdBody;
+    const char* text = text_.plain.data();
+    list.AddText(font, run.font.size, at, ImGui::ColorConvertFloat4ToU32(colour), text + c.offset,
+                 text + last.offset + last.bytes);
   }
+}
+
+void TextView::drawLines(ImDrawList& list, ImVec2 origin, float from, float to) const {
+  for (const LayoutRect& r : layout_.rects()) {
+    if (r.max.y < from || r.min.y > to) continue;
+    list.AddRectFilled(add(origin, r.min), add(origin, r.max),
+                       ImGui::ColorConvertFloat4ToU32(r.colour));
+  }
+  // Code backgrounds, then the highlights over them, then the text over both.
   const TextRange selected = selection();
-  for (const Line& line : lines_) {
+  for (const LayoutLine& line : layout_.lines()) {
     if (line.top + line.height < from || line.top > to) continue;
+    drawSpans(list, origin, line, true);
     if (selected.length > 0) drawHighlight(list, origin, line, selected, kDocSelection);
     if (found_.found() && found_.length > 0) drawHighlight(list, origin, line, found_, kFoundBg);
-    // Spans of one run and one side of the find highlight, drawn in one call each.
-    const size_t end = line.firstCell + line.cellCount;
-    for (size_t k = line.firstCell; k < end;) {
-      const Cell& c = cells_[k];
-      if (isBreak(c.codepoint) || c.codepoint == '\t') {
-        ++k;
-        continue;
-      }
-      const bool inFound = found_.found() && c.offset >= found_.location && c.offset < found_.end();
-      size_t j = k + 1;
-      while (j < end && cells_[j].run == c.run && !isBreak(cells_[j].codepoint) &&
-             cells_[j].codepoint != '\t' &&
-             (found_.found() && cells_[j].offset >= found_.location &&
-              cells_[j].offset < found_.end()) == inFound) {
-        ++j;
-      }
-      const TextRun& run = text_.runs[size_t(c.run)];
-      const ImFont* font = fontFor(run.font);
-      const float ascent = font->Ascent * run.font.size / font->FontSize;
-      const float descent = -font->Descent * run.font.size / font->FontSize;
-      const Cell& last = cells_[j - 1];
-      if (run.hasBackground && !inFound) {
-        list.AddRectFilled(add(origin, ImVec2(c.x, line.baseline - ascent)),
-                           add(origin, ImVec2(last.x + last.advance, line.baseline + descent)),
-                           ImGui::ColorConvertFloat4ToU32(run.background));
-      }
-      const ImVec4 colour = inFound ? kFoundText : run.coloured ? run.colour : kMdBody;
-      const char* text = text_.plain.data();
-      list.AddText(font, run.font.size, add(origin, ImVec2(c.x, line.baseline - ascent)),
-                   ImGui::ColorConvertFloat4ToU32(colour), text + c.offset,
-                   text + last.offset + last.bytes);
-      k = j;
-    }
+    drawSpans(list, origin, line, false);
   }
 }
 
@@ -587,7 +296,7 @@ void TextView::draw(const char* id, ImVec2 size) {
   ImGui::BeginChild(id, size, false, ImGuiWindowFlags_AlwaysVerticalScrollbar);
   const float width = std::max(ImGui::GetContentRegionAvail().x - 2 * kInsetX, 1.0f);
   const float visible = ImGui::GetWindowHeight();
-  if (width != width_) layout(width);
+  if (width != layout_.width()) layout_.build(text_, fonts_, width);
   applyScroll(visible);
   scrollY_ = ImGui::GetScrollY();
   const ImVec2 start = ImGui::GetCursorScreenPos();

@@ -12,6 +12,7 @@
 #include <imgui.h>
 
 #include "app/markdown.h"
+#include "app/text_layout.h"
 #include "app/window_fonts.h"
 
 namespace velto {
@@ -59,55 +60,24 @@ public:
   // box); false when it has not been laid out.
   bool screenPos(size_t offset, ImVec2& pos) const;
   // Height of the laid-out text, insets included.
-  float contentHeight() const { return height_ + 2 * kInsetY; }
+  float contentHeight() const { return layout_.height() + 2 * kInsetY; }
 
 private:
-  struct Cell {
-    size_t offset = 0;
-    unsigned codepoint = 0;
-    unsigned char bytes = 1;
-    int run = 0;
-    int line = 0;
-    float x = 0;       // from the container's left edge
-    float natural = 0; // advance before tab stops are applied
-    float advance = 0;
-  };
-  struct Line {
-    float top = 0, height = 0, baseline = 0;
-    size_t firstCell = 0, cellCount = 0;
-  };
-  struct Decoration {
-    ImVec2 min, max;
-    ImVec4 colour;
-  };
   enum class Scroll { None, ToTop, Visible };
 
-  void layout(float width);
-  float layoutParagraph(size_t block, float left, float width, float top);
-  float layoutTable(const TextTable& table, float left, float width, float top);
-  void finishLine(size_t firstCell, size_t endCell, float& y, float lineHeight);
-  // The block's width on one line and that of its longest word.
-  void naturalWidth(size_t block, float& whole, float& word) const;
-  ImFont* fontFor(const TextFont& role) const;
-  float advanceOf(const TextRun& run, unsigned codepoint) const;
-  void metricsOf(const TextRun& run, float& ascent, float& descent) const;
-  size_t hit(ImVec2 container) const;
   float lineTopOf(size_t offset) const;
   void applyScroll(float visibleHeight);
   void handleMouse(ImVec2 origin, float visibleHeight);
   void drawFindBar();
   void findFromBar(size_t from);
   void drawLines(ImDrawList& list, ImVec2 origin, float from, float to) const;
-  void drawHighlight(ImDrawList& list, ImVec2 origin, const Line& line, TextRange range,
+  void drawHighlight(ImDrawList& list, ImVec2 origin, const LayoutLine& line, TextRange range,
                      const ImVec4& colour) const;
+  void drawSpans(ImDrawList& list, ImVec2 origin, const LayoutLine& line, bool backgrounds) const;
 
   StyledText text_;
   std::vector<RoleFont> fonts_;
-  std::vector<Cell> cells_;
-  std::vector<Line> lines_;
-  std::vector<Decoration> decorations_;
-  float width_ = -1; // laid out for this container width; negative: not laid out
-  float height_ = 0;
+  TextLayout layout_;
   ImVec2 origin_{0, 0}; // the container's screen position in the last frame
   size_t anchor_ = 0, caret_ = 0;
   bool dragging_ = false;
