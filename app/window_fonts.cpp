@@ -53,13 +53,16 @@ std::vector<RoleFont> loadDocumentFonts(const DocumentFontFiles& files, float sc
     desktop::addFontChecked(atlas, files.symbols, pixels, merge, kRanges);
     fonts.push_back({role, font});
   }
+  // ImGui's own font is not made for the screen scale: it stays at its size.
+  float globalScale = 1.0f / scale;
   if (fonts.empty() || !atlas.Build()) {
     atlas.Clear();
     fonts.assign(1, RoleFont{kDocumentRoles[0], atlas.AddFontDefault()});
     atlas.Build();
+    globalScale = 1.0f;
   }
   io.FontDefault = fonts.front().font;
-  io.FontGlobalScale = 1.0f / scale;
+  io.FontGlobalScale = globalScale;
   return fonts;
 }
 

@@ -51,7 +51,7 @@ struct RoleFont {
 // Adds every role the Markdown renderer uses to the current context's atlas at its size times
 // the screen scale and builds the atlas; sets the global font scale to 1/scale. A face whose
 // file cannot be used is left out (the view falls back to another); when none can be used the
-// result holds ImGui's own font for the regular role.
+// result holds ImGui's own font for the regular role, at a global scale of 1.
 std::vector<RoleFont> loadDocumentFonts(const DocumentFontFiles& files, float scale);
 
 } // namespace velto
