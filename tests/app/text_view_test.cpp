@@ -1,13 +1,12 @@
 // The read-only text view on the headless harness: find highlights exactly the found range and
 // scrolls it into view, a range scrolled to the top stands at the asked gap, a mouse selection
-// copies its plain text, and whole lines are found as the documentation window looks for them.
+// copies its plain text, and the find bar searches as one types.
 #include <gtest/gtest.h>
 
 #include <string>
 
 #include <imgui.h>
 
-#include "app/docs_window.h"
 #include "app/markdown.h"
 #include "app/text_view.h"
 #include "tests/support/ui/ui_harness.h"
@@ -237,26 +236,6 @@ TEST_F(TextViewTest, TheFindBarSearchesAsOneTypesAndEnterGoesToTheNextMatch) {
     }
   }
   EXPECT_FALSE(view.findBarOpen());
-}
-
-TEST(DocsWindow, FindsTheFirstWholeLineAfterALineFeed) {
-  const std::string plain =
-      velto::VeltoRenderMarkdown("Titel\n## Titel\nText mit Titel\n## Teil\nTeil").plain;
-  struct Case {
-    const char* line;
-    size_t expect;
-  };
-  const Case cases[] = {
-      {"Titel", plain.find("\nTitel\n") + 1}, // not the first line: no line feed before it
-      {"Teil", plain.find("Teil")},           // the heading, not the later paragraph
-      {"Text mit Titel", plain.find("Text")}, // a paragraph line counts like a heading
-      {"mit Titel", std::string::npos},       // part of a line
-  };
-  for (const Case& c : cases) {
-    const TextRange r = velto::DocsWindow::findLine(plain, c.line);
-    EXPECT_EQ(r.location, c.expect) << c.line;
-    EXPECT_EQ(r.length, r.found() ? std::string(c.line).size() : 0u) << c.line;
-  }
 }
 
 } // namespace
