@@ -1,8 +1,8 @@
 #include "app/default_devices.h"
 
-#include "platform/audio/properties.h"
-#include "platform/audio/sim_devices.h"
-#include "platform/audio/sim_signal.h"
+#include "platform/audio/layer/properties.h"
+#include "platform/audio/simulated/sim_devices.h"
+#include "platform/audio/simulated/sim_signal.h"
 
 namespace velto {
 namespace {

@@ -21,7 +21,7 @@
 #include "app/single_instance.h"
 #include "app/window_fonts.h"
 #include "engine/engine.h"
-#include "platform/audio/audio_system.h"
+#include "platform/audio/layer/audio_system.h"
 #include "platform/desktop/desktop.h"
 #include "platform/desktop/desktop_window.h"
 #include "platform/desktop/frame_loop.h"
