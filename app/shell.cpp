@@ -7,10 +7,15 @@
 #include <memory>
 #include <string>
 
+#include <GLFW/glfw3.h>
+#include <imgui.h>
+
 #include "api/api.h"
 #include "app/default_devices.h"
 #include "app/docs_window.h"
 #include "app/env.h"
+#include "app/help_cursor.h"
+#include "app/menus.h"
 #include "app/quit_signals.h"
 #include "app/resource_dir.h"
 #include "app/single_instance.h"
@@ -22,6 +27,7 @@
 #include "platform/desktop/frame_loop.h"
 #include "platform/dispatch/background_queue.h"
 #include "platform/dispatch/main_queue.h"
+#include "ui/help.h"
 #include "ui/intro.h"
 #include "ui/style.h"
 #include "ui/window.h"
@@ -52,6 +58,9 @@ std::unique_ptr<DocsWindow> gDocs;
 
 namespace {
 
+// The main window, for the window commands of the menus.
+desktop::DesktopWindow* gMainWindow = nullptr;
+
 void say(const std::string& line) {
   std::fprintf(stderr, "velto: %s\n", line.c_str());
 }
@@ -65,6 +74,18 @@ bool startAudio() {
   if (!platform::audio::startSystem(options)) return false;
   addDefaultDevices();
   return true;
+}
+
+// In help mode the window shows the help pointer; ImGui's back end must then leave the pointer
+// alone until help mode ends, when it sets its own again.
+void showHelpCursor(desktop::DesktopWindow& window) {
+  ImGuiIO& io = ImGui::GetIO();
+  if (!helpModeActive()) {
+    io.ConfigFlags &= ~ImGuiConfigFlags_NoMouseCursorChange;
+    return;
+  }
+  io.ConfigFlags |= ImGuiConfigFlags_NoMouseCursorChange;
+  if (GLFWcursor* cursor = veltoHelpCursor()) glfwSetCursor(window.glfw(), cursor);
 }
 
 // Every exit goes through here: the threads of the API, the engine and the audio layer end
@@ -150,6 +171,9 @@ int runApp() {
     shutDown(snapshot, window);
     return 1;
   }
+  gMainWindow = &window;
+  setQuitHandler([] { gMainWindow->requestClose(); });
+  setMinimiseHandler([] { gMainWindow->minimise(); });
   if (!snapshot && shell::gEngine->settings.fullscreen) window.enterFullScreen();
   window.show();
   if (!snapshot && shell::gEngine->settings.intro) startIntro();
@@ -165,7 +189,9 @@ int runApp() {
     shell::gDocs->frame();
     if (!snapshot && window.hidden()) return true;
     window.beginFrame();
+    drawMenus();
     drawMixer(*shell::gEngine, *shell::gApi);
+    showHelpCursor(window);
     const bool write = snapshotPath != nullptr && ++frames == kSnapshotFrame;
     std::string why;
     const bool ok = window.endFrame(kClearColour, write ? snapshotPath : nullptr, why);
@@ -177,6 +203,9 @@ int runApp() {
     return false;
   };
   desktop::runFrameLoop(kFramesPerSecond, hooks);
+  setQuitHandler(nullptr);
+  setMinimiseHandler(nullptr);
+  gMainWindow = nullptr;
   shutDown(snapshot, window);
   return status;
 }

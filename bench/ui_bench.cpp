@@ -1,8 +1,13 @@
-// CPU time of one frame of the mixer window on the Board with its six default cards, headless
-// (an ImGui context without a back end, 1460 x 800, the frame built and rendered to draw lists).
+// CPU time of one frame of the mixer window, headless (an ImGui context without a back end,
+// 1460 x 800, the frame built and rendered to draw lists): the Board with its six default cards,
+// the Hardware Inputs tab with every effect on, and the Effects tab with the longest chains.
 // Engine without devices (not live), on the main thread.
 #include "api/api.h"
+#include "effects/fx_chain.h"
+#include "effects/input_fx.h"
+#include "effects/noise_filter.h"
 #include "engine/engine.h"
+#include "ui/effects_tab.h"
 #include "ui/style.h"
 #include "ui/window.h"
 
@@ -11,6 +16,7 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <vector>
 
 namespace {
 
@@ -25,9 +31,8 @@ void setUpEnvironment() {
   if (mkdtemp(root) != nullptr) setenv("VELTO_SYSTEM_ROOT", root, 1);
 }
 
-void boardFrame(benchmark::State& state) {
-  setUpEnvironment();
-  velto::Engine engine(false);
+// Frames of the window on `engine`, the mouse at `mouse`, until the state stops.
+void runFrames(benchmark::State& state, velto::Engine& engine, ImVec2 mouse) {
   velto::Api api(engine);
   ImGuiContext* context = ImGui::CreateContext();
   ImGuiIO& io = ImGui::GetIO();
@@ -40,7 +45,7 @@ void boardFrame(benchmark::State& state) {
   io.Fonts->GetTexDataAsRGBA32(&pixels, &w, &h);
   io.Fonts->SetTexID(reinterpret_cast<ImTextureID>(static_cast<intptr_t>(1)));
   velto::applyStyle();
-  io.MousePos = ImVec2(700, 400); // over a card, so its hover paths run too
+  io.MousePos = mouse;
   size_t vertices = 0;
   for (auto _ : state) {
     ImGui::NewFrame();
@@ -51,8 +56,53 @@ void boardFrame(benchmark::State& state) {
   state.counters["vertices/frame"] =
       benchmark::Counter(static_cast<double>(vertices) / static_cast<double>(state.iterations()));
   ImGui::DestroyContext(context);
+  velto::selectTab(velto::kTabBoard);
+}
+
+void boardFrame(benchmark::State& state) {
+  setUpEnvironment();
+  velto::Engine engine(false);
+  velto::selectTab(velto::kTabBoard);
+  runFrames(state, engine, ImVec2(700, 400)); // over a card, so its hover paths run too
 }
 BENCHMARK(boardFrame)->Unit(benchmark::kMicrosecond);
+
+// The Hardware Inputs tab with every effect of the first input on, a noise profile shown under
+// the live spectrum, and the mouse over a tile.
+void inputsFrame(benchmark::State& state) {
+  setUpEnvironment();
+  velto::Engine engine(false);
+  for (auto& on : engine.hwInputs[0].fx->enabled) on.store(true);
+  engine.hwInputs[0].noiseFilter->enabled.store(true);
+  float profile[257];
+  for (int b = 0; b < 257; ++b) profile[b] = -90.0f + 40.0f / (1.0f + b);
+  engine.setProfile(0, profile);
+  velto::selectTab(velto::kTabInputs);
+  runFrames(state, engine, ImVec2(900, 90));
+}
+BENCHMARK(inputsFrame)->Unit(benchmark::kMicrosecond);
+
+// The Effects tab with every input's chain at its longest (three banks of every movable effect,
+// 40 nodes a row), every effect switched on and the EQ of the first input in the settings panel.
+void effectsFrame(benchmark::State& state) {
+  setUpEnvironment();
+  velto::Engine engine(false);
+  for (velto::HwInput& in : engine.hwInputs) {
+    std::vector<velto::FxChain::Slot> slots;
+    for (uint8_t bank = 0; bank < 3; ++bank)
+      for (const uint32_t id : velto::kDefault)
+        slots.push_back({bank, static_cast<velto::FxId>(id)});
+    in.fxChain->setMovable(slots);
+    for (auto& bank : in.fxChain->banks)
+      if (bank)
+        for (auto& on : bank->enabled) on.store(true);
+  }
+  velto::selectTab(velto::kTabEffects);
+  velto::gFxItem = 2 + velto::FxId::eq;
+  runFrames(state, engine, ImVec2(400, 110)); // over a node of the first row: its tooltip runs
+  velto::gFxItem = -1;
+}
+BENCHMARK(effectsFrame)->Unit(benchmark::kMicrosecond);
 
 } // namespace
 

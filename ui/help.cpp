@@ -88,9 +88,14 @@ void helpOverlay(bool buttonClicked, const char* fallback) {
   }
   if (!gHelpMode) return;
   const std::string key = gHelpKey.empty() && fallback ? std::string(fallback) : gHelpKey;
+  // The menu bar lies over the same screen; a click there chooses from the menu, not help.
+  const bool overMixer = ImGui::IsWindowHovered(ImGuiHoveredFlags_RootAndChildWindows |
+                                                ImGuiHoveredFlags_AllowWhenBlockedByActiveItem);
   if (ImGui::IsKeyPressed(ImGui::GetKeyIndex(ImGuiKey_Escape), true) ||
       ImGui::IsMouseClicked(ImGuiMouseButton_Right)) {
     gHelpMode = false;
+  } else if (!overMixer) {
+    return;
   } else if (ImGui::IsMouseClicked(ImGuiMouseButton_Left, false)) {
     gHelpMode = false;
     if (gHelpHandler) gHelpHandler(key.c_str());

@@ -6,7 +6,12 @@
 namespace velto {
 
 class Engine;
+struct AppSource;
 
 void drawSoftware(Engine& engine);
+
+// The slot shown in row `row`, or null when no application is captured at that position; the
+// tab reaches a slot only through this check.
+AppSource* appAt(Engine& engine, int row);
 
 } // namespace velto

@@ -10,6 +10,7 @@
 #include "ui/inputs_tab.h"
 #include "ui/intro.h"
 #include "ui/outputs_tab.h"
+#include "ui/player_tab.h"
 #include "ui/settings_tab.h"
 #include "ui/software_tab.h"
 #include "ui/style.h"
@@ -177,6 +178,7 @@ void drawMixer(Engine& engine, Api& api) {
   entries[kTabVirtualInputs].body = [&engine] { drawVirtualInputs(engine); };
   entries[kTabVirtualOutputs].body = [&engine] { drawVirtualOutputs(engine); };
   entries[kTabSoftware].body = [&engine] { drawSoftware(engine); };
+  entries[kTabPlayer].body = [&engine] { drawPlayer(engine); };
   entries[kTabVisual].body = [&engine] { drawVisualization(engine); };
   entries[kTabEffects].body = [&engine] { drawEffects(engine); };
   entries[kTabSettings].body = [&engine, &api] { drawSettings(engine, api); };

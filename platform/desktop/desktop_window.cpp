@@ -184,6 +184,14 @@ void DesktopWindow::cancelClose() {
   if (window_ != nullptr) glfwSetWindowShouldClose(window_, GLFW_FALSE);
 }
 
+void DesktopWindow::minimise() {
+  if (window_ != nullptr) glfwIconifyWindow(window_);
+}
+
+void DesktopWindow::requestClose() {
+  if (window_ != nullptr) glfwSetWindowShouldClose(window_, GLFW_TRUE);
+}
+
 bool DesktopWindow::closeRequested() const {
   return window_ == nullptr || glfwWindowShouldClose(window_) == GLFW_TRUE;
 }

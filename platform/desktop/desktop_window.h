@@ -47,6 +47,10 @@ public:
   void hide();
   // Takes back the user's request to close (a window that only hides when closed).
   void cancelClose();
+  // Iconifies the window (the frame loop pauses while it is).
+  void minimise();
+  // Asks the frame loop to end, as the window's close button does.
+  void requestClose();
 
   bool isOpen() const { return window_ != nullptr; }
   bool closeRequested() const;

@@ -1,0 +1,291 @@
+// The Player tab on a live engine: the table's rows, icons and add list change the playlist,
+// the transport buttons, switches and crossfade slider act on the player, the panel shows the
+// current and following track with their times, and the player folder is made on first use.
+#include "ui/player_tab.h"
+
+#include "platform/audio/manual_clock.h"
+#include "platform/dispatch/main_queue.h"
+#include "tests/platform/audiofile_fixtures.h"
+#include "tests/support/ui/ui_harness.h"
+#include "ui/icons.h"
+#include "ui/window.h"
+
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace velto {
+namespace {
+
+namespace fs = std::filesystem;
+
+TEST(PlayerTime, ShowsWholeSecondsOfNonNegativeTimes) {
+  const std::pair<double, const char*> cases[] = {
+      {0.0, "0:00"},  {59.99, "0:59"},        {61.5, "1:01"},
+      {-4.0, "0:00"}, {std::nan(""), "0:00"}, {1e300, "35791394:07"}, // capped at the int range
+  };
+  for (const auto& [seconds, text] : cases) {
+    char out[16];
+    formatTime(out, seconds);
+    EXPECT_STREQ(out, text) << seconds;
+  }
+}
+
+TEST(ShortPath, AbbreviatesALeadingHome) {
+  const std::string saved = std::getenv("HOME") ? std::getenv("HOME") : "";
+  const struct {
+    const char* home; // null: unset
+    const char* path;
+    const char* shown;
+  } cases[] = {
+      {"/Users/ann", "/Users/ann/Music", "~/Music"}, {"/Users/ann", "/Users/ann2/x", "~2/x"},
+      {"/Users/ann", "/Volumes/x", "/Volumes/x"},    {"/Users/ann", "/Users", "/Users"},
+      {nullptr, "/Users/ann/x", "/Users/ann/x"},     {"", "/Users/ann/x", "/Users/ann/x"},
+  };
+  for (const auto& c : cases) {
+    c.home ? setenv("HOME", c.home, 1) : unsetenv("HOME");
+    EXPECT_EQ(shortPath(c.path), c.shown) << (c.home ? c.home : "unset") << " " << c.path;
+  }
+  setenv("HOME", saved.c_str(), 1);
+}
+
+std::string gRevealed;
+bool gRevealedExisted = false;
+void reveal(const std::string& path) {
+  gRevealed = path;
+  gRevealedExisted = fs::is_directory(path);
+}
+
+const ImVec2 kNowhere{2.0f, 795.0f}; // window background below the panels
+
+class PlayerTabTest : public test::UiEngineTest {
+public:
+  using Act = std::function<void(PlayerTabTest&)>;
+
+  void SetUp() override {
+    test::UiEngineTest::SetUp();
+    selectTab(kTabPlayer);
+    ui->frames(2);
+  }
+  void TearDown() override {
+    gRevealHandler = nullptr;
+    test::UiEngineTest::TearDown();
+  }
+  Player& player() { return engine->player; }
+  const std::string& folder() { return engine->settings.playerFolder; }
+
+  // A fresh playlist of the tracks named (separated by blanks), `seconds` of a steady tone each,
+  // written to the player folder. New entries get new ids, so nothing earlier stays current.
+  void tracks(const std::string& names, size_t seconds = 2) {
+    player().stop();
+    player().playlist.clear();
+    fs::create_directories(folder());
+    const std::vector<float> tone(size_t{48000} * 2 * seconds, 0.25f);
+    std::string error;
+    std::istringstream words(names);
+    for (std::string name; words >> name;) {
+      const std::string path = folder() + "/" + name + ".wav";
+      ASSERT_TRUE(fixtures::writeWav(path, 48000, 2, tone));
+      ASSERT_NE(player().add(path, error), 0u) << error;
+    }
+    ui->frames(2);
+  }
+  std::string titles() {
+    std::string out;
+    for (const PlayerTrack& t : player().playlist) out += t.title + " ";
+    return out;
+  }
+  void clickWithTip(ImVec2 at, const char* tip) {
+    ui->move(at);
+    ui->frame(); // a tooltip is sized in the frame after it first shows
+    EXPECT_TRUE(ui->shows(tip)) << tip << " at " << at.x << "," << at.y;
+    ui->click(at);
+  }
+  // Row icon `slot` (0 up, 1 down, 2 remove) of the row of `title`: the icons start one fixed
+  // column plus cell padding right of the crossfade header.
+  ImVec2 iconAt(const char* title, int slot) {
+    ui->click(kNowhere); // no row tooltip, which names the crossfade too
+    const float x = ui->textPos("Übergang").x - 4 + 80 + 2 * ImGui::GetStyle().CellPadding.x;
+    return ImVec2(x + 22.0f * slot + ImGui::GetTextLineHeight() * 0.5f, ui->textPos(title).y);
+  }
+  static Act icon(const char* title, int slot, const char* tip) {
+    return [=](PlayerTabTest& t) { t.clickWithTip(t.iconAt(title, slot), tip); };
+  }
+  static Act click(const char* text) {
+    return [=](PlayerTabTest& t) { t.ui->click(t.ui->textPos(text)); };
+  }
+  // Ctrl+click edits the slider at `at` as text; `value` is typed and entered.
+  void typeAt(ImVec2 at, const char* value) {
+    ui->hold(false, true);
+    ui->click(at);
+    ui->hold(false);
+    ui->type(value);
+    ui->key(ImGuiKey_Enter);
+  }
+  static Act pick(const char* entry) {
+    return [=](PlayerTabTest& t) {
+      click("Titel hinzufügen")(t);
+      t.ui->frame();
+      if (entry) click(entry)(t);
+    };
+  }
+
+  // Runs clock cycles, each once the playing deck holds it, and the main queue (the player's
+  // tick) until `done`; false on timeout.
+  bool runUntil(const std::function<bool()>& done) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!done()) {
+      if (std::chrono::steady_clock::now() > deadline) return false;
+      const Deck& deck = player().decks[player().activeDeck.load()];
+      const bool starved = deck.state.load() != Player::kIdle && deck.ready.load() &&
+                           !deck.ended.load() && deck.ring->fill() < 512;
+      if (!starved) platform::audio::runCycles(1);
+      platform::dispatch::runMainQueueFor(std::chrono::milliseconds(1));
+    }
+    ui->frame();
+    return true;
+  }
+};
+
+TEST_F(PlayerTabTest, FreshAccountGetsThePlayerFolderWithItsParents) {
+  const struct {
+    const char* name;
+    Act act;
+    bool revealed;
+  } cases[] = {
+      {"opening the add list", pick(nullptr), false},
+      {"showing the folder",
+       [](PlayerTabTest& t) {
+         gRevealHandler = reveal;
+         click("Im Dateimanager")(t);
+       },
+       true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    fs::remove_all(fs::path(folder()).parent_path());
+    gRevealed.clear();
+    c.act(*this);
+    EXPECT_TRUE(fs::is_directory(folder()));
+    EXPECT_EQ(gRevealed, c.revealed ? folder() : "");
+    EXPECT_EQ(gRevealedExisted, c.revealed);
+    EXPECT_EQ(ui->shows("Ordner enthält keine Audiodateien"), !c.revealed);
+    ui->click(kNowhere);
+  }
+}
+
+TEST_F(PlayerTabTest, TableShowsAndChangesThePlaylist) {
+  tracks("Delta");
+  const struct {
+    const char* name;
+    Act act; // on a playlist of Alpha, Bravo, Charlie
+    const char* titles;
+    int current;
+    std::vector<std::string> texts;
+  } cases[] = {
+      {"empty",
+       [](PlayerTabTest& t) { t.tracks(""); },
+       "",
+       -1,
+       {"Playlist ist leer", "0:00 -0:00", "Danach: Ende"}},
+      {"double click plays that row",
+       [](PlayerTabTest& t) { t.ui->doubleClick(t.ui->textPos("Bravo")); },
+       "Alpha Bravo Charlie ",
+       1,
+       {"Bravo", "0:00 -0:02", "Danach: Charlie", "1 Alpha 0:02"}},
+      {"unknown lengths",
+       [](PlayerTabTest& t) {
+         t.player().playlist[0].seconds = 0.0;
+         t.player().playlist[1].seconds = std::nan("");
+       },
+       "Alpha Bravo Charlie ",
+       -1,
+       {"1 Alpha – ", "2 Bravo – ", "3 Charlie 0:02"}},
+      {"down", icon("Alpha", 1, "nach unten"), "Bravo Alpha Charlie ", -1, {}},
+      {"up", icon("Charlie", 0, "nach oben"), "Alpha Charlie Bravo ", -1, {}},
+      {"no up in the first row",
+       [](PlayerTabTest& t) { t.ui->click(t.iconAt("Alpha", 0)); },
+       "Alpha Bravo Charlie ",
+       -1,
+       {}},
+      {"remove", icon("Bravo", 2, "aus der Playlist entfernen"), "Alpha Charlie ", -1, {}},
+      {"add one file", pick("Delta.wav"), "Alpha Bravo Charlie Delta ", -1, {}},
+      {"add the folder",
+       pick("Alle aus dem Ordner"),
+       "Alpha Bravo Charlie Alpha Bravo Charlie Delta ",
+       -1,
+       {}},
+      {"own crossfade typed below the range",
+       [](PlayerTabTest& t) {
+         click("8.0 s")(t); // the last row's cell opens its popup
+         t.ui->frame();
+         t.typeAt(t.ui->textPos("8.0 s"), "-3"); // on the popup's slider
+       },
+       "Alpha Bravo Charlie ",
+       -1,
+       {"3 Charlie 0:02", "0.0 s"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    tracks("Alpha Bravo Charlie");
+    c.act(*this);
+    ui->frames(2);
+    EXPECT_EQ(titles(), c.titles);
+    EXPECT_EQ(player().currentIndex(), c.current);
+    for (const std::string& text : c.texts) EXPECT_TRUE(ui->shows(text)) << text << ui->text();
+  }
+}
+
+TEST_F(PlayerTabTest, ControlsActOnThePlayer) {
+  tracks("Alpha Bravo", 6); // long enough to go back and forth
+  Player& p = player();
+  p.crossfade.exchange(1.0f); // each transition done well within a track
+  const auto button = [](int n, const char* tip) {
+    return [=](PlayerTabTest& t) { t.clickWithTip(playerButtonPoint(n), tip); };
+  };
+  // On the crossfade slider just left of the first switch; drags past its ends pin the value.
+  const ImVec2 s = ui->textPos("Stille kürzen");
+  const auto slide = [s](float dx) {
+    return [=](PlayerTabTest& t) { t.ui->drag(ImVec2(s.x - 60, s.y), ImVec2(s.x + dx, s.y)); };
+  };
+  const auto typed = [s](const char* value) {
+    return [=](PlayerTabTest& t) { t.typeAt(ImVec2(s.x - 60, s.y), value); };
+  };
+  const struct {
+    const char* name;
+    Act act;
+    std::function<bool()> reached;
+  } steps[] = {
+      {"play starts the first", button(1, "Abspielen"),
+       [&p] { return p.playing.load() && p.currentIndex() == 0; }},
+      {"then pauses", button(1, "Pause"), [&p] { return p.paused.load(); }},
+      {"and resumes", button(1, "Abspielen"), [&p] { return !p.paused.load(); }},
+      {"next goes over", button(3, "Übergang zum nächsten Titel"),
+       [&p] { return p.currentIndex() == 1; }},
+      {"back within 3 s", button(0, "Zurück"), [&p] { return p.currentIndex() == 0; }},
+      {"stop fades out", button(2, "Stopp (blendet aus)"), [&p] { return !p.playing.load(); }},
+      {"trim off", click("Stille kürzen"), [&p] { return !p.trim.load(); }},
+      {"repeat on", click("Wiederholen"), [&p] { return p.repeat; }},
+      {"beat sync on", click("Beat-Abgleich"), [&p] { return p.beatSync.load(); }},
+      {"crossfade to 0", slide(-1200), [&p] { return p.crossfade.load() == 0.0f; }},
+      {"crossfade to 30", slide(400), [&p] { return p.crossfade.load() == 30.0f; }},
+      {"typed below it", typed("-3"), [&p] { return p.crossfade.load() == 0.0f; }},
+      {"typed past the range", typed("500"), [&p] { return p.crossfade.load() == 30.0f; }},
+  };
+  for (const auto& step : steps) {
+    SCOPED_TRACE(step.name);
+    step.act(*this);
+    EXPECT_TRUE(runUntil(step.reached))
+        << "current " << p.currentIndex() << ", crossfade " << p.crossfade.load();
+  }
+  EXPECT_EQ(playerButtonPoint(4).x, 0.0f); // only the four buttons are recorded
+}
+
+} // namespace
+} // namespace velto
