@@ -9,5 +9,7 @@ namespace velto {
 
 // The path of the resource file `name` when it exists as a regular file; empty otherwise.
 std::string resourceFile(const std::string& name);
+// The path of the resource folder `name` when it exists as a directory; empty otherwise.
+std::string resourceFolder(const std::string& name);
 
 } // namespace velto
