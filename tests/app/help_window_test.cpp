@@ -1,20 +1,30 @@
 // The help window's content on the headless harness, over pages written into a temporary
 // folder: which files become which pages, how a help key picks the page, scrolls to its
-// section and selects its item, the whole-word search, and the sidebar.
+// section and selects its item, the whole-word search, and the sidebar; and the real window on
+// a virtual X server of its own, which only hides when closed.
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <csignal>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <spawn.h>
 #include <string>
+#include <sys/wait.h>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 #include <imgui.h>
 
 #include "app/help_window.h"
+#include "platform/desktop/desktop.h"
+#include "platform/desktop/desktop_window.h"
 #include "platform/dispatch/main_queue.h"
 #include "tests/support/ui/ui_harness.h"
+
+extern char** environ;
 
 namespace {
 
@@ -362,6 +372,86 @@ TEST(HelpWindowEmpty, WithoutPagesAKeyShowsNothing) {
   EXPECT_EQ(help.shown(), nullptr);
   EXPECT_TRUE(help.view().plain().empty());
   EXPECT_TRUE(ui.text().empty()) << ui.text();
+}
+
+// A virtual X server for this process: the display it took is in DISPLAY while it lives.
+struct VirtualDisplay {
+  VirtualDisplay() {
+    int fds[2];
+    if (::access("/usr/bin/Xvfb", X_OK) != 0 || ::pipe(fds) != 0) return;
+    std::vector<std::string> args = {"Xvfb",      "-displayfd", std::to_string(fds[1]),
+                                     "-screen",   "0",          "1600x900x24",
+                                     "-nolisten", "tcp"};
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    if (::posix_spawn(&pid, "/usr/bin/Xvfb", nullptr, nullptr, argv.data(), environ) != 0) pid = -1;
+    ::close(fds[1]);
+    std::string number;
+    char c = 0;
+    while (pid > 0 && ::read(fds[0], &c, 1) == 1 && c != '\n') number += c;
+    ::close(fds[0]);
+    if (pid <= 0 || number.empty()) return;
+    const char* old = std::getenv("DISPLAY");
+    if (old != nullptr) previous = old;
+    ::setenv("DISPLAY", (":" + number).c_str(), 1);
+    up = true;
+  }
+  ~VirtualDisplay() {
+    if (pid <= 0) return;
+    ::kill(pid, SIGTERM);
+    ::waitpid(pid, nullptr, 0);
+    if (previous.empty()) {
+      ::unsetenv("DISPLAY");
+    } else {
+      ::setenv("DISPLAY", previous.c_str(), 1);
+    }
+  }
+  pid_t pid = -1;
+  bool up = false;
+  std::string previous;
+};
+
+TEST(HelpWindowOnScreen, ClosingOnlyHidesAndTheNextKeyShowsThePageStillLoaded) {
+  VirtualDisplay display;
+  if (!display.up) GTEST_SKIP() << "no virtual X server";
+  std::string error;
+  ASSERT_TRUE(platform::desktop::initDesktop(error)) << error;
+  Folder folder;
+  folder.write("01-start.md", "# Start\n");
+  folder.write("02-lang.md", longPage());
+  {
+    HelpWindow help(folder.path.string());
+    EXPECT_FALSE(help.visible()) << "built on first use";
+    enum Action { Key, Close, Frame };
+    struct Step {
+      Action action;
+      const char* key;
+      bool visible;
+      int renders;
+    };
+    const Step steps[] = {
+        {Key, "lang#Fader", true, 1}, {Frame, nullptr, true, 1}, {Close, nullptr, false, 1},
+        {Frame, nullptr, false, 1},   {Key, "lang", true, 1},    {Close, nullptr, false, 1},
+        {Key, "start", true, 2},
+    };
+    platform::desktop::DesktopWindow* first = nullptr;
+    for (const Step& s : steps) {
+      if (s.action == Key) help.showKey(s.key);
+      // What the window's close button does; the frame loop then asks the window.
+      if (s.action == Close) help.window()->requestClose();
+      help.frame();
+      ASSERT_NE(help.window(), nullptr);
+      if (first == nullptr) first = help.window();
+      EXPECT_EQ(help.window(), first) << "the same window throughout";
+      EXPECT_EQ(help.visible(), s.visible) << s.action;
+      EXPECT_FALSE(help.window()->closeRequested()) << s.action << ": nothing to quit over";
+      EXPECT_EQ(help.renders(), s.renders) << s.action;
+    }
+    EXPECT_EQ(help.shown()->key, "start");
+    help.close();
+  }
+  platform::desktop::shutdownDesktop();
 }
 
 } // namespace
