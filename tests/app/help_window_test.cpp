@@ -328,6 +328,12 @@ TEST_F(HelpWindowTest, TheSidebarOpensPagesAtTheirTopAndThePageShownIsNotRendere
     EXPECT_GE(accent.min.y, buttonTop) << label;
     EXPECT_LE(accent.max.y, buttonTop + HelpWindow::kButtonHeight) << label;
   }
+  // The page scrolls under the wheel; the sidebar stays.
+  open("lang");
+  ui.wheel(ImVec2(left + HelpWindow::kSidebarWidth + 300, 400), -5);
+  ui.frames(2);
+  EXPECT_GT(help->view().scrollY(), 0);
+  EXPECT_EQ(ui.text().rfind("Start\nLang\nkurz\n", 0), 0u);
 }
 
 TEST_F(HelpWindowTest, TheFoundItemFlashesAMomentLaterUnlessAnotherKeyCameFirst) {
