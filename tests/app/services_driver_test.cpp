@@ -14,6 +14,7 @@
 #include "app/driver_install.h"
 #include "app/quit_signals.h"
 #include "app/services.h"
+#include "tests/support/test_files.h"
 
 namespace velto::test {
 namespace {
@@ -21,11 +22,6 @@ namespace {
 namespace fs = std::filesystem;
 
 using Args = std::vector<std::string>;
-
-std::string fileText(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 Args entriesOf(const std::string& folder) {
   Args names;
@@ -156,8 +152,7 @@ TEST_F(DriverServices, AFolderThatIsNotOursGoesThroughPkexecAndTheHelper) {
       {"exec \"$@\"", "uninstall", 200, "{\"installed\":0,\"bundled\":1}", false},
   };
   for (const Case& c : cases) {
-    fs::remove_all(bin);
-    fs::create_directories(bin);
+    clearBin();
     if (c.pkexec != nullptr) standIn("pkexec", c.pkexec);
     const HttpResponse r = call("POST", "/settings/driver", c.body);
     EXPECT_EQ(r.status, c.status) << c.pkexec << " " << c.body;

@@ -4,7 +4,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <sys/stat.h>
 #include <thread>
 
@@ -14,6 +13,7 @@
 #include "app/services.h"
 #include "platform/audio/listeners.h"
 #include "platform/dispatch/main_queue.h"
+#include "tests/support/test_files.h"
 #include "ui/window.h"
 
 namespace velto::test {
@@ -104,6 +104,11 @@ void ServicesTest::writeStandIn(const std::string& path, const std::string& body
   ::chmod(path.c_str(), 0755);
 }
 
+void ServicesTest::clearBin() {
+  fs::remove_all(bin);
+  fs::create_directories(bin);
+}
+
 std::vector<std::string> ServicesTest::recorded(const std::string& path, int waitMs) const {
   const std::string file = path + ".args";
   for (int waited = 0; !fs::exists(file) && waited < waitMs; waited += 10) {
@@ -138,10 +143,7 @@ std::string ServicesTest::installedDriver() const {
 
 void setBundleVersion(const std::string& bundle, const std::string& version) {
   const std::string path = bundle + "/Contents/Info.plist";
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  std::string plist = text.str();
+  std::string plist = fileText(path);
   const std::string key = "<key>CFBundleVersion</key>";
   const size_t start = plist.find("<string>", plist.find(key)) + 8;
   const size_t end = plist.find("</string>", start);
