@@ -96,7 +96,6 @@ TEST_F(MenusTest, ShortcutsReachTheirRequestsAndHooks) {
   const Case cases[] = {
       {"Strg+1 board", GLFW_KEY_1, C, {kTabBoard, "", ""}},
       {"Strg+3 effects, third in the bar", GLFW_KEY_3, C, {kTabEffects, "", ""}},
-      {"Strg+9 pads", GLFW_KEY_9, C, {kTabPads, "", ""}},
       {"Strg+0 settings tab", GLFW_KEY_0, C, {kTabSettings, "", ""}},
       {"Strg+, settings without section", GLFW_KEY_COMMA, C, {kTabSettings, "", ""}},
       {"Strg+Q quits", GLFW_KEY_Q, C, {-1, "", "quit"}},
@@ -127,7 +126,6 @@ TEST_F(MenusTest, ItemsChosenInTheBarReachTheirRequestsAndHooks) {
   const Case cases[] = {
       {"Velto", "Einstellungen …", {kTabSettings, "", ""}},
       {"Velto", "Audio", {kTabSettings, "Audio", ""}},
-      {"Velto", "API", {kTabSettings, "API", ""}},
       {"Velto", "Velto beenden", {-1, "", "quit"}},
       {"Ansicht", "Effekte", {kTabEffects, "", ""}},
       {"Ansicht", "Visualisierung", {kTabVisual, "", ""}},
@@ -212,7 +210,6 @@ TEST_F(MenusTest, MixerTakesTheWorkAreaBelowTheBarAndFollowsTheMenus) {
   };
   const Case cases[] = {
       {"Strg+3", [this] { chord(GLFW_KEY_3, true); }, "Effekte", false},
-      {"Strg+1", [this] { chord(GLFW_KEY_1, true); }, "Board", false},
       {"Velto > Treiber", [this] { choose("Velto", "Treiber"); }, "Einstellungen", true},
   };
   for (const Case& c : cases) {

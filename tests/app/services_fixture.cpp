@@ -42,10 +42,8 @@ void ServicesTest::SetUp() {
   base = pattern;
   bin = base + "/bin";
   resources = base + "/resources";
-  fs::create_directories(bin);
-  fs::create_directories(base + "/config");
-  fs::create_directories(resources);
-  fs::create_directories(base + "/program");
+  for (const std::string& folder : {bin, base + "/config", resources, base + "/program"})
+    fs::create_directories(folder);
   fs::copy(VELTO_TEST_DRIVER_BUNDLE, resources + "/Velto.driver", fs::copy_options::recursive);
   program = base + "/program/velto";
   writeStandIn(program, "");
