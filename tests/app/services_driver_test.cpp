@@ -219,9 +219,9 @@ TEST(DriverVersion, ReadsTheLeadingNumberOfTheBundleVersion) {
                         {"<string>99999999999</string>", INT32_MAX},
                         {nullptr, 0},
                         {"-", 0}};
-  std::string folder = (fs::temp_directory_path() / "velto-version-XXXXXX").string();
-  ASSERT_NE(::mkdtemp(folder.data()), nullptr);
-  const std::string bundle = folder + "/Velto.driver";
+  const fixtures::TempFolder folder;
+  ASSERT_FALSE(folder.path.empty());
+  const std::string bundle = folder.path + "/Velto.driver";
   for (const Case& c : cases) {
     fs::remove_all(bundle);
     if (c.entry == nullptr || std::string(c.entry) != "-") {
@@ -234,7 +234,6 @@ TEST(DriverVersion, ReadsTheLeadingNumberOfTheBundleVersion) {
     EXPECT_EQ(driverVersion(bundle), c.version) << (c.entry ? c.entry : "(no key)");
   }
   EXPECT_EQ(driverVersion(""), 0);
-  fs::remove_all(folder);
 }
 
 } // namespace
