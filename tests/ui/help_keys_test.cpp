@@ -431,9 +431,8 @@ TEST_F(HelpKeysTest, EveryKeyTheWindowRegistersResolves) {
   const auto start = std::chrono::steady_clock::now();
   fixtures::TempFolder files;
   ASSERT_FALSE(files.path.empty());
-  const std::vector<float> tone = fixtures::tones({440.0}, 0.3, 48000, 2.0);
-  ASSERT_TRUE(fixtures::writeWav(files.path + "/eins.wav", 48000, 1, tone));
-  ASSERT_TRUE(fixtures::writeWav(files.path + "/zwei.wav", 48000, 1, tone));
+  ASSERT_TRUE(writeSteadyWav(files.path + "/eins.wav", 2));
+  ASSERT_TRUE(writeSteadyWav(files.path + "/zwei.wav", 2));
   FxChain& chain = *engine->hwInputs[0].fxChain;
 
   // Everything that only shows with content: effects on, a feedback warning, further effect
