@@ -164,6 +164,20 @@ bool wholeWord(const std::string& text, size_t from, size_t to, const std::strin
   return false;
 }
 
+// The page file whose key is `page`: its name without ".md", less an ordering prefix of up to
+// three characters and a hyphen ("01-board.md" is "board"); empty when there is none.
+std::string pageFile(const std::string& folder, const std::string& page) {
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
+    if (entry.path().extension() != ".md") continue;
+    std::string key = entry.path().stem().string();
+    const size_t hyphen = key.find('-');
+    if (hyphen != std::string::npos && hyphen <= 3) key = key.substr(hyphen + 1);
+    if (key == page) return entry.path().string();
+  }
+  return {};
+}
+
 // Why key does not resolve in folder; empty when it does.
 std::string unresolved(const std::string& folder, const std::string& key) {
   std::vector<std::string> parts;
@@ -172,8 +186,8 @@ std::string unresolved(const std::string& folder, const std::string& key) {
   while (std::getline(in, part, '#')) parts.push_back(part);
   parts.resize(3);
   const std::string &page = parts[0], &section = parts[1], &item = parts[2];
-  const std::string file = folder + "/" + page + ".md";
-  if (!std::filesystem::exists(file)) return "no page " + page;
+  const std::string file = pageFile(folder, page);
+  if (file.empty()) return "no page " + page;
   const std::string markdown = fileText(file);
   const std::string text = rendered(markdown);
   std::vector<std::string> sections;
