@@ -294,4 +294,28 @@ TEST_F(PipewireDevicesThreads, BoundDeviceRunsAt48kHzWithTheBufferSizeAsked) {
   }
 }
 
+TEST_F(PipewireDevicesThreads, ServerGoneTakesItsDevicesAlong) {
+  ASSERT_TRUE(daemon_->addNode({"test.a", "A", false, 2}));
+  ASSERT_TRUE(daemon_->addNode({"test.b", "B", true, 2}));
+  ASSERT_TRUE(startDevices());
+  const audio::ObjectId running = deviceForUid("test.b");
+  ASSERT_NE(running, 0u);
+  Cycles cycles;
+  cycles.inputChannels = 2;
+  cycles.expectFrames = audio::kDefaultBufferFrames;
+  audio::IoProcId proc = audio::kNoIoProc;
+  ASSERT_EQ(audio::createIoProcId(running, countCycle, &cycles, &proc), kAspNoError);
+  ASSERT_EQ(audio::startDevice(running, proc), kAspNoError);
+  ASSERT_TRUE(waitUntil([&] { return cycles.calls.load() > 0; }));
+  velto::test::NoticeCounter notices(audio::kSystemObject, audio::kPropDevices);
+  daemon_->stop();
+  ASSERT_TRUE(waitUntil([] { return velto::test::deviceList().empty(); }));
+  audio::flushNotifications();
+  EXPECT_GE(notices.count(), 1);
+  EXPECT_EQ(audio::stopDevice(running, proc), audio::kStatusBadDevice) << "the device is gone";
+  const uint64_t calls = cycles.calls.load();
+  std::this_thread::sleep_for(std::chrono::milliseconds(30));
+  EXPECT_EQ(cycles.calls.load(), calls) << "no callback after the device went";
+}
+
 } // namespace

@@ -173,11 +173,17 @@ PipewireDaemon::PipewireDaemon() {
   running_ = true;
 }
 
-PipewireDaemon::~PipewireDaemon() {
+void PipewireDaemon::stop() {
   for (auto it = children_.rbegin(); it != children_.rend(); ++it) {
     ::kill(*it, SIGTERM);
     waitChild(*it, std::chrono::duration_cast<std::chrono::milliseconds>(kStopTimeout));
   }
+  children_.clear();
+  running_ = false;
+}
+
+PipewireDaemon::~PipewireDaemon() {
+  stop();
   std::error_code error;
   if (!folder_.empty()) std::filesystem::remove_all(folder_, error);
 }

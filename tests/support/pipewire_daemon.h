@@ -38,6 +38,9 @@ public:
   // Creates a node that lives until removed or the server ends; false on failure.
   bool addNode(const NullNode& node);
   bool removeNode(const std::string& name);
+  // Ends the server (and the rest) now, as a crash or a log-out would; the folder stays until
+  // the end.
+  void stop();
 
 private:
   int control(const std::vector<std::string>& args);
