@@ -2,9 +2,9 @@
 
 #include <string>
 
-#include "platform/audio/properties.h"
-#include "platform/audio/sim_devices.h"
-#include "platform/audio/sim_signal.h"
+#include "platform/audio/layer/properties.h"
+#include "platform/audio/simulated/sim_devices.h"
+#include "platform/audio/simulated/sim_signal.h"
 
 namespace velto {
 namespace {

@@ -12,8 +12,8 @@
 #include "app/driver_helper/driver_files.h"
 #include "app/relaunch.h"
 #include "app/services.h"
-#include "platform/audio/audio_system.h"
-#include "platform/audio/plist.h"
+#include "platform/audio/host/plist.h"
+#include "platform/audio/layer/audio_system.h"
 
 namespace velto {
 namespace {

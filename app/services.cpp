@@ -2,7 +2,6 @@
 
 #include <climits>
 #include <cstdlib>
-#include <filesystem>
 #include <unistd.h>
 
 #include "api/hooks.h"
@@ -10,6 +9,7 @@
 #include "app/driver_install.h"
 #include "app/intro_sound.h"
 #include "app/login_item.h"
+#include "app/resource_dir.h"
 #include "app/reveal.h"
 #include "ui/window.h"
 
@@ -65,9 +65,7 @@ void installServices(bool snapshot) {
   hooks.installDriver = installDriver;
   installReveal();
   // Without the sound file the hook stays installed and plays nothing.
-  const std::string intro = serviceSetup().resourceFolder + "/intro.wav";
-  std::error_code missing;
-  setIntroSoundFile(std::filesystem::is_regular_file(intro, missing) ? intro : std::string());
+  setIntroSoundFile(resourceFile("intro.wav"));
   setIntroSound(playIntroSound);
 }
 

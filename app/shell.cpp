@@ -11,15 +11,17 @@
 
 #include "api/api.h"
 #include "app/default_devices.h"
+#include "app/docs_window.h"
 #include "app/env.h"
 #include "app/help_cursor.h"
 #include "app/menus.h"
 #include "app/quit_signals.h"
+#include "app/resource_dir.h"
 #include "app/services.h"
 #include "app/single_instance.h"
 #include "app/window_fonts.h"
 #include "engine/engine.h"
-#include "platform/audio/audio_system.h"
+#include "platform/audio/layer/audio_system.h"
 #include "platform/desktop/desktop.h"
 #include "platform/desktop/desktop_window.h"
 #include "platform/desktop/frame_loop.h"
@@ -50,6 +52,8 @@ constexpr float kClearColour[4] = {0.11f, 0.12f, 0.15f, 1.0f};
 namespace shell {
 std::unique_ptr<Engine> gEngine;
 std::unique_ptr<Api> gApi;
+// Lives until the process ends; its window is built on first use.
+std::unique_ptr<DocsWindow> gDocs;
 } // namespace shell
 
 namespace {
@@ -95,6 +99,7 @@ void shutDown(bool snapshot, desktop::DesktopWindow& window) {
   }
   stopServices();
   shell::gApi.reset();
+  if (shell::gDocs) shell::gDocs->close();
   window.close();
   shell::gEngine.reset();
   platform::dispatch::waitBackgroundIdle(std::chrono::seconds(5));
@@ -102,6 +107,10 @@ void shutDown(bool snapshot, desktop::DesktopWindow& window) {
   stopAudioDevices();
   platform::audio::stopSystem();
   desktop::shutdownDesktop();
+}
+
+void showDocs() {
+  if (shell::gDocs) shell::gDocs->show();
 }
 
 bool openMainWindow(desktop::DesktopWindow& window, std::string& error) {
@@ -138,9 +147,19 @@ int runApp() {
   shell::gApi->load();
   installServices(snapshot);
 
+  shell::gDocs = std::make_unique<DocsWindow>(readResourceText("API.md"));
+  setDocsHandler(showDocs);
+
   desktop::DesktopWindow window;
-  if (envSet("VELTO_HELP_SNAPSHOT") || envSet("VELTO_DOCS_SNAPSHOT")) {
-    say("Hilfe- und Dokumentationsfenster sind nicht verfügbar");
+  if (const char* docsShot = std::getenv("VELTO_DOCS_SNAPSHOT")) {
+    // Unlike a plain exit with success, a picture that was not written is reported.
+    const bool written = shell::gDocs->writeSnapshot(docsShot, error);
+    if (!written) say("Schnappschuss nicht geschrieben: " + error);
+    shutDown(true, window);
+    return written ? 0 : 1;
+  }
+  if (envSet("VELTO_HELP_SNAPSHOT")) {
+    say("das Hilfefenster ist nicht verfügbar");
     shutDown(true, window);
     return 1;
   }
@@ -161,8 +180,11 @@ int runApp() {
   int frames = 0;
   desktop::FrameLoopHooks hooks;
   hooks.quit = [&] { return quitSignal() != 0 || quitRequested() || window.closeRequested(); };
-  hooks.paused = [&] { return !snapshot && window.hidden(); };
+  // The documentation window draws on while the main window is hidden.
+  hooks.paused = [&] { return !snapshot && window.hidden() && !shell::gDocs->visible(); };
   hooks.frame = [&] {
+    shell::gDocs->frame();
+    if (!snapshot && window.hidden()) return true;
     window.beginFrame();
     drawMenus();
     drawMixer(*shell::gEngine, *shell::gApi);

@@ -30,11 +30,16 @@ function(velto_warnings target)
   endif()
 endfunction()
 
-# velto_folder_library(<target> <dir> [DEPS ...]): one static library from every .cpp in <dir>.
-# A folder without sources yet becomes an interface library so dependants still configure.
-function(velto_folder_library target dir)
+# velto_folder_library(<target> <dir>... [DEPS ...]): one static library from every .cpp in the
+# given folders. A library without sources yet becomes an interface library so dependants still
+# configure.
+function(velto_folder_library target)
   cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
-  file(GLOB sources CONFIGURE_DEPENDS ${dir}/*.cpp ${dir}/*.c)
+  set(sources "")
+  foreach(dir IN LISTS ARG_UNPARSED_ARGUMENTS)
+    file(GLOB dir_sources CONFIGURE_DEPENDS ${dir}/*.cpp ${dir}/*.c)
+    list(APPEND sources ${dir_sources})
+  endforeach()
   if(sources)
     add_library(${target} STATIC ${sources})
     target_link_libraries(${target} PUBLIC ${ARG_DEPS})

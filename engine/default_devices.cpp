@@ -3,7 +3,7 @@
 // Main thread only. Failures are silent here; the callers word them.
 #include "engine/engine.h"
 
-#include "platform/audio/properties.h"
+#include "platform/audio/layer/properties.h"
 
 #include <string>
 

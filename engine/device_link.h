@@ -2,7 +2,7 @@
 // found by UID, and the roles a link is bound in. Owned by the engine; main thread only.
 #pragma once
 
-#include "platform/audio/io_procs.h"
+#include "platform/audio/layer/io_procs.h"
 
 #include <cstdint>
 #include <string>
@@ -14,8 +14,8 @@ using AudioObjectID = platform::audio::ObjectId;
 enum class DeviceRole { Input = 0, Output = 1, Internal = 2 };
 
 struct DeviceLink {
-  std::string uid;                                     // configured UID, "" = none
-  AudioObjectID device = 0;                            // bound device, 0 = not bound
+  std::string uid;                                               // configured UID, "" = none
+  AudioObjectID device = 0;                                      // bound device, 0 = not bound
   platform::audio::IoProcId ioProc = platform::audio::kNoIoProc; // running callback, if any
 };
 

@@ -3,8 +3,8 @@
 // Main thread only; every failure of the audio layer is silent (the link stays unbound).
 #include "engine/engine.h"
 
-#include "platform/audio/io_procs.h"
-#include "platform/audio/properties.h"
+#include "platform/audio/layer/io_procs.h"
+#include "platform/audio/layer/properties.h"
 
 #include <algorithm>
 #include <cstddef>

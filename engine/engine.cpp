@@ -6,8 +6,8 @@
 #include "effects/input_fx.h"
 #include "effects/noise_filter.h"
 #include "engine/listener_hop.h"
-#include "platform/audio/listeners.h"
-#include "platform/audio/properties.h"
+#include "platform/audio/layer/listeners.h"
+#include "platform/audio/layer/properties.h"
 #include "platform/dispatch/main_queue.h"
 
 #include <chrono>

@@ -5,15 +5,15 @@
 // mixRoute, which run on the audio layer's I/O threads and never lock, wait or allocate.
 #pragma once
 
-#include "engine/bus.h"
-#include "engine/device_link.h"
 #include "core/levels.h"
 #include "core/peak_meter.h"
 #include "core/stereo_ring.h"
+#include "engine/bus.h"
+#include "engine/device_link.h"
 #include "engine/strip.h"
 #include "media/pad_bank.h"
 #include "media/player.h"
-#include "platform/audio/io_procs.h"
+#include "platform/audio/layer/io_procs.h"
 #include "platform/dispatch/timer.h"
 
 #include <array>

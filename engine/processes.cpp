@@ -4,9 +4,9 @@
 
 #include "engine/engine.h"
 
-#include "platform/audio/properties.h"
-#include "platform/audio/running_apps.h"
-#include "platform/audio/sim_taps.h"
+#include "platform/audio/layer/properties.h"
+#include "platform/audio/layer/running_apps.h"
+#include "platform/audio/simulated/sim_taps.h"
 
 #include <algorithm>
 #include <cstddef>

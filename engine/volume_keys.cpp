@@ -6,8 +6,8 @@
 #include "engine/engine.h"
 
 #include "engine/listener_hop.h"
-#include "platform/audio/listeners.h"
-#include "platform/audio/properties.h"
+#include "platform/audio/layer/listeners.h"
+#include "platform/audio/layer/properties.h"
 
 #include <algorithm>
 #include <chrono>

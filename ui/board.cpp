@@ -274,13 +274,9 @@ void drawBoard(Engine& engine) {
   const ImGuiStyle& style = ImGui::GetStyle();
   const int slots = std::max(1, gBoardEdit ? n + 1 : n);
   const ImVec2 avail = ImGui::GetContentRegionAvail();
-  const float sx = style.ItemSpacing.x, sy = style.ItemSpacing.y;
+  const float sx = style.ItemSpacing.x;
   gCardW = std::clamp((avail.x - (slots - 1) * sx - 116.0f) / slots, 96.0f, 180.0f);
-  const float chrome = 7 * (sy + 24) + 2 * style.WindowPadding.y + 12 + 2 * sy +
-                       2 * ImGui::GetFrameHeightWithSpacing() +
-                       2 * ImGui::GetTextLineHeightWithSpacing();
-  gFaderH = std::clamp(avail.y - chrome - 8, 120.0f, 420.0f);
-  gCardH = gFaderH + chrome;
+  fitCardHeight(avail.y);
   const float rowW = slots * gCardW + (slots - 1) * sx;
   ImVec2 origin = start;
   if (rowW < avail.x) origin.x += (avail.x - rowW) * 0.5f;
@@ -317,9 +313,17 @@ void drawBoard(Engine& engine) {
     if (gBoardEdit) {
       const bool enabled = gDragFrom < 0 && !popupOpen;
       const ImVec4& colour = kindColour(item.kind);
+      // The handle below covers the whole card; an overlay under the mouse keeps its own key.
+      bool overOverlay = false;
+      auto overlayHelp = [&overOverlay](const char* key) {
+        overOverlay =
+            overOverlay || ImGui::IsItemHovered(ImGuiHoveredFlags_AllowWhenDisabled |
+                                                ImGuiHoveredFlags_AllowWhenBlockedByActiveItem);
+        helpItem(key);
+      };
       if (overlayButton("remove", ImVec2(p.x + gCardW - 16, p.y + 16), colour, enabled, 0))
         remove = k;
-      helpItem("board#Bearbeiten-Modus#\xC3\x97");
+      overlayHelp("board#Bearbeiten-Modus#\xC3\x97");
       if (enabled && ImGui::IsItemHovered()) ImGui::SetTooltip("Vom Board entfernen");
       gBoardArrow[k][0] = ImVec2(p.x + 16, p.y + gCardH * 0.5f);
       gBoardArrow[k][1] = ImVec2(p.x + gCardW - 16, p.y + gCardH * 0.5f);
@@ -328,18 +332,18 @@ void drawBoard(Engine& engine) {
           moveFrom = k;
           moveTo = k - 1;
         }
-        helpItem("board#Bearbeiten-Modus#Pfeil");
+        overlayHelp("board#Bearbeiten-Modus#Pfeil");
       }
       if (k < n - 1) {
         if (overlayButton("right", gBoardArrow[k][1], colour, enabled, 1)) {
           moveFrom = k;
           moveTo = k + 1;
         }
-        helpItem("board#Bearbeiten-Modus#Pfeil");
+        overlayHelp("board#Bearbeiten-Modus#Pfeil");
       }
       ImGui::SetCursorScreenPos(p);
       ImGui::InvisibleButton("move", ImVec2(gCardW, gCardH));
-      helpItem("board#Bearbeiten-Modus#ziehen");
+      if (!overOverlay) helpItem("board#Bearbeiten-Modus#ziehen");
       if (ImGui::IsItemActive() && ImGui::IsMouseDragging(ImGuiMouseButton_Left, 4.0f) &&
           gDragFrom < 0) {
         gDragFrom = k;

@@ -129,6 +129,16 @@ std::string join(const std::vector<std::string>& items, const char* empty) {
   return out;
 }
 
+void fitCardHeight(float availH) {
+  const ImGuiStyle& style = ImGui::GetStyle();
+  const float sy = style.ItemSpacing.y;
+  const float chrome = 7 * (sy + 24) + 2 * style.WindowPadding.y + 12 + 2 * sy +
+                       2 * ImGui::GetFrameHeightWithSpacing() +
+                       2 * ImGui::GetTextLineHeightWithSpacing();
+  gFaderH = std::clamp(availH - chrome - 8, 120.0f, 420.0f);
+  gCardH = chrome + gFaderH;
+}
+
 void beginCard(const void* key, const ImVec4* border) {
   ImGui::PushID(key);
   gCardBorder = border;

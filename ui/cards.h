@@ -25,6 +25,10 @@ extern std::string gCardHelp;     // help key of the card being drawn
 // Bytes a card title may hold; a longer name is cut at a character boundary.
 inline constexpr size_t kTitleBytes = 63;
 
+// Sets gFaderH and gCardH for cards in a free height of `availH`: the card's fixed parts (title,
+// device, route rows, mute, metre texts) plus a fader of 120..420.
+void fitCardHeight(float availH);
+
 // Opens a card identified by its key object; border null = no highlight border.
 void beginCard(const void* key, const ImVec4* border);
 // Closes it; true when it was left-clicked this frame outside help mode.

@@ -329,15 +329,11 @@ void rightArea(Engine& engine, int s, float areaW, float cardH) {
 void drawInputs(Engine& engine) {
   const ImGuiStyle& style = ImGui::GetStyle();
   const ImVec2 avail = ImGui::GetContentRegionAvail();
-  const float sx = style.ItemSpacing.x, sy = style.ItemSpacing.y;
+  const float sx = style.ItemSpacing.x;
   const float areaW = std::clamp(avail.x * 0.4f, 420.0f, 760.0f);
   gInputSettings = std::clamp(gInputSettings, 0, 2);
   gCardW = std::clamp((avail.x - sx - kGap - areaW) / 3.0f, 96.0f, 180.0f);
-  const float base = 7 * (sy + 24) + 2 * style.WindowPadding.y + 12 + 2 * sy +
-                     2 * ImGui::GetFrameHeightWithSpacing() +
-                     2 * ImGui::GetTextLineHeightWithSpacing();
-  gFaderH = std::clamp(avail.y - base - 8, 120.0f, 420.0f);
-  gCardH = base + gFaderH;
+  fitCardHeight(avail.y);
   gCardLocked = false;
 
   const float total = 3 * gCardW + 2 * sx + kGap + areaW;

@@ -47,11 +47,13 @@ uint32_t cellHash(int row, int col) {
   return h;
 }
 
+// Unit vertices at 0, 60, ..., 300 degrees (the first at the right).
+const ImVec2 kHexUnit[6] = {{1.0f, 0.0f},  {0.5f, 0.8660254f},   {-0.5f, 0.8660254f},
+                            {-1.0f, 0.0f}, {-0.5f, -0.8660254f}, {0.5f, -0.8660254f}};
+
 void hexPoints(ImVec2 centre, float radius, ImVec2 (&pts)[6]) {
-  for (int v = 0; v < 6; ++v) {
-    const float a = static_cast<float>(v) * 3.14159265f / 3.0f;
-    pts[v] = ImVec2(centre.x + radius * std::cos(a), centre.y + radius * std::sin(a));
-  }
+  for (int v = 0; v < 6; ++v)
+    pts[v] = ImVec2(centre.x + radius * kHexUnit[v].x, centre.y + radius * kHexUnit[v].y);
 }
 
 void decorate(ImDrawList* dl, const ImVec2 (&pts)[6], uint32_t h, float intensity) {

@@ -145,11 +145,7 @@ void drawOutputs(Engine& engine) {
   gOutputSettings = std::clamp(gOutputSettings, 0, n - 1);
 
   gCardW = std::clamp((avail.x - ((n - 2) * sx + kPanelGap + panelW)) / n, 96.0f, 180.0f);
-  const float chrome = 7 * (sy + 24) + 2 * style.WindowPadding.y + 12 + 2 * sy +
-                       2 * ImGui::GetFrameHeightWithSpacing() +
-                       2 * ImGui::GetTextLineHeightWithSpacing();
-  gFaderH = std::clamp(avail.y - chrome - 8, 120.0f, 420.0f);
-  gCardH = gFaderH + chrome;
+  fitCardHeight(avail.y);
   const float rowW = (n - 1) * sx + n * gCardW + kPanelGap + panelW;
   ImVec2 origin = ImGui::GetCursorScreenPos();
   if (rowW < avail.x) origin.x += (avail.x - rowW) * 0.5f;

@@ -297,17 +297,11 @@ void drawPads(Engine& engine) {
   helpItem("pads#Bearbeiten#Zahnrad");
   ImGui::SetCursorScreenPos(o);
 
-  const ImGuiStyle& style = ImGui::GetStyle();
   const ImVec2 avail = ImGui::GetContentRegionAvail();
-  const float sy = style.ItemSpacing.y;
-  const float base = 7 * (sy + 24) + 2 * style.WindowPadding.y + 12 + 2 * sy +
-                     2 * ImGui::GetFrameHeightWithSpacing() +
-                     2 * ImGui::GetTextLineHeightWithSpacing();
   const bool edit = gPadEdit;
   const float e = edit ? std::clamp(avail.x * 0.4f, 420.0f, 760.0f) : 0.0f;
   gCardW = std::clamp(avail.x - (e + 116), 96.0f, 180.0f);
-  gFaderH = std::clamp(avail.y - base - 8, 120.0f, 420.0f);
-  gCardH = base + gFaderH;
+  fitCardHeight(avail.y);
   const float x = edit ? e + kGap : 0.0f;
   const float side = std::max(std::min(avail.x - 116 - gCardW - kGap - x, gCardH), 200.0f);
   const float total = gCardW + kGap + side + x;

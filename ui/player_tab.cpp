@@ -390,12 +390,8 @@ void drawPlayer(Engine& engine) {
   const ImGuiStyle& style = ImGui::GetStyle();
   const ImVec2 avail = ImGui::GetContentRegionAvail();
   const float sy = style.ItemSpacing.y;
-  const float base = 7 * (sy + 24) + 2 * style.WindowPadding.y + 12 + 2 * sy +
-                     2 * ImGui::GetFrameHeightWithSpacing() +
-                     2 * ImGui::GetTextLineHeightWithSpacing();
   gCardW = std::clamp(avail.x, 96.0f, 180.0f);
-  gFaderH = std::clamp(avail.y - base - 8, 120.0f, 420.0f);
-  gCardH = base + gFaderH;
+  fitCardHeight(avail.y);
   const float w = std::clamp(avail.x - gCardW - kGap - 40, 420.0f, 980.0f);
   gCardW = std::clamp(avail.x - (w + kGap), 96.0f, 180.0f);
   const float total = gCardW + kGap + w;

@@ -1,7 +1,7 @@
 #include "ui/routing.h"
 
 #include "engine/engine.h"
-#include "platform/audio/properties.h"
+#include "platform/audio/layer/properties.h"
 #include "ui/help.h"
 #include "ui/style.h"
 

@@ -152,7 +152,8 @@ void driverSection(Engine& engine, float left, std::string& driverError) {
   sectionTitle("Treiber", kTextLight);
   row("Velto-Treiber", left);
   const double now = ImGui::GetTime();
-  if (now - checked > kDriverPoll) {
+  // A clock that started again (a new window context) polls at once as well.
+  if (now - checked > kDriverPoll || now < checked) {
     if (hooks.installedDriverVersion)
       installed = hooks.installedDriverVersion();
     else

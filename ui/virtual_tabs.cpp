@@ -15,8 +15,6 @@ namespace {
 
 constexpr float kMinCardW = 96.0f;
 constexpr float kMaxCardW = 180.0f;
-constexpr float kMinFaderH = 120.0f;
-constexpr float kMaxFaderH = 420.0f;
 constexpr float kMatrixGap = 28.0f;
 constexpr float kMinMatrixW = 520.0f;
 constexpr float kMaxMatrixW = 760.0f;
@@ -37,11 +35,7 @@ void placeCardRow(int n, float extra) {
   const ImVec2 avail = ImGui::GetContentRegionAvail();
   const float gaps = s.ItemSpacing.x * static_cast<float>(n - 1);
   gCardW = std::clamp((avail.x - gaps - extra) / static_cast<float>(n), kMinCardW, kMaxCardW);
-  const float chrome = 2 * s.WindowPadding.y + 4 + 8 + 2 * s.ItemSpacing.y +
-                       2 * ImGui::GetFrameHeightWithSpacing() +
-                       2 * ImGui::GetTextLineHeightWithSpacing() + 7 * (s.ItemSpacing.y + 24);
-  gFaderH = std::clamp(avail.y - chrome - 8, kMinFaderH, kMaxFaderH);
-  gCardH = chrome + gFaderH;
+  fitCardHeight(avail.y);
   const float row = static_cast<float>(n) * gCardW + gaps + extra;
   ImVec2 cursor = ImGui::GetCursorPos();
   if (row < avail.x) cursor.x += (avail.x - row) * 0.5f;

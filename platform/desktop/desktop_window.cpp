@@ -176,6 +176,14 @@ void DesktopWindow::show() {
   glfwFocusWindow(window_);
 }
 
+void DesktopWindow::hide() {
+  if (window_ != nullptr) glfwHideWindow(window_);
+}
+
+void DesktopWindow::cancelClose() {
+  if (window_ != nullptr) glfwSetWindowShouldClose(window_, GLFW_FALSE);
+}
+
 void DesktopWindow::minimise() {
   if (window_ != nullptr) glfwIconifyWindow(window_);
 }

@@ -44,6 +44,9 @@ public:
   // Goes to full screen on the primary monitor at its current video mode.
   void enterFullScreen();
   void show();
+  void hide();
+  // Takes back the user's request to close (a window that only hides when closed).
+  void cancelClose();
   // Iconifies the window (the frame loop pauses while it is).
   void minimise();
   // Asks the frame loop to end, as the window's close button does.

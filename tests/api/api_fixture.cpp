@@ -2,8 +2,8 @@
 
 #include "effects/fx_chain.h"
 #include "effects/input_fx.h"
-#include "platform/audio/listeners.h"
-#include "platform/audio/sim_signal.h"
+#include "platform/audio/layer/listeners.h"
+#include "platform/audio/simulated/sim_signal.h"
 #include "platform/dispatch/main_queue.h"
 
 namespace velto::test {

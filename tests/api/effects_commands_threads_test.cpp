@@ -3,11 +3,11 @@
 // a limiter written by command heard at the simulated output.
 #include "api_fixture.h"
 
-#include "effects/input_fx.h"
 #include "core/levels.h"
-#include "platform/audio/manual_clock.h"
-#include "platform/audio/sim_devices.h"
-#include "platform/audio/sim_signal.h"
+#include "effects/input_fx.h"
+#include "platform/audio/layer/manual_clock.h"
+#include "platform/audio/simulated/sim_devices.h"
+#include "platform/audio/simulated/sim_signal.h"
 
 #include <string>
 #include <vector>

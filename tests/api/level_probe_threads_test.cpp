@@ -2,7 +2,7 @@
 // device's input for half a second and answers its peak in dB.
 #include "api_fixture.h"
 
-#include "platform/audio/sim_signal.h"
+#include "platform/audio/simulated/sim_signal.h"
 
 #include <vector>
 

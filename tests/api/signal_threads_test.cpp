@@ -3,9 +3,9 @@
 #include "api_fixture.h"
 
 #include "core/levels.h"
-#include "platform/audio/manual_clock.h"
-#include "platform/audio/sim_devices.h"
-#include "platform/audio/sim_signal.h"
+#include "platform/audio/layer/manual_clock.h"
+#include "platform/audio/simulated/sim_devices.h"
+#include "platform/audio/simulated/sim_signal.h"
 
 #include <vector>
 

@@ -3,7 +3,7 @@
 #include "api_fixture.h"
 
 #include "core/levels.h"
-#include "platform/audio/running_apps.h"
+#include "platform/audio/layer/running_apps.h"
 
 #include <iconv.h>
 

@@ -5,7 +5,7 @@
 #include <cstdlib>
 
 #include "app/env.h"
-#include "platform/audio/audio_system.h"
+#include "platform/audio/layer/audio_system.h"
 
 namespace {
 

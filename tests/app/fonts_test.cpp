@@ -9,6 +9,7 @@
 
 #include <imgui.h>
 
+#include "app/text_layout.h"
 #include "app/window_fonts.h"
 #include "platform/desktop/fonts.h"
 
@@ -80,6 +81,49 @@ TEST_F(WindowFontsTest, OnlyAPlausibleFaceIsUsedAndTheAtlasAlwaysBuilds) {
     for (ImWchar ch : {ImWchar(0x00FC), ImWchar(0x2026), ImWchar(0x2192), ImWchar(0x25B6)}) {
       EXPECT_NE(fonts.text->FindGlyphNoFallback(ch), nullptr) << c.what << " " << int(ch);
     }
+  }
+}
+
+TEST_F(WindowFontsTest, DocumentRolesUseTheirFacesAndSizesOrFallBack) {
+  const velto::DocumentFontFiles system = velto::documentFontFiles();
+  const std::string missing = (folder_ / "none.ttf").string();
+  using velto::Face;
+  using velto::Weight;
+  struct Case {
+    const char* what;
+    velto::DocumentFontFiles files;
+    size_t roles;
+    Face monoFace; // the face that stands in for the monospaced role
+  };
+  const Case cases[] = {
+      {"all faces", system, 10, Face::Mono},
+      {"no monospaced face",
+       {system.regular, system.bold, missing, system.symbols},
+       6,
+       Face::System},
+      {"nothing usable", {missing, missing, missing, missing}, 1, Face::System},
+  };
+  for (const Case& c : cases) {
+    ImGui::DestroyContext(context_);
+    context_ = ImGui::CreateContext();
+    const std::vector<velto::RoleFont> fonts = velto::loadDocumentFonts(c.files, 2.0f);
+    ASSERT_EQ(fonts.size(), c.roles) << c.what;
+    EXPECT_TRUE(ImGui::GetIO().Fonts->IsBuilt()) << c.what;
+    // ImGui's own font is not drawn at half its size.
+    EXPECT_FLOAT_EQ(ImGui::GetIO().FontGlobalScale, c.roles > 1 ? 0.5f : 1.0f) << c.what;
+    const ImFont* mono = velto::fontForRole(fonts, {Face::Mono, Weight::Regular, 12.5f});
+    ASSERT_NE(mono, nullptr) << c.what;
+    bool matched = false;
+    for (const velto::RoleFont& f : fonts) {
+      if (f.font != mono) continue;
+      matched = true;
+      EXPECT_EQ(f.role.face, c.monoFace) << c.what;
+      if (c.roles > 1) {
+        // Loaded at the screen scale: crisp at the role's size on a doubled screen.
+        EXPECT_FLOAT_EQ(f.font->FontSize, f.role.size * 2.0f) << c.what;
+      }
+    }
+    EXPECT_TRUE(matched) << c.what;
   }
 }
 

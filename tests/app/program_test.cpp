@@ -215,6 +215,50 @@ TEST(Program, SnapshotIsTheWindowsSizeInTheStylesColoursOrFailsLoudly) {
   }
 }
 
+// The longest horizontal run of pixels in `colour` (within 2 per channel) in any row.
+int longestRow(const Image& image, const ImVec4& colour) {
+  const int want[3] = {int(std::lround(colour.x * 255)), int(std::lround(colour.y * 255)),
+                       int(std::lround(colour.z * 255))};
+  int best = 0;
+  for (int y = 0; y < image.height; ++y) {
+    int run = 0;
+    for (int x = 0; x < image.width; ++x) {
+      const uint8_t* p = image.at(x, y);
+      bool near = true;
+      for (int c = 0; c < 3; ++c) near = near && std::abs(int(p[c]) - want[c]) <= 2;
+      run = near ? run + 1 : 0;
+      best = std::max(best, run);
+    }
+  }
+  return best;
+}
+
+TEST(Program, DocsSnapshotIsTheDocumentationWindowOrFailsLoudly) {
+  if (!haveXvfbRun()) GTEST_SKIP() << "xvfb-run is not installed";
+  for (const bool writable : {true, false}) {
+    ProgramRun run;
+    const std::string path =
+        writable ? (run.base / "docs.png").string() : (run.base / "missing" / "docs.png").string();
+    const pid_t pid = run.start({"VELTO_DOCS_SNAPSHOT=" + path});
+    ASSERT_GT(pid, 0);
+    const int status = waitExit(pid, 60s);
+    EXPECT_FALSE(fs::exists(run.config())) << "snapshots save nothing";
+    if (!writable) {
+      EXPECT_GT(status, 0) << "a picture that was not written is no success";
+      EXPECT_FALSE(fs::exists(path));
+      continue;
+    }
+    EXPECT_EQ(status, 0);
+    const Image image = decode(path);
+    EXPECT_EQ(image.width, 920);
+    EXPECT_EQ(image.height, 760);
+    EXPECT_TRUE(hasSolidBlock(image, ImVec4(0.11f, 0.12f, 0.15f, 1))) << "window background";
+    // The documentation has second-level headings: their rule runs across the text's width
+    // (the window less the scroll bar and the insets of 36 on either side).
+    EXPECT_GT(longestRow(image, ImVec4(0.26f, 0.27f, 0.33f, 1)), 920 - 72 - 30);
+  }
+}
+
 // The reply of the first GET that gets one within 10 s; empty when none did.
 std::string firstAnswer(int port, const std::string& path) {
   std::string reply;

@@ -12,7 +12,7 @@
 #include "app/intro_sound.h"
 #include "app/quit_signals.h"
 #include "app/services.h"
-#include "platform/audio/listeners.h"
+#include "platform/audio/layer/listeners.h"
 #include "platform/dispatch/main_queue.h"
 #include "ui/window.h"
 

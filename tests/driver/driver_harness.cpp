@@ -7,7 +7,7 @@
 #include <numbers>
 #include <sstream>
 
-#include "platform/audio/host_time.h"
+#include "platform/audio/layer/host_time.h"
 
 namespace velto::test {
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/audio/plugin_host.h"
+#include "platform/audio/host/plugin_host.h"
 
 namespace velto::test {
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/audio/plist.h"
+#include "platform/audio/host/plist.h"
 #include "tests/driver/driver_harness.h"
 
 namespace velto::test {

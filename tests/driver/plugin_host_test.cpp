@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/audio/plist.h"
-#include "platform/audio/storage_file.h"
+#include "platform/audio/host/plist.h"
+#include "platform/audio/host/storage_file.h"
 #include "tests/driver/driver_harness.h"
 
 namespace velto::test {

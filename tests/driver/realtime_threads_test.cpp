@@ -7,7 +7,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/audio/host_time.h"
+#include "platform/audio/layer/host_time.h"
 #include "tests/driver/driver_harness.h"
 
 namespace velto::test {

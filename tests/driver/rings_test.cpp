@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "core/denormals.h"
-#include "platform/audio/host_time.h"
+#include "platform/audio/layer/host_time.h"
 #include "tests/driver/driver_harness.h"
 
 namespace velto::test {

@@ -3,8 +3,8 @@
 // probe measures simulated inputs of every layout on real-time threads.
 #include "effects/noise_filter.h"
 #include "engine/engine.h"
-#include "platform/audio/manual_clock.h"
-#include "platform/audio/sim_devices.h"
+#include "platform/audio/layer/manual_clock.h"
+#include "platform/audio/simulated/sim_devices.h"
 #include "platform/dispatch/dispatch.h"
 #include "tests/support/audio_test_system.h"
 

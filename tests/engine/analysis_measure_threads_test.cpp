@@ -1,7 +1,7 @@
 // Measuring the peak input level of the driver's virtual outputs, and the requests that give no
 // value at once. Runs the audio layer on real-time threads.
 #include "engine/engine.h"
-#include "platform/audio/io_procs.h"
+#include "platform/audio/layer/io_procs.h"
 #include "platform/dispatch/dispatch.h"
 #include "tests/support/audio_test_system.h"
 

@@ -6,12 +6,12 @@
 
 #include "effects/input_fx.h"
 #include "engine/engine.h"
-#include "platform/audio/listeners.h"
-#include "platform/audio/manual_clock.h"
-#include "platform/audio/properties.h"
-#include "platform/audio/running_apps.h"
-#include "platform/audio/sim_devices.h"
-#include "platform/audio/sim_processes.h"
+#include "platform/audio/layer/listeners.h"
+#include "platform/audio/layer/manual_clock.h"
+#include "platform/audio/layer/properties.h"
+#include "platform/audio/layer/running_apps.h"
+#include "platform/audio/simulated/sim_devices.h"
+#include "platform/audio/simulated/sim_processes.h"
 #include "platform/dispatch/main_queue.h"
 #include "tests/support/audio_test_system.h"
 

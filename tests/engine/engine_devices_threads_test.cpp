@@ -5,10 +5,10 @@
 #include "engine/engine.h"
 
 #include "engine_live_harness.h"
-#include "platform/audio/audio_system.h"
-#include "platform/audio/listeners.h"
-#include "platform/audio/manual_clock.h"
-#include "platform/audio/properties.h"
+#include "platform/audio/layer/audio_system.h"
+#include "platform/audio/layer/listeners.h"
+#include "platform/audio/layer/manual_clock.h"
+#include "platform/audio/layer/properties.h"
 #include "platform/dispatch/main_queue.h"
 
 #include <gtest/gtest.h>

@@ -4,7 +4,7 @@
 #pragma once
 
 #include "engine/engine.h"
-#include "platform/audio/io_procs.h"
+#include "platform/audio/layer/io_procs.h"
 #include "tests/support/dispatch_fixture.h"
 
 #include <cstdint>

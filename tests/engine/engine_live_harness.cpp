@@ -1,6 +1,6 @@
 #include "engine_live_harness.h"
 
-#include "platform/audio/listeners.h"
+#include "platform/audio/layer/listeners.h"
 #include "platform/dispatch/main_queue.h"
 
 #include <cmath>

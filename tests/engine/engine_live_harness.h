@@ -6,8 +6,8 @@
 
 #include "engine/engine.h"
 #include "engine_harness.h"
-#include "platform/audio/io_procs.h"
-#include "platform/audio/sim_devices.h"
+#include "platform/audio/layer/io_procs.h"
+#include "platform/audio/simulated/sim_devices.h"
 #include "tests/support/audio_test_system.h"
 
 #include <gtest/gtest.h>

@@ -5,8 +5,8 @@
 #include "engine/engine.h"
 
 #include "engine_live_harness.h"
-#include "platform/audio/manual_clock.h"
-#include "platform/audio/sim_processes.h"
+#include "platform/audio/layer/manual_clock.h"
+#include "platform/audio/simulated/sim_processes.h"
 
 #include <gtest/gtest.h>
 

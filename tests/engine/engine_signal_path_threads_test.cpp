@@ -7,7 +7,7 @@
 
 #include "core/denormals.h"
 #include "engine_live_harness.h"
-#include "platform/audio/manual_clock.h"
+#include "platform/audio/layer/manual_clock.h"
 
 #include <gtest/gtest.h>
 

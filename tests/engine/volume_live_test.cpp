@@ -1,7 +1,7 @@
-#include "engine/engine.h"
 #include "core/levels.h"
-#include "platform/audio/listeners.h"
-#include "platform/audio/properties.h"
+#include "engine/engine.h"
+#include "platform/audio/layer/listeners.h"
+#include "platform/audio/layer/properties.h"
 #include "platform/dispatch/main_queue.h"
 #include "tests/support/audio_test_system.h"
 

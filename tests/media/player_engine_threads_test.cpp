@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "engine/engine.h"
-#include "platform/audio/manual_clock.h"
+#include "platform/audio/layer/manual_clock.h"
 #include "platform/dispatch/dispatch.h"
 #include "tests/media/player_fixture.h"
 #include "tests/platform/audiofile_fixtures.h"

@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "platform/audio/audio_system.h"
-#include "platform/audio/io_procs.h"
-#include "platform/audio/listeners.h"
-#include "platform/audio/manual_clock.h"
+#include "platform/audio/layer/audio_system.h"
+#include "platform/audio/layer/io_procs.h"
+#include "platform/audio/layer/listeners.h"
+#include "platform/audio/layer/manual_clock.h"
 #include "tests/support/audio_test_system.h"
 
 namespace {

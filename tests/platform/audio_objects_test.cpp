@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/audio/properties.h"
+#include "platform/audio/layer/properties.h"
 #include "tests/support/audio_test_system.h"
 
 namespace {

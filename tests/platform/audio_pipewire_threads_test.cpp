@@ -12,9 +12,9 @@
 #include <thread>
 #include <vector>
 
-#include "platform/audio/host_time.h"
-#include "platform/audio/io_procs.h"
-#include "platform/audio/listeners.h"
+#include "platform/audio/layer/host_time.h"
+#include "platform/audio/layer/io_procs.h"
+#include "platform/audio/layer/listeners.h"
 #include "platform/audio/pipewire/pipewire_devices.h"
 #include "tests/support/audio_test_system.h"
 #include "tests/support/pipewire_daemon.h"

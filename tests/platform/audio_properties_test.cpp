@@ -10,8 +10,8 @@
 #include <thread>
 #include <vector>
 
-#include "platform/audio/listeners.h"
-#include "platform/audio/properties.h"
+#include "platform/audio/layer/listeners.h"
+#include "platform/audio/layer/properties.h"
 #include "tests/support/audio_test_system.h"
 
 namespace {

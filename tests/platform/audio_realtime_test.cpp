@@ -4,14 +4,14 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <cmath>
 #include <chrono>
+#include <cmath>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "platform/audio/io_procs.h"
-#include "platform/audio/manual_clock.h"
+#include "platform/audio/layer/io_procs.h"
+#include "platform/audio/layer/manual_clock.h"
 #include "tests/support/audio_test_system.h"
 
 namespace {

@@ -5,8 +5,8 @@
 
 #include <filesystem>
 
-#include "platform/audio/running_apps.h"
-#include "platform/audio/sim_processes.h"
+#include "platform/audio/layer/running_apps.h"
+#include "platform/audio/simulated/sim_processes.h"
 #include "tests/support/audio_test_system.h"
 
 namespace {

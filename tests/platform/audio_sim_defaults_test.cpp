@@ -4,9 +4,9 @@
 
 #include <cmath>
 
-#include "platform/audio/audio_system.h"
-#include "platform/audio/listeners.h"
-#include "platform/audio/sim_devices.h"
+#include "platform/audio/layer/audio_system.h"
+#include "platform/audio/layer/listeners.h"
+#include "platform/audio/simulated/sim_devices.h"
 #include "tests/support/audio_test_system.h"
 
 namespace {

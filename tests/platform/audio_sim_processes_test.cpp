@@ -10,13 +10,13 @@
 #include <thread>
 #include <vector>
 
-#include "platform/audio/audio_system.h"
-#include "platform/audio/io_procs.h"
-#include "platform/audio/listeners.h"
-#include "platform/audio/manual_clock.h"
-#include "platform/audio/sim_devices.h"
-#include "platform/audio/sim_processes.h"
-#include "platform/audio/sim_taps.h"
+#include "platform/audio/layer/audio_system.h"
+#include "platform/audio/layer/io_procs.h"
+#include "platform/audio/layer/listeners.h"
+#include "platform/audio/layer/manual_clock.h"
+#include "platform/audio/simulated/sim_devices.h"
+#include "platform/audio/simulated/sim_processes.h"
+#include "platform/audio/simulated/sim_taps.h"
 #include "tests/support/audio_test_system.h"
 
 namespace {

@@ -4,9 +4,9 @@
 #include <filesystem>
 #include <system_error>
 
-#include "platform/audio/io_procs.h"
-#include "platform/audio/listeners.h"
-#include "platform/audio/running_apps.h"
+#include "platform/audio/layer/io_procs.h"
+#include "platform/audio/layer/listeners.h"
+#include "platform/audio/layer/running_apps.h"
 #include "platform/plugin/asp.h"
 
 namespace velto::test {

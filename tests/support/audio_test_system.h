@@ -10,11 +10,11 @@
 #include <string>
 #include <vector>
 
-#include "platform/audio/audio_system.h"
-#include "platform/audio/properties.h"
-#include "platform/audio/sim_devices.h"
-#include "platform/audio/sim_processes.h"
-#include "platform/audio/sim_signal.h"
+#include "platform/audio/layer/audio_system.h"
+#include "platform/audio/layer/properties.h"
+#include "platform/audio/simulated/sim_devices.h"
+#include "platform/audio/simulated/sim_processes.h"
+#include "platform/audio/simulated/sim_signal.h"
 
 namespace velto::test {
 

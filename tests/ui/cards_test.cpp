@@ -4,7 +4,7 @@
 #include "ui/cards.h"
 
 #include "engine/engine.h"
-#include "platform/audio/sim_devices.h"
+#include "platform/audio/simulated/sim_devices.h"
 #include "tests/support/ui/ui_harness.h"
 #include "ui/window.h"
 

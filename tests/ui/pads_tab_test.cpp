@@ -4,7 +4,7 @@
 #include "ui/pads_tab.h"
 
 #include "core/levels.h"
-#include "platform/audio/manual_clock.h"
+#include "platform/audio/layer/manual_clock.h"
 #include "platform/dispatch/background_queue.h"
 #include "platform/dispatch/main_queue.h"
 #include "tests/platform/audiofile_fixtures.h"

@@ -3,7 +3,7 @@
 // current and following track with their times, and the player folder is made on first use.
 #include "ui/player_tab.h"
 
-#include "platform/audio/manual_clock.h"
+#include "platform/audio/layer/manual_clock.h"
 #include "platform/dispatch/main_queue.h"
 #include "tests/platform/audiofile_fixtures.h"
 #include "tests/support/ui/ui_harness.h"

@@ -3,8 +3,8 @@
 #include "ui/software_tab.h"
 
 #include "engine/engine.h"
-#include "platform/audio/manual_clock.h"
-#include "platform/audio/running_apps.h"
+#include "platform/audio/layer/manual_clock.h"
+#include "platform/audio/layer/running_apps.h"
 #include "tests/support/ui/ui_harness.h"
 #include "ui/window.h"
 

@@ -17,9 +17,9 @@
 #include <spa/param/latency-utils.h>
 #include <spa/utils/dict.h>
 
+#include "platform/audio/layer/system_state.h"
 #include "platform/audio/pipewire/pipewire_node.h"
 #include "platform/audio/pipewire/pipewire_provider.h"
-#include "platform/audio/system_state.h"
 
 namespace platform::audio {
 

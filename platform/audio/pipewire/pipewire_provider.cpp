@@ -8,8 +8,8 @@
 #include <spa/param/audio/format-utils.h>
 #include <spa/param/audio/raw-types.h>
 
-#include "platform/audio/host_time.h"
-#include "platform/audio/layer_properties.h"
+#include "platform/audio/layer/host_time.h"
+#include "platform/audio/layer/layer_properties.h"
 #include "platform/audio/pipewire/pipewire_devices.h"
 
 namespace platform::audio {

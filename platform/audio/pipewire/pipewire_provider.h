@@ -12,8 +12,8 @@
 #include <memory>
 #include <vector>
 
-#include "platform/audio/device_io.h"
-#include "platform/audio/device_provider.h"
+#include "platform/audio/layer/device_io.h"
+#include "platform/audio/layer/device_provider.h"
 #include "platform/audio/pipewire/pipewire_node.h"
 
 struct pw_stream;

@@ -1,0 +1,82 @@
+// The layer's simulated objects as the layer keeps them (not for clients): the cell through which
+// a signal source reaches the audio side, simulated processes with the callbacks that play them
+// to their devices, and process taps. Owned by the layer's state (AudioSystem) and, for what
+// the audio side reads, shared with the devices that use them.
+// Threading: control side under the layer's control lock; the audio side reads only atomics and
+// what stays fixed while it can see it.
+#pragma once
+
+#include <atomic>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/audio/layer/io_procs.h"
+#include "platform/audio/layer/system_state.h"
+#include "platform/audio/simulated/sim_processes.h"
+#include "platform/audio/simulated/sim_signal.h"
+#include "platform/audio/simulated/sim_taps.h"
+
+namespace platform::audio {
+
+// One signal source at a time for the audio side. A replaced source stays alive until the cell
+// goes, so an I/O thread that still renders it is never left with freed memory.
+class SourceCell {
+public:
+  explicit SourceCell(SignalSource initial);
+  void set(SignalSource next); // control side
+  const SignalSource* current() const { return current_.load(std::memory_order_acquire); }
+
+private:
+  std::vector<std::unique_ptr<SignalSource>> all_;
+  std::atomic<const SignalSource*> current_{nullptr};
+};
+
+// A listener's place in a source: starts at 0 whenever the source changes. audio thread
+struct SourceCursor {
+  const SignalSource* source = nullptr;
+  uint64_t position = 0;
+  const SignalSource* follow(const SourceCell& cell) {
+    const SignalSource* now = cell.current();
+    if (now != source) {
+      source = now;
+      position = 0;
+    }
+    return now;
+  }
+};
+
+struct SimProcess;
+
+// One callback of a process on a device it plays to.
+struct SimPlayback {
+  SimProcess* process = nullptr; // outlives the callback
+  SourceCursor cursor;           // audio side only
+  std::vector<float> stereo;     // kMaxBufferFrames frames, audio side only
+  std::string uid;
+  ObjectId device = 0;
+  IoProcId proc = kNoIoProc;
+};
+
+struct SimProcess {
+  explicit SimProcess(const SimProcessConfig& config) : config(config), audio(config.audio) {}
+  ObjectId object = 0;
+  SimProcessConfig config; // control side
+  SourceCell audio;
+  std::atomic<int> mutingTaps{0};   // muting taps that exist: its devices do not hear it
+  std::atomic<bool> playing{false}; // running output, as taps hear it
+  std::vector<std::unique_ptr<SimPlayback>> playbacks; // control side
+};
+
+struct SimTap {
+  ObjectId object = 0;
+  TapDescription description;
+  std::vector<std::shared_ptr<SimProcess>> processes; // fixed once made
+  std::atomic<bool> destroyed{false};                 // an aggregate then hears silence
+};
+
+// Lets every process play to the devices of its configuration that exist now, and stops the
+// callbacks on devices that went or that it no longer plays to. Control lock held.
+void syncProcessPlayback(AudioSystem& system);
+
+} // namespace platform::audio
