@@ -318,4 +318,65 @@ TEST_F(PipewireDevicesThreads, ServerGoneTakesItsDevicesAlong) {
   EXPECT_EQ(cycles.calls.load(), calls) << "no callback after the device went";
 }
 
+// A duplex callback: plays a constant and counts what comes back in.
+struct Loop {
+  float level = 0.0f;
+  std::atomic<uint64_t> calls{0};
+  std::atomic<uint64_t> echoed{0};  // input samples equal to the level
+  std::atomic<uint64_t> silent{0};  // input samples of 0
+  std::atomic<uint64_t> foreign{0}; // anything else
+};
+
+AspStatus loopCycle(audio::ObjectId, const audio::TimeStamp*, const audio::BufferList* input,
+                    const audio::TimeStamp*, audio::BufferList* output, const audio::TimeStamp*,
+                    void* data) {
+  auto& loop = *static_cast<Loop*>(data);
+  if (input->count == 1) {
+    const auto* in = static_cast<const float*>(input->buffers[0].data);
+    const uint32_t samples = input->buffers[0].byteSize / uint32_t(sizeof(float));
+    uint64_t echoed = 0, silent = 0, foreign = 0;
+    for (uint32_t s = 0; s < samples; ++s) {
+      if (in[s] == loop.level) {
+        ++echoed;
+      } else if (in[s] == 0.0f) {
+        ++silent;
+      } else {
+        ++foreign;
+      }
+    }
+    loop.echoed.fetch_add(echoed, std::memory_order_relaxed);
+    loop.silent.fetch_add(silent, std::memory_order_relaxed);
+    loop.foreign.fetch_add(foreign, std::memory_order_relaxed);
+  }
+  if (output->count == 1) {
+    auto* out = static_cast<float*>(output->buffers[0].data);
+    const uint32_t samples = output->buffers[0].byteSize / uint32_t(sizeof(float));
+    for (uint32_t s = 0; s < samples; ++s) out[s] = loop.level;
+  }
+  loop.calls.fetch_add(1, std::memory_order_relaxed);
+  return kAspNoError;
+}
+
+TEST_F(PipewireDevicesThreads, DuplexDeviceHearsWhatItPlays) {
+  // The server's null duplex node hands what reaches its input to its output.
+  NullNode node{"test.duplex", "Duplex", false, 2};
+  node.mediaClass = "Audio/Duplex";
+  ASSERT_TRUE(daemon_->addNode(node));
+  ASSERT_TRUE(startDevices());
+  const audio::ObjectId device = deviceForUid("test.duplex");
+  ASSERT_NE(device, 0u);
+  EXPECT_EQ(velto::test::streamLayout(device, kAspScopeInput), std::vector<uint32_t>{2});
+  EXPECT_EQ(velto::test::streamLayout(device, kAspScopeOutput), std::vector<uint32_t>{2});
+  ASSERT_EQ(velto::test::setWordProperty(device, audio::kPropBufferFrameSize, 256), kAspNoError);
+  Loop loop;
+  loop.level = 0.25f;
+  audio::IoProcId proc = audio::kNoIoProc;
+  ASSERT_EQ(audio::createIoProcId(device, loopCycle, &loop, &proc), kAspNoError);
+  ASSERT_EQ(audio::startDevice(device, proc), kAspNoError);
+  EXPECT_TRUE(waitUntil([&] { return loop.echoed.load() > 48000; }))
+      << loop.calls.load() << " cycles, " << loop.silent.load() << " silent";
+  audio::destroyIoProcId(device, proc);
+  EXPECT_EQ(loop.foreign.load(), 0u) << "the level comes back unchanged";
+}
+
 } // namespace

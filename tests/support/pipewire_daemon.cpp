@@ -228,7 +228,9 @@ bool PipewireDaemon::addNode(const NullNode& node) {
   }
   // A null node is only a source when the server's adapter treats it as a virtual one.
   std::string properties = "{ factory.name=support.null-audio-sink media.class=" +
-                           std::string(node.source ? "Audio/Source/Virtual" : "Audio/Sink") +
+                           std::string(node.mediaClass != nullptr ? node.mediaClass
+                                       : node.source              ? "Audio/Source/Virtual"
+                                                                  : "Audio/Sink") +
                            " node.name=\"" + node.name + "\" node.description=\"" +
                            node.description + "\" audio.channels=" + std::to_string(node.channels) +
                            " audio.position=[" + positions + "] object.linger=true";

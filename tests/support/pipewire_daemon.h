@@ -19,6 +19,7 @@ struct NullNode {
   uint32_t channels = 2;
   uint32_t rate = 0;                             // 0: the server's own clock rate
   std::vector<std::string> extraProperties = {}; // "key=value", passed as they stand
+  const char* mediaClass = nullptr;              // instead of the one `source` gives
 };
 
 class PipewireDaemon {

@@ -329,6 +329,10 @@ bool PipewireProvider::openStream(Stream& s, bool capture, uint32_t frames) {
       PW_KEY_MEDIA_ROLE, "Production", PW_KEY_NODE_NAME, name.c_str(), PW_KEY_TARGET_OBJECT,
       node_.name.c_str(), PW_KEY_NODE_LATENCY, latency.c_str(), PW_KEY_NODE_DONT_RECONNECT, "true",
       nullptr);
+  // The session manager treats a duplex node as a sink: its input side is reached like a
+  // sink's monitor.
+  if (capture && node_.outputChannels > 0)
+    pw_properties_set(props, PW_KEY_STREAM_CAPTURE_SINK, "true");
   s.owner = this;
   s.events.version = PW_VERSION_STREAM_EVENTS;
   s.events.process = capture ? &PipewireProvider::onCapture : &PipewireProvider::onPlayback;
