@@ -14,7 +14,6 @@
 
 #include <pipewire/pipewire.h>
 #include <spa/param/audio/raw.h>
-#include <spa/param/latency-utils.h>
 #include <spa/utils/dict.h>
 
 #include "platform/audio/layer/system_state.h"
@@ -39,7 +38,7 @@ namespace {
 constexpr double kStreamRate = 48000.0;
 
 struct Event {
-  enum Kind { Add, Remove, Latency, RemoveAll, Marker } kind;
+  enum Kind { Add, Remove, RemoveAll, Marker } kind;
   uint32_t id = 0;
   PipewireNode node = {};
 };
@@ -102,7 +101,6 @@ struct NodeWatch {
   spa_hook listener{};
   bool announced = false;
   double rate = 0.0;
-  uint32_t latency[2] = {0, 0}; // input side, output side; frames at 48000 Hz
 };
 
 class Monitor {
@@ -234,12 +232,6 @@ private:
       if (live(system, known->second)) unregisterProvider(system, known->second);
       slots_.erase(known);
       return true;
-    case Event::Latency:
-      if (known != slots_.end() && live(system, known->second)) {
-        auto* provider = static_cast<PipewireProvider*>(known->second->provider.get());
-        provider->updateLatency(event.node.inputLatency, event.node.outputLatency);
-      }
-      return false;
     case Event::RemoveAll: {
       const bool any = !slots_.empty();
       removeAll(system);
@@ -303,12 +295,9 @@ private:
       pw_node_events events{};
       events.version = PW_VERSION_NODE_EVENTS;
       events.info = &Monitor::onNodeInfo;
-      events.param = &Monitor::onNodeParam;
       return events;
     }();
     pw_node_add_listener(watch->proxy, &watch->listener, &kNodeEvents, watch.get());
-    uint32_t ids[] = {SPA_PARAM_Latency};
-    pw_node_subscribe_params(watch->proxy, ids, 1);
     self.watches_[id] = std::move(watch);
   }
 
@@ -345,29 +334,8 @@ private:
     watch.rate = node.rate;
     const char* virtualFlag = spa_dict_lookup(props, PW_KEY_NODE_VIRTUAL);
     node.isVirtual = watch.isVirtual || (virtualFlag != nullptr && spa_atob(virtualFlag));
-    node.inputLatency = watch.latency[0];
-    node.outputLatency = watch.latency[1];
     watch.announced = true;
     watch.monitor->post(Event{Event::Add, watch.id, std::move(node)});
-  }
-
-  static void onNodeParam(void* data, int, uint32_t id, uint32_t, uint32_t, const spa_pod* param) {
-    auto& watch = *static_cast<NodeWatch*>(data);
-    spa_latency_info latency{};
-    if (id != SPA_PARAM_Latency || param == nullptr || spa_latency_parse(param, &latency) < 0) {
-      return;
-    }
-    const double rate = watch.rate > 0.0 ? watch.rate : watch.monitor->clockRate_;
-    const double frames =
-        double(latency.min_rate) * kStreamRate / rate + double(latency.min_ns) * kStreamRate / 1e9;
-    const uint32_t value = frames > 0.0 ? uint32_t(frames + 0.5) : 0;
-    // The latency of a node's input ports lies between its input and the hardware: the output
-    // side of a sink; that of its output ports the input side of a source.
-    Event event{Event::Latency, watch.id};
-    watch.latency[latency.direction == SPA_DIRECTION_INPUT ? 1 : 0] = value;
-    event.node.inputLatency = watch.latency[0];
-    event.node.outputLatency = watch.latency[1];
-    if (watch.announced) watch.monitor->post(std::move(event));
   }
 
   std::shared_ptr<PipewireConnection> connection_;

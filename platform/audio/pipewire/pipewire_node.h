@@ -28,8 +28,6 @@ struct PipewireNode {
   uint32_t inputChannels = 0;         // a source (or duplex): what Velto reads
   uint32_t outputChannels = 0;        // a sink (or duplex): what Velto plays
   double rate = 48000.0;
-  uint32_t inputLatency = 0; // frames at 48000 Hz
-  uint32_t outputLatency = 0;
   bool isVirtual = false;
 };
 

@@ -203,7 +203,6 @@ AspStatus PipewireProvider::getPropertyData(AspObjectId local, const AspProperty
   if (!hasProperty(local, address)) return kAspUnknownProperty;
   uint32_t room = size;
   AspStatus status = kAspUnknownProperty;
-  const bool input = address.scope == kAspScopeInput;
   if (local == kDevice) {
     switch (address.selector) {
     case kAspPropBaseClass:
@@ -252,9 +251,9 @@ AspStatus PipewireProvider::getPropertyData(AspObjectId local, const AspProperty
       status = writeIds(streams(address.scope), &room, outData);
       break;
     case kPropLatency:
-      status = writeValue(input ? node_.inputLatency : node_.outputLatency, &room, outData);
-      break;
     case kPropSafetyOffset:
+      // The server converts and schedules ahead itself; what the hardware adds beyond the
+      // buffer is not read from its ports yet.
       status = writeValue(uint32_t(0), &room, outData);
       break;
     default:
@@ -307,17 +306,6 @@ AspStatus PipewireProvider::setPropertyData(AspObjectId local, const AspProperty
     tell(kPropNominalSampleRate, kAspScopeGlobal);
   }
   return kAspNoError;
-}
-
-void PipewireProvider::updateLatency(uint32_t inputLatency, uint32_t outputLatency) {
-  if (node_.inputChannels > 0 && inputLatency != node_.inputLatency) {
-    node_.inputLatency = inputLatency;
-    tell(kPropLatency, kAspScopeInput);
-  }
-  if (node_.outputChannels > 0 && outputLatency != node_.outputLatency) {
-    node_.outputLatency = outputLatency;
-    tell(kPropLatency, kAspScopeOutput);
-  }
 }
 
 bool PipewireProvider::openStream(Stream& s, bool capture, uint32_t frames) {

@@ -72,8 +72,6 @@ public:
   void attachIo(AspObjectId, DeviceIo* io) override { io_ = io; }
 
   const PipewireNode& node() const { return node_; }
-  // The server's newer latency figures; tells the listeners when they changed.
-  void updateLatency(uint32_t inputLatency, uint32_t outputLatency);
 
   // One direction's stream with its listener; the process callbacks find their way back here.
   struct Stream;
