@@ -6,6 +6,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <ctime>
 #include <functional>
 #include <memory>
 #include <string>
@@ -37,6 +38,12 @@ bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds time
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
   return true;
+}
+
+double processSeconds() {
+  timespec now{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+  return double(now.tv_sec) + double(now.tv_nsec) / 1e9;
 }
 
 std::vector<double> availableRates(audio::ObjectId device) {
@@ -274,7 +281,9 @@ TEST_F(PipewireDevicesThreads, BoundDeviceRunsAt48kHzWithTheBufferSizeAsked) {
     ASSERT_EQ(audio::startDevice(device, proc), kAspNoError);
     // Counted from the first callback on: linking the stream takes its own time.
     ASSERT_TRUE(waitUntil([&] { return cycles.calls.load() > 0; }));
+    const double cpuBefore = processSeconds();
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    const double cpuMillis = (processSeconds() - cpuBefore) * 1000.0;
     EXPECT_EQ(audio::stopDevice(device, proc), kAspNoError);
     const uint64_t calls = cycles.calls.load();
     audio::destroyIoProcId(device, proc);
@@ -288,9 +297,9 @@ TEST_F(PipewireDevicesThreads, BoundDeviceRunsAt48kHzWithTheBufferSizeAsked) {
     EXPECT_NEAR(rate, 48000.0, 48000.0 * 0.05);
     const double period = double(c.frames) / 48.0; // milliseconds
     std::printf("[ figures  ] %s: %llu callbacks of %u frames, %.0f frames/s, longest gap %.2f ms "
-                "(period %.2f ms)\n",
+                "(period %.2f ms), %.1f ms CPU in 500 ms\n",
                 c.node.name.c_str(), static_cast<unsigned long long>(calls), c.frames, rate,
-                double(cycles.longestGap.load()) / 1e6, period);
+                double(cycles.longestGap.load()) / 1e6, period, cpuMillis);
   }
 }
 
@@ -377,6 +386,46 @@ TEST_F(PipewireDevicesThreads, DuplexDeviceHearsWhatItPlays) {
       << loop.calls.load() << " cycles, " << loop.silent.load() << " silent";
   audio::destroyIoProcId(device, proc);
   EXPECT_EQ(loop.foreign.load(), 0u) << "the level comes back unchanged";
+}
+
+// Plays a constant level into every output sample.
+AspStatus playLevel(audio::ObjectId, const audio::TimeStamp*, const audio::BufferList*,
+                    const audio::TimeStamp*, audio::BufferList* output, const audio::TimeStamp*,
+                    void* data) {
+  const float level = *static_cast<const float*>(data);
+  for (uint32_t b = 0; b < output->count; ++b) {
+    auto* out = static_cast<float*>(output->buffers[b].data);
+    for (uint32_t s = 0; s < output->buffers[b].byteSize / sizeof(float); ++s) out[s] = level;
+  }
+  return kAspNoError;
+}
+
+TEST_F(PipewireDevicesThreads, SinkPlaysTheSumOfItsCallbacks) {
+  ASSERT_TRUE(daemon_->addNode({"test.mixout", "Mix Out", false, 2}));
+  ASSERT_TRUE(startDevices());
+  const audio::ObjectId device = deviceForUid("test.mixout");
+  ASSERT_NE(device, 0u);
+  const float levels[] = {0.125f, 0.25f}; // they sum to 0.375 exactly
+  audio::IoProcId procs[2] = {audio::kNoIoProc, audio::kNoIoProc};
+  for (int p = 0; p < 2; ++p) {
+    ASSERT_EQ(audio::createIoProcId(device, playLevel, const_cast<float*>(&levels[p]), &procs[p]),
+              kAspNoError);
+    ASSERT_EQ(audio::startDevice(device, procs[p]), kAspNoError);
+  }
+  const std::vector<float> played = daemon_->recordSink("test.mixout", 2, 500);
+  for (audio::IoProcId proc : procs) audio::destroyIoProcId(device, proc);
+  size_t mixed = 0, silent = 0, other = 0;
+  for (float s : played) {
+    if (s == 0.375f) {
+      ++mixed;
+    } else if (s == 0.0f) {
+      ++silent;
+    } else {
+      ++other;
+    }
+  }
+  EXPECT_GT(mixed, 2u * 4800) << silent << " silent samples"; // more than 0.1 s
+  EXPECT_EQ(other, 0u) << "the mix reaches the sink unchanged";
 }
 
 } // namespace

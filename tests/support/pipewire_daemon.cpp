@@ -4,9 +4,11 @@
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -238,6 +240,39 @@ bool PipewireDaemon::addNode(const NullNode& node) {
   for (const std::string& extra : node.extraProperties) properties += " " + extra;
   properties += " }";
   return control({"create-node", "adapter", properties}) == 0;
+}
+
+std::vector<float> PipewireDaemon::recordSink(const std::string& name, uint32_t channels,
+                                              int millis) {
+  std::vector<float> samples;
+  if (!running_) return samples;
+  const std::string file = folder_ + "/recording.wav";
+  const pid_t pid = spawnChild({"pw-cat", "--record", "--remote", socket_, "--target", name, "-P",
+                                "{ stream.capture.sink=true }", "--rate", "48000", "--channels",
+                                std::to_string(channels), "--format", "f32", file},
+                               environment_, -1, folder_ + "/log.txt");
+  if (pid < 0) return samples;
+  std::this_thread::sleep_for(std::chrono::milliseconds(millis));
+  ::kill(pid, SIGINT); // it closes the file and ends
+  const int status =
+      waitChild(pid, std::chrono::duration_cast<std::chrono::milliseconds>(kStopTimeout));
+  if (status < 0) return samples; // it answers an interrupt with 1, the file complete
+  std::ifstream in(file, std::ios::binary);
+  const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  // RIFF chunks after the 12-byte header; the samples are the "data" chunk.
+  for (size_t at = 12; at + 8 <= bytes.size();) {
+    uint32_t size = 0;
+    std::memcpy(&size, bytes.data() + at + 4, sizeof size);
+    const size_t body = at + 8;
+    if (bytes.compare(at, 4, "data") == 0) {
+      const size_t length = std::min<size_t>(size, bytes.size() - body);
+      samples.resize(length / sizeof(float));
+      std::memcpy(samples.data(), bytes.data() + body, samples.size() * sizeof(float));
+      break;
+    }
+    at = body + size + (size & 1);
+  }
+  return samples;
 }
 
 bool PipewireDaemon::removeNode(const std::string& name) {

@@ -39,6 +39,9 @@ public:
   // Creates a node that lives until removed or the server ends; false on failure.
   bool addNode(const NullNode& node);
   bool removeNode(const std::string& name);
+  // What the sink plays during `millis`, recorded from its monitor at 48000 Hz as interleaved
+  // floats (whatever played before the recorder was linked is missing). Empty on failure.
+  std::vector<float> recordSink(const std::string& name, uint32_t channels, int millis);
   // Ends the server (and the rest) now, as a crash or a log-out would; the folder stays until
   // the end.
   void stop();
