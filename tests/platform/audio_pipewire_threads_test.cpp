@@ -221,7 +221,7 @@ struct Cycles {
   std::atomic<uint64_t> first{0};
   std::atomic<uint64_t> last{0};
   std::atomic<uint64_t> longestGap{0};
-  uint32_t expectFrames = 0;
+  std::atomic<uint32_t> expectFrames{0};
   uint32_t inputChannels = 0;
   uint32_t outputChannels = 0;
 };
@@ -239,7 +239,8 @@ AspStatus countCycle(audio::ObjectId, const audio::TimeStamp*, const audio::Buff
     return kAspNoError;
   }
   const uint32_t frames = list.buffers[0].byteSize / (channels * uint32_t(sizeof(float)));
-  if (frames != c.expectFrames) c.wrongSize.fetch_add(1, std::memory_order_relaxed);
+  if (frames != c.expectFrames.load(std::memory_order_relaxed))
+    c.wrongSize.fetch_add(1, std::memory_order_relaxed);
   if (!in) {
     auto* samples = static_cast<float*>(list.buffers[0].data);
     for (uint32_t s = 0; s < frames * channels; ++s) samples[s] = 0.25f;
@@ -426,6 +427,36 @@ TEST_F(PipewireDevicesThreads, SinkPlaysTheSumOfItsCallbacks) {
   }
   EXPECT_GT(mixed, 2u * 4800) << silent << " silent samples"; // more than 0.1 s
   EXPECT_EQ(other, 0u) << "the mix reaches the sink unchanged";
+}
+
+TEST_F(PipewireDevicesThreads, NewBufferSizeReachesARunningDevice) {
+  ASSERT_TRUE(daemon_->addNode({"test.resize", "Resize", true, 2}));
+  ASSERT_TRUE(startDevices());
+  const audio::ObjectId device = deviceForUid("test.resize");
+  ASSERT_NE(device, 0u);
+  ASSERT_EQ(velto::test::setWordProperty(device, audio::kPropBufferFrameSize, 256), kAspNoError);
+  Cycles cycles;
+  cycles.inputChannels = 2;
+  cycles.expectFrames = 256;
+  audio::IoProcId proc = audio::kNoIoProc;
+  ASSERT_EQ(audio::createIoProcId(device, countCycle, &cycles, &proc), kAspNoError);
+  ASSERT_EQ(audio::startDevice(device, proc), kAspNoError);
+  ASSERT_TRUE(waitUntil([&] { return cycles.calls.load() > 5; }));
+  EXPECT_EQ(cycles.wrongSize.load(), 0u);
+  for (uint32_t frames : {1024u, 128u}) {
+    SCOPED_TRACE(frames);
+    ASSERT_EQ(velto::test::setWordProperty(device, audio::kPropBufferFrameSize, frames),
+              kAspNoError);
+    cycles.expectFrames.store(frames);
+    // The server changes over within a few cycles; from then on every cycle has the new size.
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    cycles.wrongSize.store(0);
+    const uint64_t before = cycles.calls.load();
+    std::this_thread::sleep_for(std::chrono::milliseconds(250));
+    EXPECT_GT(cycles.calls.load(), before + 2);
+    EXPECT_EQ(cycles.wrongSize.load(), 0u);
+  }
+  audio::destroyIoProcId(device, proc);
 }
 
 } // namespace

@@ -87,6 +87,8 @@ public:
   virtual bool drivesClock() const { return false; }
   // The I/O side the layer made for one of the provider's devices; it outlives every cycle.
   virtual void attachIo(AspObjectId /*local*/, DeviceIo* /*io*/) {}
+  // A client chose another buffer size for the device (control lock held).
+  virtual void bufferFramesChanged(AspObjectId /*local*/, uint32_t /*frames*/) {}
 };
 
 } // namespace platform::audio

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string>
 
 #include <pipewire/pipewire.h>
 #include <spa/debug/types.h>
@@ -50,6 +51,11 @@ void fillPositions(spa_audio_info_raw& info, const std::vector<std::string>& nam
       return;
     }
   }
+}
+
+// The quantum a stream asks the server for.
+std::string quantumOf(uint32_t frames) {
+  return std::to_string(frames) + "/" + std::to_string(kStreamRate);
 }
 
 } // namespace
@@ -311,7 +317,7 @@ AspStatus PipewireProvider::setPropertyData(AspObjectId local, const AspProperty
 bool PipewireProvider::openStream(Stream& s, bool capture, uint32_t frames) {
   const std::string name =
       std::string(kOwnNodePrefix) + (capture ? "input." : "output.") + node_.name;
-  const std::string latency = std::to_string(frames) + "/" + std::to_string(kStreamRate);
+  const std::string latency = quantumOf(frames);
   pw_properties* props = pw_properties_new(
       PW_KEY_MEDIA_TYPE, "Audio", PW_KEY_MEDIA_CATEGORY, capture ? "Capture" : "Playback",
       PW_KEY_MEDIA_ROLE, "Production", PW_KEY_NODE_NAME, name.c_str(), PW_KEY_TARGET_OBJECT,
@@ -369,6 +375,18 @@ AspStatus PipewireProvider::startDevice(AspObjectId) {
   if (!opened) closeStreams();
   pw_thread_loop_unlock(connection_->loop);
   return opened ? kAspNoError : kStatusIllegalOperation;
+}
+
+void PipewireProvider::bufferFramesChanged(AspObjectId, uint32_t frames) {
+  if (!capture_ && !playback_) return; // the next start asks for it
+  const std::string latency = quantumOf(frames);
+  const spa_dict_item items[] = {SPA_DICT_ITEM_INIT(PW_KEY_NODE_LATENCY, latency.c_str())};
+  const spa_dict dict = SPA_DICT_INIT_ARRAY(items);
+  pw_thread_loop_lock(connection_->loop);
+  for (Stream* s : {capture_.get(), playback_.get()}) {
+    if (s != nullptr && s->stream != nullptr) pw_stream_update_properties(s->stream, &dict);
+  }
+  pw_thread_loop_unlock(connection_->loop);
 }
 
 AspStatus PipewireProvider::stopDevice(AspObjectId) {

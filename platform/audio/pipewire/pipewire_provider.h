@@ -70,6 +70,7 @@ public:
   void* cycleContext() override { return this; }
   bool drivesClock() const override { return true; }
   void attachIo(AspObjectId, DeviceIo* io) override { io_ = io; }
+  void bufferFramesChanged(AspObjectId local, uint32_t frames) override;
 
   const PipewireNode& node() const { return node_; }
 
