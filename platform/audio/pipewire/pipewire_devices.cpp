@@ -100,7 +100,6 @@ struct NodeWatch {
   pw_node* proxy = nullptr;
   spa_hook listener{};
   bool announced = false;
-  double rate = 0.0;
 };
 
 class Monitor {
@@ -331,7 +330,6 @@ private:
     node.outputChannels = watch.output ? channels : 0;
     const uint32_t rate = positiveNumber(spa_dict_lookup(props, PW_KEY_AUDIO_RATE));
     node.rate = rate != 0 ? rate : watch.monitor->clockRate_;
-    watch.rate = node.rate;
     const char* virtualFlag = spa_dict_lookup(props, PW_KEY_NODE_VIRTUAL);
     node.isVirtual = watch.isVirtual || (virtualFlag != nullptr && spa_atob(virtualFlag));
     watch.announced = true;
