@@ -212,6 +212,16 @@ TEST_F(PipewireDevicesThreads, NoServerNoDevices) {
   EXPECT_TRUE(startDevices()) << "a failed start leaves nothing behind";
 }
 
+TEST_F(PipewireDevicesThreads, ManualClockLayerKeepsToItsOwnDevices) {
+  ASSERT_TRUE(daemon_->addNode({"test.speakers", "Speakers", false, 2}));
+  system_.reset();
+  system_ = std::make_unique<AudioTestSystem>(
+      AudioTestOptions{audio::ClockMode::Manual, /*withDriver=*/false});
+  ASSERT_TRUE(system_->started());
+  EXPECT_FALSE(startDevices());
+  EXPECT_EQ(deviceForUid("test.speakers"), 0u);
+}
+
 // What an I/O callback saw, written on the I/O thread only.
 struct Cycles {
   std::atomic<uint64_t> calls{0};

@@ -388,7 +388,8 @@ bool startPipewireDevices(const PipewireOptions& options) {
   {
     AudioSystem& system = audioSystem();
     std::lock_guard<std::mutex> control(system.control);
-    if (!system.running) return false;
+    // The server's clock runs in real time; a manual-clock layer keeps to its own devices.
+    if (!system.running || system.clock != ClockMode::RealTime) return false;
   }
   static std::once_flag initialised;
   std::call_once(initialised, [] { pw_init(nullptr, nullptr); });

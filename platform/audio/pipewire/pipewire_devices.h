@@ -19,7 +19,8 @@ struct PipewireOptions {
 };
 
 // Connects, lists the server's devices into the running layer and follows them. False (and
-// nothing changes) when no layer runs, the devices already run, or the server does not answer.
+// nothing changes) when no layer runs, it runs the manual clock, the devices already run, or the
+// server does not answer.
 bool startPipewireDevices(const PipewireOptions& options = {});
 // Removes the devices (their callbacks stop) and disconnects. Nothing when they do not run.
 void stopPipewireDevices();
