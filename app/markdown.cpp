@@ -57,23 +57,6 @@ size_t newlineAt(std::string_view text, size_t i) {
   return 0;
 }
 
-std::vector<std::string_view> splitLines(std::string_view text) {
-  std::vector<std::string_view> lines;
-  size_t start = 0;
-  for (size_t i = 0; i < text.size();) {
-    const size_t n = newlineAt(text, i);
-    if (n == 0) {
-      ++i;
-      continue;
-    }
-    lines.push_back(text.substr(start, i - start));
-    i += n;
-    start = i;
-  }
-  lines.push_back(text.substr(start));
-  return lines;
-}
-
 bool startsWith(std::string_view s, std::string_view prefix) {
   return s.substr(0, prefix.size()) == prefix;
 }
@@ -278,6 +261,23 @@ void appendLine(StyledText& out, std::string_view line) {
 }
 
 } // namespace
+
+std::vector<std::string_view> splitLines(std::string_view text) {
+  std::vector<std::string_view> lines;
+  size_t start = 0;
+  for (size_t i = 0; i < text.size();) {
+    const size_t n = newlineAt(text, i);
+    if (n == 0) {
+      ++i;
+      continue;
+    }
+    lines.push_back(text.substr(start, i - start));
+    i += n;
+    start = i;
+  }
+  lines.push_back(text.substr(start));
+  return lines;
+}
 
 ParagraphStyle para(float before, float after) {
   ParagraphStyle style;

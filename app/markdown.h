@@ -105,6 +105,9 @@ struct TextRange {
 // The whole document; every input yields a text.
 StyledText VeltoRenderMarkdown(std::string_view markdown);
 
+// The document's lines, cut at every line break the renderer knows (LF, VT, FF, CR, NEL, LS, PS).
+std::vector<std::string_view> splitLines(std::string_view text);
+
 // Spacings before and after, line height 1.2.
 ParagraphStyle para(float before, float after);
 

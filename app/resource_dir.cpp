@@ -8,12 +8,27 @@
 
 namespace velto {
 
-std::string resourceFile(const std::string& name) {
-  const std::string& folder = serviceSetup().resourceFolder;
-  if (folder.empty() || name.empty()) return {};
-  const std::filesystem::path file = std::filesystem::path(folder) / name;
+namespace {
+
+// `name` in the resource folder when it is a regular file (folder: a directory); else empty.
+std::string findResource(const std::string& name, bool folder) {
+  const std::string& base = serviceSetup().resourceFolder;
+  if (base.empty() || name.empty()) return {};
+  const std::filesystem::path path = std::filesystem::path(base) / name;
   std::error_code ec;
-  return std::filesystem::is_regular_file(file, ec) ? file.string() : std::string();
+  const bool found = folder ? std::filesystem::is_directory(path, ec)
+                            : std::filesystem::is_regular_file(path, ec);
+  return found ? path.string() : std::string();
+}
+
+} // namespace
+
+std::string resourceFile(const std::string& name) {
+  return findResource(name, false);
+}
+
+std::string resourceFolder(const std::string& name) {
+  return findResource(name, true);
 }
 
 std::string readResourceText(const std::string& name) {

@@ -8,6 +8,8 @@ namespace velto {
 
 // The path of the resource file `name` when it exists as a regular file; empty otherwise.
 std::string resourceFile(const std::string& name);
+// The path of the resource folder `name` when it exists as a directory; empty otherwise.
+std::string resourceFolder(const std::string& name);
 
 // The resource's contents when it exists and is valid UTF-8; the empty text otherwise.
 std::string readResourceText(const std::string& name);

@@ -14,6 +14,7 @@
 #include "app/docs_window.h"
 #include "app/env.h"
 #include "app/help_cursor.h"
+#include "app/help_window.h"
 #include "app/menus.h"
 #include "app/quit_signals.h"
 #include "app/resource_dir.h"
@@ -54,6 +55,7 @@ std::unique_ptr<Engine> gEngine;
 std::unique_ptr<Api> gApi;
 // Lives until the process ends; its window is built on first use.
 std::unique_ptr<DocsWindow> gDocs;
+std::unique_ptr<HelpWindow> gHelp;
 } // namespace shell
 
 namespace {
@@ -100,6 +102,7 @@ void shutDown(bool snapshot, desktop::DesktopWindow& window) {
   stopServices();
   shell::gApi.reset();
   if (shell::gDocs) shell::gDocs->close();
+  if (shell::gHelp) shell::gHelp->close();
   window.close();
   shell::gEngine.reset();
   platform::dispatch::waitBackgroundIdle(std::chrono::seconds(5));
@@ -111,6 +114,10 @@ void shutDown(bool snapshot, desktop::DesktopWindow& window) {
 
 void showDocs() {
   if (shell::gDocs) shell::gDocs->show();
+}
+
+void showHelp(const char* key) {
+  if (shell::gHelp && key != nullptr) shell::gHelp->showKey(key);
 }
 
 bool openMainWindow(desktop::DesktopWindow& window, std::string& error) {
@@ -149,19 +156,24 @@ int runApp() {
 
   shell::gDocs = std::make_unique<DocsWindow>(readResourceText("API.md"));
   setDocsHandler(showDocs);
+  shell::gHelp = std::make_unique<HelpWindow>(resourceFolder("hilfe"));
+  setHelpHandler(showHelp);
 
   desktop::DesktopWindow window;
+  if (const char* helpShot = std::getenv("VELTO_HELP_SNAPSHOT")) {
+    const char* key = std::getenv("VELTO_HELP_KEY");
+    shell::gHelp->showKey(key != nullptr ? key : "uebersicht");
+    const bool written = shell::gHelp->writeSnapshot(helpShot, error);
+    if (!written) say("Schnappschuss nicht geschrieben: " + error);
+    shutDown(true, window);
+    return written ? 0 : 1;
+  }
   if (const char* docsShot = std::getenv("VELTO_DOCS_SNAPSHOT")) {
     // Unlike a plain exit with success, a picture that was not written is reported.
     const bool written = shell::gDocs->writeSnapshot(docsShot, error);
     if (!written) say("Schnappschuss nicht geschrieben: " + error);
     shutDown(true, window);
     return written ? 0 : 1;
-  }
-  if (envSet("VELTO_HELP_SNAPSHOT")) {
-    say("das Hilfefenster ist nicht verfügbar");
-    shutDown(true, window);
-    return 1;
   }
   if (!openMainWindow(window, error)) {
     say("das Fenster öffnet nicht (" + error + ")");
@@ -180,10 +192,13 @@ int runApp() {
   int frames = 0;
   desktop::FrameLoopHooks hooks;
   hooks.quit = [&] { return quitSignal() != 0 || quitRequested() || window.closeRequested(); };
-  // The documentation window draws on while the main window is hidden.
-  hooks.paused = [&] { return !snapshot && window.hidden() && !shell::gDocs->visible(); };
+  // The documentation and help windows draw on while the main window is hidden.
+  hooks.paused = [&] {
+    return !snapshot && window.hidden() && !shell::gDocs->visible() && !shell::gHelp->visible();
+  };
   hooks.frame = [&] {
     shell::gDocs->frame();
+    shell::gHelp->frame();
     if (!snapshot && window.hidden()) return true;
     window.beginFrame();
     drawMenus();

@@ -87,7 +87,9 @@ std::string shortPath(const std::string& path) {
   if (!home || !*home) return path;
   const std::string prefix(home);
   if (path.compare(0, prefix.size(), prefix) != 0) return path;
-  return "~" + path.substr(prefix.size());
+  std::string shortened = "~";
+  shortened.append(path, prefix.size());
+  return shortened;
 }
 
 } // namespace velto

@@ -354,7 +354,10 @@ void drawInputs(Engine& engine) {
 
 std::string slotLabel(const FxChain::Slot& slot) {
   std::string label = kFx[static_cast<int>(slot.id)].label;
-  if (slot.bank > 0) label += " " + std::to_string(slot.bank + 1);
+  if (slot.bank > 0) {
+    label += ' ';
+    label += std::to_string(slot.bank + 1);
+  }
   return label;
 }
 

@@ -1,6 +1,6 @@
-// The built program under a virtual X server: the window snapshot (size and the style's
-// colours in solid regions), a snapshot path that cannot be written, and a normal run with the
-// API on that answers HTTP while it draws, then saves and frees its port on SIGTERM.
+// The built program under a virtual X server: the window, documentation and help snapshots
+// (size and colours in solid regions), a snapshot path that cannot be written, and a normal run
+// with the API on that answers HTTP while it draws, then saves and frees its port on SIGTERM.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -256,6 +256,47 @@ TEST(Program, DocsSnapshotIsTheDocumentationWindowOrFailsLoudly) {
     // The documentation has second-level headings: their rule runs across the text's width
     // (the window less the scroll bar and the insets of 36 on either side).
     EXPECT_GT(longestRow(image, ImVec4(0.26f, 0.27f, 0.33f, 1)), 920 - 72 - 30);
+  }
+}
+
+TEST(Program, HelpSnapshotIsTheHelpWindowAtTheKeyOrFailsLoudly) {
+  if (!haveXvfbRun()) GTEST_SKIP() << "xvfb-run is not installed";
+  struct Case {
+    const char* key; // VELTO_HELP_KEY, null for unset
+    bool writable;
+  };
+  const Case cases[] = {
+      {nullptr, true}, {"board#Karte#FX", true}, {"nonexistent", true}, {nullptr, false}};
+  for (const Case& c : cases) {
+    ProgramRun run;
+    const std::string path = c.writable ? (run.base / "help.png").string()
+                                        : (run.base / "missing" / "help.png").string();
+    std::vector<std::string> env = {"VELTO_HELP_SNAPSHOT=" + path};
+    if (c.key) env.push_back(std::string("VELTO_HELP_KEY=") + c.key);
+    const pid_t pid = run.start(env);
+    ASSERT_GT(pid, 0);
+    const int status = waitExit(pid, 60s);
+    const std::string label = c.key ? c.key : "default";
+    EXPECT_FALSE(fs::exists(run.config())) << label << ": snapshots save nothing";
+    if (!c.writable) {
+      EXPECT_GT(status, 0) << "a picture that was not written is no success";
+      EXPECT_FALSE(fs::exists(path));
+      continue;
+    }
+    EXPECT_EQ(status, 0) << label;
+    const Image image = decode(path);
+    ASSERT_EQ(image.width, 1040) << label;
+    ASSERT_EQ(image.height, 780) << label;
+    // The sidebar down the left 220 points, the page's background beside it (below the titles
+    // and the page's text).
+    const ImVec4 sidebar(0.15f, 0.16f, 0.2f, 1), page(0.11f, 0.12f, 0.15f, 1);
+    for (const auto& [x, colour] : {std::pair{10, sidebar}, std::pair{210, sidebar},
+                                    std::pair{230, page}, std::pair{1000, page}}) {
+      const uint8_t* p = image.at(x, 770);
+      EXPECT_NEAR(p[0], colour.x * 255, 2) << label << " at x " << x;
+      EXPECT_NEAR(p[1], colour.y * 255, 2) << label << " at x " << x;
+      EXPECT_NEAR(p[2], colour.z * 255, 2) << label << " at x " << x;
+    }
   }
 }
 

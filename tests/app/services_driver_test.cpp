@@ -14,6 +14,7 @@
 #include "app/driver_install.h"
 #include "app/quit_signals.h"
 #include "app/services.h"
+#include "tests/support/test_files.h"
 
 namespace velto::test {
 namespace {
@@ -21,11 +22,6 @@ namespace {
 namespace fs = std::filesystem;
 
 using Args = std::vector<std::string>;
-
-std::string fileText(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 Args entriesOf(const std::string& folder) {
   Args names;
@@ -156,8 +152,7 @@ TEST_F(DriverServices, AFolderThatIsNotOursGoesThroughPkexecAndTheHelper) {
       {"exec \"$@\"", "uninstall", 200, "{\"installed\":0,\"bundled\":1}", false},
   };
   for (const Case& c : cases) {
-    fs::remove_all(bin);
-    fs::create_directories(bin);
+    clearBin();
     if (c.pkexec != nullptr) standIn("pkexec", c.pkexec);
     const HttpResponse r = call("POST", "/settings/driver", c.body);
     EXPECT_EQ(r.status, c.status) << c.pkexec << " " << c.body;
@@ -224,9 +219,9 @@ TEST(DriverVersion, ReadsTheLeadingNumberOfTheBundleVersion) {
                         {"<string>99999999999</string>", INT32_MAX},
                         {nullptr, 0},
                         {"-", 0}};
-  std::string folder = (fs::temp_directory_path() / "velto-version-XXXXXX").string();
-  ASSERT_NE(::mkdtemp(folder.data()), nullptr);
-  const std::string bundle = folder + "/Velto.driver";
+  const fixtures::TempFolder folder;
+  ASSERT_FALSE(folder.path.empty());
+  const std::string bundle = folder.path + "/Velto.driver";
   for (const Case& c : cases) {
     fs::remove_all(bundle);
     if (c.entry == nullptr || std::string(c.entry) != "-") {
@@ -239,7 +234,6 @@ TEST(DriverVersion, ReadsTheLeadingNumberOfTheBundleVersion) {
     EXPECT_EQ(driverVersion(bundle), c.version) << (c.entry ? c.entry : "(no key)");
   }
   EXPECT_EQ(driverVersion(""), 0);
-  fs::remove_all(folder);
 }
 
 } // namespace

@@ -4,7 +4,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <sys/stat.h>
 #include <thread>
 
@@ -14,6 +13,7 @@
 #include "app/services.h"
 #include "platform/audio/layer/listeners.h"
 #include "platform/dispatch/main_queue.h"
+#include "tests/support/test_files.h"
 #include "ui/window.h"
 
 namespace velto::test {
@@ -42,10 +42,8 @@ void ServicesTest::SetUp() {
   base = pattern;
   bin = base + "/bin";
   resources = base + "/resources";
-  fs::create_directories(bin);
-  fs::create_directories(base + "/config");
-  fs::create_directories(resources);
-  fs::create_directories(base + "/program");
+  for (const std::string& folder : {bin, base + "/config", resources, base + "/program"})
+    fs::create_directories(folder);
   fs::copy(VELTO_TEST_DRIVER_BUNDLE, resources + "/Velto.driver", fs::copy_options::recursive);
   program = base + "/program/velto";
   writeStandIn(program, "");
@@ -104,6 +102,11 @@ void ServicesTest::writeStandIn(const std::string& path, const std::string& body
   ::chmod(path.c_str(), 0755);
 }
 
+void ServicesTest::clearBin() {
+  fs::remove_all(bin);
+  fs::create_directories(bin);
+}
+
 std::vector<std::string> ServicesTest::recorded(const std::string& path, int waitMs) const {
   const std::string file = path + ".args";
   for (int waited = 0; !fs::exists(file) && waited < waitMs; waited += 10) {
@@ -138,10 +141,7 @@ std::string ServicesTest::installedDriver() const {
 
 void setBundleVersion(const std::string& bundle, const std::string& version) {
   const std::string path = bundle + "/Contents/Info.plist";
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  std::string plist = text.str();
+  std::string plist = fileText(path);
   const std::string key = "<key>CFBundleVersion</key>";
   const size_t start = plist.find("<string>", plist.find(key)) + 8;
   const size_t end = plist.find("</string>", start);

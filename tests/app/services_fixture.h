@@ -29,6 +29,8 @@ protected:
   void standIn(const std::string& name, const std::string& body) {
     writeStandIn(bin + "/" + name, body);
   }
+  // Removes every stand-in from the test PATH.
+  void clearBin();
   // What the stand-in at `path` recorded ($0 first); empty when it did not run within `waitMs`.
   std::vector<std::string> recorded(const std::string& path, int waitMs = 0) const;
   std::vector<std::string> recordedTool(const std::string& name, int waitMs = 0) const {

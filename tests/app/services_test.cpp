@@ -100,54 +100,27 @@ TEST_F(ShellServices, ChoosersRunTheToolAndReturnWhatWasChosen) {
     Args expected;     // its arguments
     const char* result;
   };
-  const std::string start = base + "/Meine Pads";
-  const std::string folderTitle = "--title=Ordner mit Audiodateien für die Pads";
-  const Args zenitySave = {"--file-selection",        "--save",
-                           "--confirm-overwrite",     "--title=Exportieren",
-                           "--filename=EQ 1.veltoeq", "--file-filter=*.veltoeq"};
+  const std::string start = base + "/Meine Pads", title = "Ordner mit Audiodateien für die Pads";
+  const Args zFolder = {"--file-selection", "--directory", "--title=" + title,
+                        "--filename=" + start + "/"};
+  const Args zFile = {"--file-selection", "--title=Laden", "--file-filter=*.veltoeq"};
+  const Args zSave = {"--file-selection",        "--save",
+                      "--confirm-overwrite",     "--title=Exportieren",
+                      "--filename=EQ 1.veltoeq", "--file-filter=*.veltoeq"};
+  const Args kFolder = {"--title", title, "--getexistingdirectory", start};
+  const Args kFile = {"--title", "Laden", "--getopenfilename", ".", "*.veltoeq"};
+  const Args kSave = {"--title", "Exportieren", "--getsavefilename", "EQ 1.veltoeq", "*.veltoeq"};
   const Case cases[] = {
-      {"zenity",
-       Pick::Folder,
-       "/x/Pads $(x)\n",
-       0,
-       {"--file-selection", "--directory", folderTitle, "--filename=" + start + "/"},
-       "/x/Pads $(x)"},
-      {"zenity",
-       Pick::Folder,
-       "",
-       1,
-       {"--file-selection", "--directory", folderTitle, "--filename=" + start + "/"},
-       ""},
-      {"zenity",
-       Pick::File,
-       "/a b/c.veltoeq\n",
-       0,
-       {"--file-selection", "--title=Laden", "--file-filter=*.veltoeq"},
-       "/a b/c.veltoeq"},
-      {"zenity", Pick::Save, "/a/EQ 2.veltoeq\n", 0, zenitySave, "/a/EQ 2.veltoeq"},
-      {"zenity", Pick::Save, "/ignored\n", 1, zenitySave, ""},
-      {"kdialog",
-       Pick::Folder,
-       "/k/Pads\n",
-       0,
-       {"--title", "Ordner mit Audiodateien für die Pads", "--getexistingdirectory", start},
-       "/k/Pads"},
-      {"kdialog",
-       Pick::File,
-       "/k/x.veltoeq\n",
-       0,
-       {"--title", "Laden", "--getopenfilename", ".", "*.veltoeq"},
-       "/k/x.veltoeq"},
-      {"kdialog",
-       Pick::Save,
-       "",
-       1,
-       {"--title", "Exportieren", "--getsavefilename", "EQ 1.veltoeq", "*.veltoeq"},
-       ""},
+      {"zenity", Pick::Folder, "/x/Pads $(x)\n", 0, zFolder, "/x/Pads $(x)"},
+      {"zenity", Pick::File, "/a b/c.veltoeq\n", 0, zFile, "/a b/c.veltoeq"},
+      {"zenity", Pick::Save, "/a/EQ 2.veltoeq\n", 0, zSave, "/a/EQ 2.veltoeq"},
+      {"zenity", Pick::Save, "/ignored\n", 1, zSave, ""}, // cancelled: what it printed is dropped
+      {"kdialog", Pick::Folder, "/k/Pads\n", 0, kFolder, "/k/Pads"},
+      {"kdialog", Pick::File, "/k/x.veltoeq\n", 0, kFile, "/k/x.veltoeq"},
+      {"kdialog", Pick::Save, "", 1, kSave, ""},
   };
   for (const Case& c : cases) {
-    fs::remove_all(bin);
-    fs::create_directories(bin);
+    clearBin();
     standIn(c.tool, "printf '%s' '" + std::string(c.reply) + "'\nexit " + std::to_string(c.status));
     installChoosers();
     ASSERT_TRUE(gFolderPicker && gFilePicker && gSavePicker);
@@ -174,8 +147,7 @@ TEST_F(ShellServices, HooksAreFilledOnlyWithTheToolsThatExist) {
       {{"zenity", "kdialog", "xdg-open"}, ChooserTool::Zenity, true},
   };
   for (const Case& c : cases) {
-    fs::remove_all(bin);
-    fs::create_directories(bin);
+    clearBin();
     for (const std::string& tool : c.tools) standIn(tool, "");
     installServices(true);
     EXPECT_EQ(findChooserTool(), c.chooser);
@@ -222,8 +194,7 @@ TEST_F(ShellServices, IntroSoundPlayerStartsAnewAndIsStoppedByItsPid) {
                         {nullptr, {}}};
   const std::string sound = base + "/Intro $(x).wav";
   for (const Case& c : cases) {
-    fs::remove_all(bin);
-    fs::create_directories(bin);
+    clearBin();
     if (c.player != nullptr) standIn(c.player, "exec sleep 30");
     setIntroSoundFile(sound);
     playIntroSound(true);

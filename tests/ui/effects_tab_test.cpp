@@ -87,11 +87,9 @@ TEST_F(EffectsTabTest, DroppedNodeTakesThePlaceComputedFromTheCentres) {
       ImGui::GetIO().MousePos = ImVec2(from.x + (x - from.x) * s / 6.0f, from.y);
       ui->frame();
     }
-    // The ghost is drawn last, its label centred on the mouse, 10 below the row's top.
-    const ImVec2 ghost = ui->textPos(slotLabel(kThree[c.node - 2]));
-    EXPECT_GT(ghost.x, x - nodeW() * 0.5f);
-    EXPECT_LT(ghost.x, x);
-    EXPECT_NEAR(ghost.y, from.y - 17.0f + ImGui::GetTextLineHeight() * 0.5f, 2.0f);
+    // The ghost is drawn last, its label centred on the mouse.
+    const float ghost = ui->textPos(slotLabel(kThree[c.node - 2])).x;
+    EXPECT_TRUE(ghost > x - nodeW() * 0.5f && ghost < x) << ghost;
     if (c.away) {
       selectTab(kTabBoard);
       ui->frames(2);
@@ -146,7 +144,7 @@ TEST_F(EffectsTabTest, PlusOffersTheMovableEffectsAndAddsIntoTheLowestFreeBank) 
 }
 
 TEST_F(EffectsTabTest, NodeMenuSwitchesOrRemovesAndTheToolsHaveNone) {
-  const Slot feedback{0, FxId::feedback}, limiter{0, FxId::limiter}, aec{0, FxId::aec};
+  const Slot limiter{0, FxId::limiter}, aec{0, FxId::aec};
   const char* const kRemove = "Aus der Kette nehmen";
   struct Case {
     const char* name;
@@ -165,11 +163,8 @@ TEST_F(EffectsTabTest, NodeMenuSwitchesOrRemovesAndTheToolsHaveNone) {
       {"switch on", 3, kGate, false, "Einschalten", true, "Einschalten", true, two},
       {"the limiter only switches", 5, limiter, false, "Einschalten", false, "Einschalten", true,
        two},
-      {"feedback only switches", 4, feedback, true, "Ausschalten", false, "Ausschalten", false,
-       two},
       {"remove", 2, kLowCut, true, "Ausschalten", true, kRemove, false, {kGate}},
       {"AEC has no menu", 0, aec, false, nullptr, false, nullptr, false, two},
-      {"noise filter has no menu", 1, aec, false, nullptr, false, nullptr, false, two},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -189,12 +184,10 @@ TEST_F(EffectsTabTest, NodeMenuSwitchesOrRemovesAndTheToolsHaveNone) {
     ui->key(ImGuiKey_Escape);
   }
 
-  // With nothing movable left the plus follows the noise filter node.
+  // With nothing movable left the plus stands between the noise filter and the feedback node.
   setChain(0, {});
-  const float w = nodeW();
-  EXPECT_FLOAT_EQ(fxPlusPoint(0).x, node(0, 1).x + w * 0.5f + 16 + 19);
-  EXPECT_FLOAT_EQ(node(0, 2).x, fxPlusPoint(0).x + 19 + 16 + w * 0.5f); // feedback, limiter
-  EXPECT_FLOAT_EQ(node(0, 3).x, node(0, 2).x + w + 16);
+  EXPECT_FLOAT_EQ(fxPlusPoint(0).x, node(0, 1).x + nodeW() * 0.5f + 16 + 19);
+  EXPECT_FLOAT_EQ(node(0, 2).x, fxPlusPoint(0).x + 19 + 16 + nodeW() * 0.5f);
   EXPECT_EQ(node(0, 4).x, 0.0f); // nothing recorded past the row's four nodes
 }
 

@@ -9,6 +9,7 @@
 #include "effects/input_fx.h"
 #include "engine/engine.h"
 #include "tests/platform/audiofile_fixtures.h"
+#include "tests/support/test_files.h"
 #include "tests/support/ui/ui_harness.h"
 #include "ui/cards.h"
 #include "ui/effects_tab.h"
@@ -22,7 +23,6 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <iterator>
 #include <map>
 #include <set>
 #include <sstream>
@@ -37,17 +37,12 @@ namespace {
 // The pages as the help window sees them.
 
 std::vector<std::string> splitLines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::string line;
-  for (char c : text) {
-    if (c == '\n' || c == '\r') {
-      lines.push_back(line);
-      line.clear();
-    } else {
-      line += c;
-    }
-  }
-  lines.push_back(line);
+  std::vector<std::string> lines(1);
+  for (char c : text)
+    if (c == '\n' || c == '\r')
+      lines.emplace_back();
+    else
+      lines.back() += c;
   return lines;
 }
 
@@ -58,24 +53,15 @@ bool startsWith(const std::string& s, const char* prefix) {
 // Bold pairs and code spans lose their markers; unpaired markers stay.
 std::string inlineText(const std::string& s) {
   std::string out;
-  size_t i = 0;
-  while (i < s.size()) {
-    if (s.compare(i, 2, "**") == 0) {
-      const size_t end = s.find("**", i + 2);
-      if (end != std::string::npos) {
-        out += s.substr(i + 2, end - i - 2);
-        i = end + 2;
-        continue;
-      }
-    } else if (s[i] == '`') {
-      const size_t end = s.find('`', i + 1);
-      if (end != std::string::npos) {
-        out += s.substr(i + 1, end - i - 1);
-        i = end + 1;
-        continue;
-      }
+  for (size_t i = 0; i < s.size();) {
+    const size_t n = s.compare(i, 2, "**") == 0 ? 2 : s[i] == '`' ? 1 : 0;
+    const size_t end = n > 0 ? s.find(s.substr(i, n), i + n) : std::string::npos;
+    if (end == std::string::npos) {
+      out += s[i++];
+      continue;
     }
-    out += s[i++];
+    out += s.substr(i + n, end - i - n);
+    i = end + n;
   }
   return out;
 }
@@ -118,14 +104,9 @@ std::string rendered(const std::string& markdown) {
     } else {
       ++i;
       if (line.empty()) continue;
-      if (startsWith(line, "# "))
-        out += inlineText(line.substr(2));
-      else if (startsWith(line, "## "))
-        out += inlineText(line.substr(3));
-      else if (startsWith(line, "#### "))
-        out += inlineText(line.substr(5));
-      else if (startsWith(line, "### "))
-        out += inlineText(line.substr(4));
+      const size_t level = line.find_first_not_of('#');
+      if (level >= 1 && level <= 4 && line[level] == ' ')
+        out += inlineText(line.substr(level + 1));
       else if (startsWith(line, "- "))
         out += "\u2022\t" + inlineText(line.substr(2));
       else
@@ -136,10 +117,10 @@ std::string rendered(const std::string& markdown) {
   return out;
 }
 
-// Start of the first rendered line that equals heading; npos when none does.
+// Start of the first rendered line that equals heading (the added line feed shifts the match
+// onto its first character); npos when none does.
 size_t findHeading(const std::string& text, const std::string& heading) {
-  const size_t at = ("\n" + text).find("\n" + heading + "\n");
-  return at; // the added line feed shifts the match onto the heading's first character
+  return ("\n" + text).find("\n" + heading + "\n");
 }
 
 // Code points, for the word test and case folding.
@@ -183,14 +164,6 @@ bool wholeWord(const std::string& text, size_t from, size_t to, const std::strin
   return false;
 }
 
-std::string readFile(const std::string& path, bool& ok) {
-  std::ifstream in(path, std::ios::binary);
-  ok = bool(in);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
 // Why key does not resolve in folder; empty when it does.
 std::string unresolved(const std::string& folder, const std::string& key) {
   std::vector<std::string> parts;
@@ -199,9 +172,9 @@ std::string unresolved(const std::string& folder, const std::string& key) {
   while (std::getline(in, part, '#')) parts.push_back(part);
   parts.resize(3);
   const std::string &page = parts[0], &section = parts[1], &item = parts[2];
-  bool ok = false;
-  const std::string markdown = readFile(folder + "/" + page + ".md", ok);
-  if (!ok) return "no page " + page;
+  const std::string file = folder + "/" + page + ".md";
+  if (!std::filesystem::exists(file)) return "no page " + page;
+  const std::string markdown = fileText(file);
   const std::string text = rendered(markdown);
   std::vector<std::string> sections;
   for (const std::string& line : splitLines(markdown))
@@ -236,43 +209,21 @@ bool noInstall(bool, std::string& error) {
 TEST(HelpPages, ResolverFindsKeysTheWayTheHelpWindowDoes) {
   fixtures::TempFolder dir;
   ASSERT_FALSE(dir.path.empty());
-  std::ofstream(dir.path + "/p.md") << "# Seite\n"
-                                       "| Spalte | Fremd |\n"
-                                       "|---|---|\n"
-                                       "| Früher | FXChain |\n"
-                                       "## Karte\n"
-                                       "Das **FXChain**-Feld und `a.b+[c]`, Ölstand.\n"
-                                       "- Knopf an / aus\n"
-                                       "## Mitte\n"
-                                       "FX steht erst hier.\n"
-                                       "## Früher\n"
-                                       "Nach dem Schatten.\n"
-                                       "## **Fett**\n"
-                                       "Zuletzt Drehregler.\n";
+  std::ofstream(dir.path + "/p.md") << "# Seite\n## Karte\nDas **FXChain**-Feld und `a.b+[c]`, "
+                                       "Ölstand.\n## Mitte\nFX steht erst hier.\n";
   const struct {
     const char* key;
     const char* why;
   } cases[] = {
-      {"p", ""},
-      {"q#Karte", "no page q"},
       {"p#Karte", ""},
-      {"p#Karte#a.b+[c]", ""},          // literal, not a pattern
-      {"p#Karte#ölstand", ""},          // case folded beyond ASCII
-      {"p#Karte#an / aus", ""},         // in a bullet
-      {"p#Karte#Knopf an / aus#x", ""}, // parts after the third are ignored
-      {"p#Karte#FX", "no item FX"},     // only inside a longer word, and after the next heading
-      {"p#Karte#Feld", ""},             // a hyphen ends a word
-      {"p#Karte#Drehregler", "no item Drehregler"},
-      {"p#Mitte#FX", ""},
-      // The table cell that reads like the next heading comes first, so Mitte runs to the end.
-      {"p#Mitte#Drehregler", ""},
-      {"p#Früher#Schatten", ""},
-      {"p#Früher#Spalte", "no item Spalte"},
+      {"q#Karte", "no page q"},
       {"p#karte", "no section karte"},
-      {"p#Fett", "no section Fett"}, // listed with its markers, rendered without
-      {"p##Drehregler", ""},         // no section: the whole page
-      {"p##FX", ""},
-      {"p##Seite X", "no item Seite X"},
+      {"p#Karte#a.b+[c]", ""},      // literal, not a pattern
+      {"p#Karte#ölstand", ""},      // case folded beyond ASCII
+      {"p#Karte#Feld", ""},         // a hyphen ends a word
+      {"p#Karte#FX", "no item FX"}, // only inside a longer word, and after the next heading
+      {"p#Mitte#FX", ""},
+      {"p##FX", ""}, // no section: the whole page
   };
   for (const auto& c : cases) EXPECT_EQ(unresolved(dir.path, c.key), c.why) << c.key;
 }
@@ -307,106 +258,28 @@ std::vector<std::string> effectKeys() {
   return keys;
 }
 
-// Keys of controls that the walk reaches only through states it cannot set up (popups, panels
-// that need a live signal) or that stand in tabs whose controls are drawn elsewhere too.
-const char* const kListedKeys[] = {
-    "hardware-inputs#Bereich rechts",
-    "hardware-inputs#Gerät#nicht verbunden",
-    "hardware-outputs#Gerät#nicht verbunden",
-    "werkzeuge",
-    "effekte",
-    "werkzeuge#Rauschprofil#Messen",
-    "werkzeuge#Rauschprofil#Neu messen",
-    "werkzeuge#Rauschprofil#Stopp",
-    "werkzeuge#Rauschprofil#Löschen",
-    "werkzeuge#Rauschprofil#Bild",
-    "werkzeuge#Rauschfilter#an / aus",
-    "werkzeuge#Rauschfilter#an",
-    "werkzeuge#Rauschfilter#aus",
-    "werkzeuge#Rauschfilter#Stärke",
-    "werkzeuge#Gate#roter Strich",
-    "werkzeuge#Rückkopplung#Warnung",
-    "werkzeuge#AEC#Unterdrückung",
-    "werkzeuge#AEC#Neu lernen",
-    "werkzeuge#Rückkopplung#Kerben",
-    "werkzeuge#Rückkopplung#Input leiser",
-    "werkzeuge#Rückkopplung#Zurücksetzen",
-    "effekte#Absenkungsanzeige",
-    "effekte#Looper#Zustand",
-    "effekte#Looper#Haupttaste",
-    "effekte#Looper#Aufnahme",
-    "effekte#Looper#Abspielen",
-    "effekte#Looper#Overdub",
-    "effekte#Looper#Stopp",
-    "effekte#Looper#Rückgängig",
-    "effekte#Looper#Wiederholen",
-    "effekte#Looper#Löschen",
-    "effekte#EQ#Kurve",
-    "effekte#EQ-Vorlagen",
-    "effekte#EQ-Vorlagen#Vorlage",
-    "effekte#EQ-Vorlagen#Speichern …",
-    "effekte#EQ-Vorlagen#Exportieren …",
-    "effekte#EQ-Vorlagen#Importieren …",
-    "effekte#EQ-Vorlagen#Löschen",
-    "effekte#Reiter Effekte",
-    "effekte#Reiter Effekte#+",
-    "effekte#Reiter Effekte#Outputs",
-    "player#Karte Player",
-    "player#Oben",
-    "player#Oben#Fortschritt",
-    "player#Oben#Zurück",
-    "player#Oben#Abspielen",
-    "player#Oben#Pause",
-    "player#Oben#Stopp (blendet aus)",
-    "player#Oben#Übergang zum nächsten Titel",
-    "player#Oben#Übergang",
-    "player#Oben#Stille kürzen",
-    "player#Oben#Wiederholen",
-    "player#Oben#Beat-Abgleich",
-    "player#Playlist",
-    "player#Playlist#Titel hinzufügen",
-    "player#Playlist#Ordner wählen …",
-    "player#Playlist#Im Dateimanager",
-    "player#Playlist#Doppelklick",
-    "player#Playlist#BPM",
-    "player#Playlist#Übergang je Titel",
-    "player#Playlist#Standard",
-    "player#Playlist#nach oben",
-    "player#Playlist#nach unten",
-    "player#Playlist#aus der Playlist entfernen",
-    "pads#Karte Pads",
-    "pads#Bearbeiten",
-    "pads#Bearbeiten#Zahnrad",
-    "pads#Im Betrieb",
-    "pads#Datei",
-    "pads#Datei#Klang",
-    "pads#Datei#Ordner",
-    "pads#Datei#Ordner wählen …",
-    "pads#Datei#Im Dateimanager",
-    "pads#Datei#Leeren",
-    "pads#Datei#Länge",
-    "pads#Datei#Fehler",
-    "pads#Wiedergabe",
-    "pads#Wiedergabe#Name",
-    "pads#Wiedergabe#Art",
-    "pads#Wiedergabe#Einmal",
-    "pads#Wiedergabe#Schleife",
-    "pads#Wiedergabe#Pegel",
-    "pads#Wiedergabe#Einblenden",
-    "pads#Wiedergabe#Ausblenden",
-    "pads#Wiedergabe#Übergang",
-    "pads#Wiedergabe#Stopp",
-    "pads#Wiedergabe#Abspielen",
-    "einstellungen#Audio#Latenz",
-    "einstellungen#Treiber#Installieren",
-    "einstellungen#API#an",
-    "einstellungen#Start#Systemausgang zurück",
-    "uebersicht",
+// Keys the walk does not reach: controls that show only in states it does not set up (a running
+// measurement or loop, a paused track, a failed load, the API switched on), items of popups,
+// and the overview the Hilfe menu opens.
+const struct {
+  const char* at;
+  std::vector<const char*> items;
+} kListed[] = {
+    {"werkzeuge#Rauschprofil#", {"Neu messen", "Stopp", "Löschen"}},
+    {"werkzeuge#Rauschfilter#", {"an", "aus"}},
+    {"werkzeuge#Rückkopplung#", {"Input leiser"}},
+    {"effekte#Looper#", {"Aufnahme", "Abspielen", "Overdub", "Wiederholen"}},
+    {"effekte#", {"EQ-Vorlagen", "Reiter Effekte#+", "Reiter Effekte#Outputs"}},
+    {"player#", {"Oben#Pause", "Playlist#Standard"}},
+    {"pads#", {"Datei#Fehler", "Wiedergabe#Übergang", "Wiedergabe#Stopp"}},
+    {"einstellungen#", {"Audio#Latenz", "API#an", "Start#Systemausgang zurück"}},
+    {"", {"uebersicht"}},
 };
 
 TEST(HelpPages, EffectAndListedKeysResolve) {
   std::vector<std::string> keys = effectKeys();
-  keys.insert(keys.end(), std::begin(kListedKeys), std::end(kListedKeys));
+  for (const auto& l : kListed)
+    for (const char* item : l.items) keys.push_back(std::string(l.at) + item);
   for (const std::string& key : keys) EXPECT_EQ(unresolved(kPages, key), "") << key;
   // Every page of the window has its file, and nothing else is in the folder.
   size_t pages = 0;
@@ -558,9 +431,8 @@ TEST_F(HelpKeysTest, EveryKeyTheWindowRegistersResolves) {
   const auto start = std::chrono::steady_clock::now();
   fixtures::TempFolder files;
   ASSERT_FALSE(files.path.empty());
-  const std::vector<float> tone = fixtures::tones({440.0}, 0.3, 48000, 2.0);
-  ASSERT_TRUE(fixtures::writeWav(files.path + "/eins.wav", 48000, 1, tone));
-  ASSERT_TRUE(fixtures::writeWav(files.path + "/zwei.wav", 48000, 1, tone));
+  ASSERT_TRUE(writeSteadyWav(files.path + "/eins.wav", 2));
+  ASSERT_TRUE(writeSteadyWav(files.path + "/zwei.wav", 2));
   FxChain& chain = *engine->hwInputs[0].fxChain;
 
   // Everything that only shows with content: effects on, a feedback warning, further effect
@@ -591,17 +463,6 @@ TEST_F(HelpKeysTest, EveryKeyTheWindowRegistersResolves) {
     std::function<void()> setup;
     ImVec2 from, to;
   } states[] = {
-      {"board", kTabBoard, [] {}, {2, 2}, window},
-      {"inputs", kTabInputs, [] {}, {2, 2}, window},
-      {"effects", kTabEffects, [] {}, {2, 2}, window},
-      {"outputs", kTabOutputs, [] {}, {2, 2}, window},
-      {"virtual inputs", kTabVirtualInputs, [] {}, {2, 2}, window},
-      {"virtual outputs", kTabVirtualOutputs, [] {}, {2, 2}, window},
-      {"software", kTabSoftware, [] {}, {2, 2}, window},
-      {"player", kTabPlayer, [] {}, {2, 2}, window},
-      {"pads", kTabPads, [] {}, {2, 2}, window},
-      {"visual", kTabVisual, [] {}, {2, 2}, window},
-      {"settings", kTabSettings, [] {}, {2, 2}, window},
       {"board editing", kTabBoard, [] { gBoardEdit = true; }, {2, 2}, window},
       {"pads editing", kTabPads, [] { setPadsEditing(true); }, {2, 2}, window},
       {"noise filter node", kTabEffects, [] { gFxItem = 1; }, {2, 300}, window},
@@ -614,6 +475,13 @@ TEST_F(HelpKeysTest, EveryKeyTheWindowRegistersResolves) {
        {340, 2},
        {1120, 798}},
   };
+  for (int tab :
+       {kTabBoard, kTabInputs, kTabEffects, kTabOutputs, kTabVirtualInputs, kTabVirtualOutputs,
+        kTabSoftware, kTabPlayer, kTabPads, kTabVisual, kTabSettings}) {
+    state = "tab " + std::to_string(tab);
+    show(tab);
+    walkAll();
+  }
   for (const auto& s : states) {
     state = s.name;
     s.setup();

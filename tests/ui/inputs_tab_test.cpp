@@ -55,33 +55,25 @@ public:
 TEST_F(InputsTabTest, LayoutKeepsItsLimitsAndCentresTheTab) {
   struct Row {
     float width, height, areaW, cardW, faderH;
-    int columns; // 0: the tiles lie outside the window
+    bool tilesShown;
   } rows[] = {
-      {600, 400, 420, 96, 120, 0},
-      {900, 700, 420, 142.667f, 313, 4},
-      {1460, 800, 577.6f, 180, 413, 5},
-      {2400, 1400, 760, 180, 420, 5}, // 7 columns would fit
+      {600, 400, 420, 96, 120, false},
+      {1460, 800, 577.6f, 180, 413, true},
+      {2400, 1400, 760, 180, 420, true}, // 7 columns would fit
   };
   for (const Row& r : rows) {
     SCOPED_TRACE(r.width);
     ImGui::GetIO().DisplaySize = ImVec2(r.width, r.height);
     ui->frames(2);
-    const ImGuiWindow *items = child("items"), *card = child("card"), *panel = child("settings");
-    ASSERT_TRUE(items && card && panel);
+    const ImGuiWindow *items = child("items"), *card = child("card");
+    ASSERT_TRUE(items && card);
     EXPECT_EQ(items->Size.x, std::floor(r.areaW)); // child windows take whole pixels
     EXPECT_NEAR(gCardW, r.cardW, 0.01f);
     EXPECT_NEAR(gFaderH, r.faderH, 0.01f);
-    EXPECT_NEAR(gCardH, 338 + r.faderH, 0.01f); // 338: the card without its fader
     const float total = 3 * r.cardW + 16 + 28 + r.areaW;
     EXPECT_NEAR(card->Pos.x, 8 + std::max(0.0f, (r.width - 16 - total) * 0.5f), 0.51f);
-    EXPECT_NEAR(items->Pos.x, card->Pos.x + 3 * std::floor(r.cardW) + 44, 0.51f);
-    EXPECT_EQ(panel->Size.y, std::floor(std::max(gCardH - items->Size.y - 6, 80.0f)));
-    if (r.columns == 0) continue;
-    // Looper (10th effect tile) and Low-Cut (first) start with the same glyph.
-    const float tileW = (r.areaW - 16 - (r.columns - 1) * 8.0f) / r.columns;
-    const float dx = (10 % r.columns) * (tileW + 8) +
-                     (ImGui::CalcTextSize("Low-Cut").x - ImGui::CalcTextSize("Looper").x) / 2;
-    EXPECT_NEAR(ui->textPos("Looper").x - ui->textPos("Low-Cut").x, dx, 1.5f);
+    if (!r.tilesShown) continue;
+    // Looper, the 10th effect tile, two rows below Low-Cut; rows 8 apart keep the last inside.
     EXPECT_NEAR(ui->textPos("Looper").y - ui->textPos("Low-Cut").y, 2 * (46 + 8), 0.5f);
     EXPECT_LE(ui->textPos("Looper").y + 23, items->Pos.y + items->Size.y - 8); // padding below
   }
@@ -97,54 +89,44 @@ TEST_F(InputsTabTest, LayoutKeepsItsLimitsAndCentresTheTab) {
 TEST_F(InputsTabTest, TilesSectionsAndStatuses) {
   struct Row {
     const char* name;
-    std::function<void(InputsTabTest&)> set;
+    std::function<void()> set;
     const char* shown;
-    const char* absent;
+    const char* absent = "";
   } rows[] = {
-      {"learning", [](auto& t) { t.engine->startMeasure(0); }, "Rauschprofil\nmisst", "Messen"},
-      {"not learning", [](auto& t) { t.engine->discardProfile(0); }, "Messen", "misst"},
-      {"filter on", [](auto& t) { t.filter().enabled = true; }, "Rauschfilter\n+10,7 ms", nullptr},
-      {"filter off", [](auto& t) { t.filter().enabled = false; }, "Rauschfilter", "+10,7"},
-      {"AEC on", [](auto& t) { t.bank(0).enabled[aec] = true; }, "AEC\n+5,3 ms", nullptr},
-      {"AEC off", [](auto& t) { t.bank(0).enabled[aec] = false; }, "AEC", "+5,3"},
-      {"no notch", [](auto&) {}, "Rückkopplung", "Kerbe"},
-      {"one notch", [](auto& t) { t.bank(0).notchDepthDb[2] = 9; }, "Rückkopplung\n1 Kerbe\n",
-       nullptr},
-      {"three notches", [](auto& t) { t.bank(0).notchDepthDb[0] = t.bank(0).notchDepthDb[5] = 3; },
-       "Rückkopplung\n3 Kerben", nullptr},
-      {"lookahead", [](auto& t) { t.bank(0).enabled[limiter] = true; }, "Limiter\n+1,0 ms",
-       nullptr},
-      {"no lookahead", [](auto& t) { t.bank(0).set(limiter, 2, 0); }, "Limiter", "+1,0"},
-      {"only the limiter", [](auto& t) { t.chain().setMovable({}); }, "\nEffekte\nLimiter\n\n",
-       "Echo"},
+      {"learning", [&] { engine->startMeasure(0); }, "Rauschprofil\nmisst", "Messen"},
+      {"not learning", [&] { engine->discardProfile(0); }, "Messen", "misst"},
+      {"filter on", [&] { filter().enabled = true; }, "Rauschfilter\n+10,7 ms"},
+      {"filter off", [&] { filter().enabled = false; }, "Rauschfilter", "+10,7"},
+      {"AEC on", [&] { bank(0).enabled[aec] = true; }, "AEC\n+5,3 ms"},
+      {"AEC off", [&] { bank(0).enabled[aec] = false; }, "AEC", "+5,3"},
+      {"no notch", [] {}, "Rückkopplung", "Kerbe"},
+      {"one notch", [&] { bank(0).notchDepthDb[2] = 9; }, "Rückkopplung\n1 Kerbe\n"},
+      {"three notches", [&] { bank(0).notchDepthDb[0] = bank(0).notchDepthDb[5] = 3; },
+       "Rückkopplung\n3 Kerben"},
+      {"lookahead", [&] { bank(0).enabled[limiter] = true; }, "Limiter\n+1,0 ms"},
+      {"no lookahead", [&] { bank(0).set(limiter, 2, 0); }, "Limiter", "+1,0"},
+      {"only the limiter", [&] { chain().setMovable({}); }, "\nEffekte\nLimiter\n\n", "Echo"},
       {"a gate slot stays a tool",
-       [](auto& t) {
-         t.chain().setMovable({S{0, gate}, S{0, echo}});
+       [&] {
+         chain().setMovable({S{0, gate}, S{0, echo}});
        },
-       "AEC Gate\nRückkopplung\n3 Kerben\nEffekte\nEcho Limiter\n\n", nullptr},
+       "AEC Gate\nRückkopplung\n3 Kerben\nEffekte\nEcho Limiter\n\n"},
       {"bank numbers",
-       [](auto& t) {
-         t.chain().setMovable({S{1, echo}, S{0, reverb}, S{3, echo}});
+       [&] {
+         chain().setMovable({S{1, echo}, S{0, reverb}, S{3, echo}});
        },
-       "\nEffekte\nEcho 2 Hall Echo 4 Limiter\n", nullptr},
-      {"stale item",
-       [](auto& t) {
-         t.chain().setMovable({});
-         gInputItem = 2 + echo + 15 * 2;
-       },
-       "\nEcho\naus", "Echo 3"},
-      {"item of a bank that exists", [](auto&) { gInputItem = 2 + echo + 15 * 3; }, "\nEcho 4\naus",
-       nullptr},
+       "\nEffekte\nEcho 2 Hall Echo 4 Limiter\n"},
+      {"stale item", [&] { chain().setMovable({}), gInputItem = 2 + echo + 15 * 2; }, "\nEcho\naus",
+       "Echo 3"},
+      {"item of a bank that exists", [] { gInputItem = 2 + echo + 15 * 3; }, "\nEcho 4\naus"},
   };
   bank(0).set(limiter, 2, 1);
   for (const Row& r : rows) {
     SCOPED_TRACE(r.name);
-    r.set(*this);
+    r.set();
     ui->frame();
     EXPECT_TRUE(ui->shows(r.shown)) << ui->text();
-    if (r.absent) {
-      EXPECT_FALSE(ui->shows(r.absent));
-    }
+    EXPECT_FALSE(*r.absent && ui->shows(r.absent)) << r.absent;
   }
   EXPECT_EQ(gInputItem, 2 + echo + 15 * 3);
   gInputSettings = -1;
@@ -202,8 +184,6 @@ TEST_F(InputsTabTest, TypedValuesReachTheirBankWithinRange) {
   } rows[] = {
       {"Rauschfilter", "Stärke", 96, "-30", [](auto& t) { return t.filter().strength.load(); }, 6},
       {"Rauschfilter", "Stärke", 96, "100", [](auto& t) { return t.filter().strength.load(); }, 40},
-      {"Rauschfilter", "Stärke", 96, "25", [](auto& t) { return t.filter().strength.load(); }, 25},
-      {"Hall", "Anteil", 124, "60", [](auto& t) { return t.bank(0).params[reverb][0].load(); }, 60},
       {"Echo 2", "Anteil", 124, "70", [](auto& t) { return t.bank(1).params[echo][2].load(); }, 70},
       {"Kompressor", "Ratio", 124, "4",
        [](auto& t) { return t.bank(0).params[compressor][1].load(); }, 4},
@@ -226,7 +206,6 @@ TEST_F(InputsTabTest, HelpKeysOfTheTiles) {
   ASSERT_TRUE(chain().add(echo));
   setHelpMode(true);
   const char* rows[][2] = {{"Rauschfilter", "werkzeuge#Rauschfilter"},
-                           {"Gate", "werkzeuge#Gate"},
                            {"Hall", "effekte#Hall"},
                            {"Echo 2", "effekte#Echo"}, // every bank shares the effect's section
                            {nullptr, "hardware-inputs#Bereich rechts"}};

@@ -42,10 +42,9 @@ TEST_F(OutputsTabTest, CardsSelectAndKindButtonsSetTheSpeakerFlag) {
     int selected, headphonesOn; // stored beforehand; the selection may be out of range
     const char* click;
     int expectSelected, expectHeadphones; // -1 no output on headphones
-  } const cases[] = {{0, -1, "Output 3", 2, -1},     {2, -1, "Output 2", 1, -1},
-                     {1, -1, "headphones", 1, 1},    {2, 2, "Lautsprecher", 2, -1},
-                     {0, -1, "Lautsprecher", 0, -1}, {-4, -1, "headphones", 0, 0},
-                     {9, -1, "headphones", 2, 2}};
+  } const cases[] = {{0, -1, "Output 3", 2, -1},   {2, -1, "Output 2", 1, -1},
+                     {1, -1, "headphones", 1, 1},  {2, 2, "Lautsprecher", 2, -1},
+                     {-4, -1, "headphones", 0, 0}, {9, -1, "headphones", 2, 2}};
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.click) + " from " + std::to_string(c.selected));
     for (int o = 0; o < 3; ++o) engine->buses[o].speaker.store(o != c.headphonesOn);
@@ -81,12 +80,9 @@ TEST_F(OutputsTabTest, DevicePanelShowsTheLinkedDeviceWithLatencyAtItsOwnRate) {
     engine->setHwOutputDevice(c.output, c.device);
     settle();
     show(c.output);
-    EXPECT_TRUE(ui->shows(c.details)) << ui->text();
-    // The panel's title line stands right above the details line (the cards come first).
-    const ImVec2 title = ui->textPos(c.rate > 0 ? c.device : "kein Gerät"),
-                 details = ui->textPos(c.details);
-    EXPECT_NEAR(title.x, details.x, 1.0f);
-    EXPECT_NEAR(details.y - title.y, ImGui::GetTextLineHeightWithSpacing(), 0.5f);
+    // The panel's title line, then the details.
+    const std::string title = c.rate > 0 ? c.device : "kein Gerät";
+    EXPECT_TRUE(ui->shows(title + "\n" + c.details)) << ui->text();
   }
 }
 

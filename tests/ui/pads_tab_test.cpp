@@ -7,7 +7,7 @@
 #include "platform/audio/layer/manual_clock.h"
 #include "platform/dispatch/background_queue.h"
 #include "platform/dispatch/main_queue.h"
-#include "tests/platform/audiofile_fixtures.h"
+#include "tests/support/test_files.h"
 #include "tests/support/ui/ui_harness.h"
 #include "ui/window.h"
 
@@ -47,9 +47,8 @@ protected:
     selectTab(kTabPads);
     ui->frames(2);
     fs::create_directories(folder());
-    const std::vector<float> tone(size_t{48000} * 2 * 2, 0.25f); // two seconds
-    ASSERT_TRUE(fixtures::writeWav(path("Kick.wav"), 48000, 2, tone));
-    ASSERT_TRUE(fixtures::writeWav(path("Snare.wav"), 48000, 2, tone));
+    ASSERT_TRUE(test::writeSteadyWav(path("Kick.wav"), 2));
+    ASSERT_TRUE(test::writeSteadyWav(path("Snare.wav"), 2));
     ASSERT_TRUE(fixtures::writeText(path("Kaputt.wav"), "no sound"));
     std::string error;
     ASSERT_TRUE(engine->pads.load(2, path("Kick.wav"), error)) << error;
@@ -135,97 +134,72 @@ TEST_F(PadsTabTest, TileTogglesItsPadInOperationAndSelectsItInEditMode) {
     }
     EXPECT_EQ(ui->shows("Länge"), c.edit && c.tile == 2);
   }
-  EXPECT_EQ(padPoint(16).x, 0.0f); // sixteen tiles, no more
 }
 
 TEST_F(PadsTabTest, EditorRowsReachThePadBank) {
   editPad(3);
+  PadBank::Pad& p = pad(3);
   const std::string a61(61, 'a');
-  using Check = std::function<bool(PadBank::Pad&)>;
+  const auto click = [this](const char* text) {
+    return [=, this] { ui->click(ui->textPos(text)); };
+  };
   const struct {
     const char* name;
-    std::function<void(PadsTabTest&)> act;
-    Check holds;
+    std::function<void()> act;
+    std::function<bool()> holds;
   } cases[] = {
-      {"a sound takes its file's name", [](PadsTabTest& t) { t.choose("Snare.wav"); },
-       [this](PadBank::Pad& p) { return p.file == path("Snare.wav") && p.name == "Snare"; }},
-      {"a failed load keeps name and sound", [](PadsTabTest& t) { t.choose("Kaputt.wav"); },
-       [this](PadBank::Pad& p) {
+      {"a sound takes its file's name", [&] { choose("Snare.wav"); },
+       [&] { return p.file == path("Snare.wav") && p.name == "Snare"; }},
+      {"a failed load keeps name and sound", [&] { choose("Kaputt.wav"); },
+       [&] {
          return p.name == "Snare" && p.file == path("Snare.wav") && !p.error.empty() &&
                 ui->shows("Fehler") && p.sample.load();
        }},
-      {"the next sound renames", [](PadsTabTest& t) { t.choose("Kick.wav"); },
-       [](PadBank::Pad& p) { return p.name == "Kick" && p.error.empty(); }},
-      {"name", [](PadsTabTest& t) { t.retype("Kurz"); },
-       [](PadBank::Pad& p) { return p.name == "Kurb"; }},
-      {"the euro sign past 63 bytes is left out whole",
-       [a61](PadsTabTest& t) { t.retype(a61 + "€"); },
-       [a61](PadBank::Pad& p) { return p.name == a61.substr(1) + "b"; }},
-      {"63 bytes fit", [a61](PadsTabTest& t) { t.retype(a61 + "ä"); },
-       [a61](PadBank::Pad& p) { return p.name == a61 + "b"; }},
-      {"the ö at byte 63 is left out whole", [a61](PadsTabTest& t) { t.retype(a61 + "aö"); },
-       [a61](PadBank::Pad& p) { return p.name == a61 + "b"; }},
-      {"loop", [](PadsTabTest& t) { t.ui->click(t.ui->textPos("Schleife")); },
-       [](PadBank::Pad& p) { return p.loop.load(); }},
-      {"loop crossfade", [](PadsTabTest& t) { t.slide("Übergang", 1500); },
-       [](PadBank::Pad& p) { return p.crossfade.load() == 10.0f; }},
-      {"once", [](PadsTabTest& t) { t.ui->click(t.ui->textPos("Einmal")); },
-       [this](PadBank::Pad& p) { return !p.loop.load() && !ui->shows("Übergang"); }},
-      {"level at the bottom is silence", [](PadsTabTest& t) { t.slide("Pegel", -1500); },
-       [](PadBank::Pad& p) { return p.gain.load() == 0.0f; }},
-      {"level at the top", [](PadsTabTest& t) { t.slide("Pegel", 1500); },
-       [](PadBank::Pad& p) { return p.gain.load() == dbToGain(12.0f); }},
-      {"double click resets the level",
-       [](PadsTabTest& t) { t.ui->doubleClick(t.value("Pegel", 60)); },
-       [](PadBank::Pad& p) { return p.gain.load() == 1.0f; }},
-      {"fade in", [](PadsTabTest& t) { t.slide("Einblenden", 1500); },
-       [](PadBank::Pad& p) { return p.fadeIn.load() == 60.0f; }},
-      {"fade out", [](PadsTabTest& t) { t.slide("Ausblenden", -1500); },
-       [](PadBank::Pad& p) { return p.fadeOut.load() == 0.0f; }},
-      {"play", [](PadsTabTest& t) { t.ui->click(t.ui->textPos("Abspielen")); },
-       [](PadBank::Pad& p) { return p.command.load() == PadBank::kCommandStart; }},
-      {"clear", [](PadsTabTest& t) { t.ui->click(t.ui->textPos("Leeren")); },
-       [this](PadBank::Pad& p) {
-         return !p.sample.load() && p.name.empty() && !ui->shows("Leeren");
-       }},
+      {"the next sound renames", [&] { choose("Kick.wav"); },
+       [&] { return p.name == "Kick" && p.error.empty(); }},
+      {"name", [&] { retype("Kurz"); }, [&] { return p.name == "Kurb"; }},
+      {"the euro sign past 63 bytes is left out whole", [&] { retype(a61 + "€"); },
+       [&] { return p.name == a61.substr(1) + "b"; }},
+      {"63 bytes fit", [&] { retype(a61 + "ä"); }, [&] { return p.name == a61 + "b"; }},
+      {"the ö at byte 63 is left out whole", [&] { retype(a61 + "aö"); },
+       [&] { return p.name == a61 + "b"; }},
+      {"loop", click("Schleife"), [&] { return p.loop.load(); }},
+      {"loop crossfade", [&] { slide("Übergang", 1500); },
+       [&] { return p.crossfade.load() == 10.0f; }},
+      {"once", click("Einmal"), [&] { return !p.loop.load() && !ui->shows("Übergang"); }},
+      {"level at the bottom is silence", [&] { slide("Pegel", -1500); },
+       [&] { return p.gain.load() == 0.0f; }},
+      {"level at the top", [&] { slide("Pegel", 1500); },
+       [&] { return p.gain.load() == dbToGain(12.0f); }},
+      {"double click resets the level", [&] { ui->doubleClick(value("Pegel", 60)); },
+       [&] { return p.gain.load() == 1.0f; }},
+      {"fade in", [&] { slide("Einblenden", 1500); }, [&] { return p.fadeIn.load() == 60.0f; }},
+      {"fade out", [&] { slide("Ausblenden", -1500); }, [&] { return p.fadeOut.load() == 0.0f; }},
+      {"play", click("Abspielen"), [&] { return p.command.load() == PadBank::kCommandStart; }},
+      {"clear", click("Leeren"),
+       [&] { return !p.sample.load() && p.name.empty() && !ui->shows("Leeren"); }},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    c.act(*this);
+    c.act();
     ui->frame();
-    EXPECT_TRUE(c.holds(pad(3))) << "name " << pad(3).name << "\n" << ui->text();
+    EXPECT_TRUE(c.holds()) << "name " << p.name << "\n" << ui->text();
   }
 }
 
 TEST_F(PadsTabTest, FreshAccountGetsThePadsFolderWithItsParents) {
   editPad(0);
-  const struct {
-    const char* name;
-    std::function<void(PadsTabTest&)> act;
-    const char* shown;
-  } cases[] = {
-      {"opening the sound list", [](PadsTabTest& t) { t.ui->click(t.value("Klang")); },
-       "Ordner enthält keine Audiodateien"},
-      {"showing the folder",
-       [](PadsTabTest& t) {
-         gRevealHandler = reveal;
-         t.ui->click(t.ui->textPos("Im Dateimanager"));
-       },
-       nullptr},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    fs::remove_all(fs::path(folder()).parent_path());
-    gRevealed.clear();
-    c.act(*this);
-    ui->frame();
-    EXPECT_TRUE(fs::is_directory(folder()));
-    EXPECT_EQ(gRevealed, gRevealHandler ? folder() : "");
-    if (c.shown) {
-      EXPECT_TRUE(ui->shows(c.shown)) << ui->text();
-    }
-    ui->click(ImVec2(2, 795));
-  }
+  const fs::path parent = fs::path(folder()).parent_path();
+  fs::remove_all(parent);
+  ui->click(value("Klang")); // the sound list
+  ui->frame();
+  EXPECT_TRUE(fs::is_directory(folder()));
+  EXPECT_TRUE(ui->shows("Ordner enthält keine Audiodateien")) << ui->text();
+  ui->click(ImVec2(2, 795));
+  fs::remove_all(parent);
+  gRevealHandler = reveal;
+  ui->click(ui->textPos("Im Dateimanager"));
+  EXPECT_EQ(gRevealed, folder()); // made before it was shown
 }
 
 } // namespace

@@ -1,7 +1,8 @@
 #include "api/api.h"
 #include "api/hooks.h"
 #include "tests/support/free_port.h"
-#include "tests/support/ui/ui_harness.h"
+#include "tests/support/test_files.h"
+#include "tests/support/ui/ui_steps.h"
 #include "ui/intro.h"
 #include "ui/window.h"
 
@@ -12,9 +13,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <fstream>
 #include <functional>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -22,10 +21,7 @@ namespace velto::test {
 namespace {
 
 std::string configText() {
-  std::ifstream in(Api::configPath());
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
+  return fileText(Api::configPath());
 }
 
 class SettingsTabTest : public UiEngineTest {
@@ -45,10 +41,8 @@ protected:
     const ImVec2 p = ui->textPos(label);
     return ImVec2(p.x + 200.0f + dx, p.y + 6.0f);
   }
-  void clickText(const char* text) {
-    const ImVec2 p = ui->textPos(text);
-    ASSERT_GE(p.x, 0.0f) << text << " not shown";
-    ui->click(ImVec2(p.x + 3, p.y + 6));
+  void clickLabel(const char* text) {
+    clickText(*ui, text, ImVec2(3, 6));
     ui->frame();
   }
   // Replaces the port field's text and leaves the field.
@@ -71,29 +65,26 @@ TEST_F(SettingsTabTest, EveryChoiceIsAppliedAndSavedAtOnce) {
     const char* line; // in the configuration file afterwards
   };
   const Case cases[] = {
-      {"buffer 64", [&] { clickText("64"); },
-       [](const Settings& s) { return s.bufferFrames == 64; }, "settings/audio/buffer=64\n"},
-      {"buffer 512", [&] { clickText("512"); },
+      {"buffer 512", [&] { clickLabel("512"); },
        [](const Settings& s) { return s.bufferFrames == 512; }, "settings/audio/buffer=512\n"},
       {"intro off", [&] { ui->click(rowControl("Startanimation")); },
        [](const Settings& s) { return !s.intro; }, "settings/intro=off\n"},
       {"full screen off", [&] { ui->click(rowControl("Im Vollbild starten")); },
        [](const Settings& s) { return !s.fullscreen; }, "settings/fullscreen=off\n"},
-      {"restore output", [&] { clickText("Velto bleibt Ausgang"); },
+      {"restore output", [&] { clickLabel("Velto bleibt Ausgang"); },
        [](const Settings& s) { return s.restoreOutput; }, "settings/restoreoutput=on\n"},
       {"volume keys on output 2",
        [&] {
          ui->click(rowControl("Lautstärketasten"));
          ui->frame();
-         clickText("Output 2");
+         clickLabel("Output 2");
        },
        [](const Settings& s) { return s.volumeKeys == 1; }, "settings/audio/volumekeys=2\n"},
       {"volume keys back on Default",
        [&] {
          ui->click(rowControl("Lautstärketasten"));
          ui->frame();
-         const ImVec2 p = ui->textPos("Default"); // the list's entry is drawn last
-         ui->click(ImVec2(p.x + 3, p.y + 6));
+         clickLabel("Default"); // the list's entry is drawn last
        },
        [](const Settings& s) { return s.volumeKeys == -1; }, "settings/audio/volumekeys=default\n"},
   };
@@ -105,7 +96,7 @@ TEST_F(SettingsTabTest, EveryChoiceIsAppliedAndSavedAtOnce) {
     EXPECT_NE(configText().find(c.line), std::string::npos) << configText();
   }
   // The replay button plays the intro although the start animation is now off.
-  clickText("Abspielen");
+  clickLabel("Abspielen");
   EXPECT_TRUE(introRunning());
 }
 
@@ -176,14 +167,14 @@ TEST_F(SettingsTabTest, DriverRowFollowsTheInstalledAndBundledVersions) {
     EXPECT_FALSE(ui->shows(c.absent));
     for (const char* button : c.enabled) {
       gInstallCalls.clear();
-      clickText(button);
+      clickLabel(button);
       ASSERT_EQ(gInstallCalls.size(), 1u) << button;
       EXPECT_EQ(gInstallCalls[0], std::string(button) != "Entfernen");
       EXPECT_TRUE(ui->shows("abgebrochen"));
     }
     if (c.enabled.empty() && (ui->shows("Installieren") || ui->shows("Entfernen"))) {
       gInstallCalls.clear();
-      clickText(ui->shows("Installieren") ? "Installieren" : "Entfernen");
+      clickLabel(ui->shows("Installieren") ? "Installieren" : "Entfernen");
       EXPECT_TRUE(gInstallCalls.empty()); // drawn disabled
     }
   }
