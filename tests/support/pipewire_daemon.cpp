@@ -8,13 +8,14 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <system_error>
 #include <thread>
 #include <unistd.h>
+
+#include "tests/support/test_files.h"
 
 namespace velto::test {
 namespace {
@@ -257,8 +258,7 @@ std::vector<float> PipewireDaemon::recordSink(const std::string& name, uint32_t 
   const int status =
       waitChild(pid, std::chrono::duration_cast<std::chrono::milliseconds>(kStopTimeout));
   if (status < 0) return samples; // it answers an interrupt with 1, the file complete
-  std::ifstream in(file, std::ios::binary);
-  const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const std::string bytes = fileText(file);
   // RIFF chunks after the 12-byte header; the samples are the "data" chunk.
   for (size_t at = 12; at + 8 <= bytes.size();) {
     uint32_t size = 0;
