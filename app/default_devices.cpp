@@ -1,5 +1,7 @@
 #include "app/default_devices.h"
 
+#include <string>
+
 #include "platform/audio/layer/properties.h"
 #include "platform/audio/simulated/sim_devices.h"
 #include "platform/audio/simulated/sim_signal.h"
@@ -43,6 +45,20 @@ bool addDefaultDevices() {
   if (mic == 0 || speakers == 0 || headphones == 0) return false;
   return makeDefault(audio::kPropDefaultInputDevice, mic) &&
          makeDefault(audio::kPropDefaultOutputDevice, speakers);
+}
+
+AudioDevices startAudioDevices(const char* choice, const audio::PipewireOptions& server) {
+  const std::string forced = choice != nullptr ? choice : "";
+  if (forced != "simulated") {
+    if (audio::startPipewireDevices(server)) return AudioDevices::PipeWire;
+    if (forced == "pipewire") return AudioDevices::None;
+  }
+  addDefaultDevices();
+  return AudioDevices::Simulated;
+}
+
+void stopAudioDevices() {
+  audio::stopPipewireDevices();
 }
 
 } // namespace velto

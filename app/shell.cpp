@@ -74,7 +74,9 @@ bool startAudio() {
   std::error_code ignored;
   std::filesystem::create_directories(options.systemRoot, ignored);
   if (!platform::audio::startSystem(options)) return false;
-  addDefaultDevices();
+  if (startAudioDevices(std::getenv("VELTO_AUDIO")) == AudioDevices::None) {
+    say("kein PipeWire-Server antwortet");
+  }
   return true;
 }
 
@@ -105,6 +107,7 @@ void shutDown(bool snapshot, desktop::DesktopWindow& window) {
   shell::gEngine.reset();
   platform::dispatch::waitBackgroundIdle(std::chrono::seconds(5));
   platform::dispatch::resetMainQueue();
+  stopAudioDevices();
   platform::audio::stopSystem();
   desktop::shutdownDesktop();
 }

@@ -9,6 +9,7 @@ packages=(
   libavformat-dev libavcodec-dev libswresample-dev libavutil-dev ffmpeg
   libimgui-dev libglfw3-dev libgl-dev libstb-dev libfontconfig-dev libicu-dev
   fonts-liberation2 fonts-dejavu-core xvfb xauth zenity espeak-ng sox
+  libpipewire-0.3-dev pipewire pipewire-bin wireplumber dbus
 )
 
 missing=()

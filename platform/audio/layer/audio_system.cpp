@@ -115,6 +115,7 @@ ProviderSlot* registerProvider(AudioSystem& system, std::unique_ptr<DeviceProvid
     device->io =
         std::make_unique<DeviceIo>(device->id, provided.local, provided.inputBuffers,
                                    provided.outputBuffers, p.cycleFunction(), p.cycleContext());
+    p.attachIo(provided.local, device->io.get());
     system.devices[device->id] = std::move(device);
   }
   slot->toGlobal = std::make_shared<const IdMap>(std::move(toGlobal));
@@ -165,6 +166,10 @@ void postDeviceListChanged(AudioSystem& system) {
 
 void startDeviceClock(AudioSystem& system, DeviceEntry& device) {
   DeviceIo& io = *device.io;
+  if (device.provider->provider->drivesClock()) {
+    io.running.store(true, std::memory_order_seq_cst);
+    return;
+  }
   if (system.clock == ClockMode::Manual) {
     std::lock_guard<std::mutex> lock(system.manual.mutex);
     io.running.store(true, std::memory_order_release);
@@ -182,6 +187,12 @@ void startDeviceClock(AudioSystem& system, DeviceEntry& device) {
 
 void haltDeviceClock(AudioSystem& system, DeviceEntry& device) {
   DeviceIo& io = *device.io;
+  if (device.provider->provider->drivesClock()) {
+    // The provider's I/O thread counts itself in before it looks at `running`.
+    io.running.store(false, std::memory_order_seq_cst);
+    io.waitCyclesIdle();
+    return;
+  }
   if (system.clock == ClockMode::Manual) {
     {
       std::lock_guard<std::mutex> lock(system.manual.mutex);

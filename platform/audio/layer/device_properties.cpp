@@ -102,6 +102,7 @@ AspStatus setBufferFrames(AudioSystem& system, DeviceEntry& device, uint32_t siz
   if (frames < kMinBufferFrames || frames > kMaxBufferFrames) return kAspUnsupportedFormat;
   // The I/O side picks the new size up at its next cycle.
   if (device.io->bufferFrames.exchange(frames, std::memory_order_relaxed) != frames) {
+    device.provider->provider->bufferFramesChanged(device.local, frames);
     system.notifications.post(
         device.id, {AspPropertyAddress{kPropBufferFrameSize, kAspScopeGlobal, kAspElementMain}});
   }

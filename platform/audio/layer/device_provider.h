@@ -81,6 +81,14 @@ public:
 
   virtual CycleFunction cycleFunction() const = 0;
   virtual void* cycleContext() = 0;
+
+  // A provider whose devices are clocked by a sound server runs their cycles itself, from the
+  // server's own I/O thread; the layer then starts no I/O thread of its own for them.
+  virtual bool drivesClock() const { return false; }
+  // The I/O side the layer made for one of the provider's devices; it outlives every cycle.
+  virtual void attachIo(AspObjectId /*local*/, DeviceIo* /*io*/) {}
+  // A client chose another buffer size for the device (control lock held).
+  virtual void bufferFramesChanged(AspObjectId /*local*/, uint32_t /*frames*/) {}
 };
 
 } // namespace platform::audio

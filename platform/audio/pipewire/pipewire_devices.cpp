@@ -1,0 +1,436 @@
+#include "platform/audio/pipewire/pipewire_devices.h"
+
+#include <cctype>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include <pipewire/pipewire.h>
+#include <spa/param/audio/raw.h>
+#include <spa/utils/dict.h>
+
+#include "platform/audio/layer/system_state.h"
+#include "platform/audio/pipewire/pipewire_node.h"
+#include "platform/audio/pipewire/pipewire_provider.h"
+
+namespace platform::audio {
+
+PipewireConnection::~PipewireConnection() {
+  if (loop != nullptr && core != nullptr) {
+    pw_thread_loop_lock(loop);
+    pw_core_disconnect(core);
+    pw_thread_loop_unlock(loop);
+  }
+  if (loop != nullptr) pw_thread_loop_stop(loop);
+  if (context != nullptr) pw_context_destroy(context);
+  if (loop != nullptr) pw_thread_loop_destroy(loop);
+}
+
+namespace {
+
+constexpr double kStreamRate = 48000.0;
+
+struct Event {
+  enum Kind { Add, Remove, RemoveAll, Marker } kind;
+  uint32_t id = 0;
+  PipewireNode node = {};
+};
+
+bool startsWith(const std::string& text, const char* prefix) {
+  return text.compare(0, std::strlen(prefix), prefix) == 0;
+}
+
+// Which media classes are devices, and which way they go.
+bool deviceClass(const char* mediaClass, bool* input, bool* output, bool* isVirtual) {
+  if (mediaClass == nullptr) return false;
+  std::string c = mediaClass;
+  *isVirtual = false;
+  const std::string virtualSuffix = "/Virtual";
+  if (c.size() > virtualSuffix.size() &&
+      c.compare(c.size() - virtualSuffix.size(), virtualSuffix.size(), virtualSuffix) == 0) {
+    c.resize(c.size() - virtualSuffix.size());
+    *isVirtual = true;
+  }
+  *input = c == "Audio/Source" || c == "Audio/Duplex";
+  *output = c == "Audio/Sink" || c == "Audio/Duplex";
+  return *input || *output;
+}
+
+// "[ FL FR ]" or "FL,FR" into its names.
+std::vector<std::string> positionNames(const char* text) {
+  std::vector<std::string> names;
+  if (text == nullptr) return names;
+  std::string name;
+  for (const char* p = text;; ++p) {
+    const char c = *p;
+    if (c != '\0' && (std::isalnum(static_cast<unsigned char>(c)) || c == '_')) {
+      name += c;
+      continue;
+    }
+    if (!name.empty()) names.push_back(name);
+    name.clear();
+    if (c == '\0') break;
+  }
+  return names;
+}
+
+uint32_t positiveNumber(const char* text) {
+  if (text == nullptr) return 0;
+  char* end = nullptr;
+  const long value = std::strtol(text, &end, 10);
+  return end != text && value > 0 && value < 1000000 ? uint32_t(value) : 0;
+}
+
+class Monitor;
+
+// One server node we follow; lives on the loop thread.
+struct NodeWatch {
+  Monitor* monitor = nullptr;
+  uint32_t id = 0;
+  bool input = false;
+  bool output = false;
+  bool isVirtual = false;
+  pw_node* proxy = nullptr;
+  spa_hook listener{};
+  bool announced = false;
+};
+
+class Monitor {
+public:
+  explicit Monitor(std::shared_ptr<PipewireConnection> connection)
+      : connection_(std::move(connection)) {}
+
+  // Loop lock held.
+  void attach() {
+    coreEvents_.version = PW_VERSION_CORE_EVENTS;
+    coreEvents_.info = &Monitor::onCoreInfo;
+    coreEvents_.done = &Monitor::onCoreDone;
+    coreEvents_.error = &Monitor::onCoreError;
+    pw_core_add_listener(connection_->core, &coreListener_, &coreEvents_, this);
+    registryEvents_.version = PW_VERSION_REGISTRY_EVENTS;
+    registryEvents_.global = &Monitor::onGlobal;
+    registryEvents_.global_remove = &Monitor::onGlobalRemove;
+    registry_ = pw_core_get_registry(connection_->core, PW_VERSION_REGISTRY, 0);
+    pw_registry_add_listener(registry_, &registryListener_, &registryEvents_, this);
+    syncSeq_ = pw_core_sync(connection_->core, PW_ID_CORE, 0);
+  }
+
+  // Loop lock held.
+  void detach() {
+    for (auto& [id, watch] : watches_) dropWatch(*watch);
+    watches_.clear();
+    if (registry_ != nullptr) {
+      spa_hook_remove(&registryListener_);
+      pw_proxy_destroy(reinterpret_cast<pw_proxy*>(registry_));
+      registry_ = nullptr;
+    }
+    spa_hook_remove(&coreListener_);
+  }
+
+  void startApplier() {
+    applier_ = std::thread([this] { applyLoop(); });
+  }
+
+  void stopApplier() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      stopping_ = true;
+    }
+    wake_.notify_all();
+    if (applier_.joinable()) applier_.join();
+  }
+
+  // True once the first listing is in the layer; false when the server did not answer in time.
+  bool waitListed(std::chrono::milliseconds timeout) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return applied_.wait_for(lock, timeout, [&] { return listed_ || dead_; }) && listed_;
+  }
+
+  // Control lock held: every device of ours leaves the layer.
+  void removeAll(AudioSystem& system) {
+    for (auto& [id, slot] : slots_) {
+      if (live(system, slot)) unregisterProvider(system, slot);
+    }
+    slots_.clear();
+  }
+
+  const std::shared_ptr<PipewireConnection>& connection() const { return connection_; }
+
+private:
+  static bool live(AudioSystem& system, ProviderSlot* slot) {
+    for (const std::unique_ptr<ProviderSlot>& s : system.providers) {
+      if (s.get() == slot) return true;
+    }
+    return false;
+  }
+
+  void post(Event event) {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      events_.push_back(std::move(event));
+    }
+    wake_.notify_all();
+  }
+
+  void dropWatch(NodeWatch& watch) {
+    spa_hook_remove(&watch.listener);
+    pw_proxy_destroy(reinterpret_cast<pw_proxy*>(watch.proxy));
+  }
+
+  // The layer side: applies what the loop thread saw, with the control lock and without the
+  // loop lock (the control side takes the loop lock under the control lock, never reversed).
+  void applyLoop() {
+    AudioSystem& system = audioSystem();
+    for (;;) {
+      std::deque<Event> batch;
+      {
+        std::unique_lock<std::mutex> lock(mutex_);
+        wake_.wait(lock, [&] { return stopping_ || !events_.empty(); });
+        if (stopping_) return;
+        batch.swap(events_);
+      }
+      bool marker = false;
+      {
+        std::lock_guard<std::mutex> control(system.control);
+        if (system.running) {
+          const DefaultIds before = currentDefaults(system);
+          bool listed = false;
+          for (Event& event : batch) listed |= apply(system, event, &marker);
+          if (listed) devicesChanged(system, before, true);
+        } else {
+          for (const Event& event : batch) marker |= event.kind == Event::Marker;
+        }
+      }
+      if (marker) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        listed_ = true;
+      }
+      applied_.notify_all();
+    }
+  }
+
+  bool apply(AudioSystem& system, Event& event, bool* marker) {
+    auto known = slots_.find(event.id);
+    switch (event.kind) {
+    case Event::Add:
+      if (known != slots_.end() || findDeviceByUid(system, event.node.name) != nullptr) {
+        return false; // a UID belongs to one device only
+      }
+      slots_[event.id] =
+          registerProvider(system, std::make_unique<PipewireProvider>(event.node, connection_));
+      return true;
+    case Event::Remove:
+      if (known == slots_.end()) return false;
+      if (live(system, known->second)) unregisterProvider(system, known->second);
+      slots_.erase(known);
+      return true;
+    case Event::RemoveAll: {
+      const bool any = !slots_.empty();
+      removeAll(system);
+      return any;
+    }
+    case Event::Marker:
+      *marker = true;
+      return false;
+    }
+    return false;
+  }
+
+  // Loop thread from here on.
+  static void onCoreInfo(void* data, const pw_core_info* info) {
+    auto& self = *static_cast<Monitor*>(data);
+    if (info->props == nullptr) return;
+    const uint32_t rate = positiveNumber(spa_dict_lookup(info->props, "default.clock.rate"));
+    if (rate != 0) self.clockRate_ = rate;
+  }
+
+  static void onCoreDone(void* data, uint32_t id, int seq) {
+    auto& self = *static_cast<Monitor*>(data);
+    if (id != PW_ID_CORE || seq != self.syncSeq_) return;
+    // First round: every global is known and bound; second: their infos have arrived.
+    if (++self.syncRound_ == 1) {
+      self.syncSeq_ = pw_core_sync(self.connection_->core, PW_ID_CORE, 0);
+    } else if (self.syncRound_ == 2) {
+      self.post(Event{Event::Marker});
+    }
+  }
+
+  static void onCoreError(void* data, uint32_t id, int, int res, const char*) {
+    auto& self = *static_cast<Monitor*>(data);
+    if (id != PW_ID_CORE || res != -EPIPE) return;
+    // The server went away: so did its devices.
+    {
+      std::lock_guard<std::mutex> lock(self.mutex_);
+      self.dead_ = true;
+    }
+    self.applied_.notify_all();
+    self.post(Event{Event::RemoveAll});
+  }
+
+  static void onGlobal(void* data, uint32_t id, uint32_t, const char* type, uint32_t,
+                       const spa_dict* props) {
+    auto& self = *static_cast<Monitor*>(data);
+    if (std::strcmp(type, PW_TYPE_INTERFACE_Node) != 0 || props == nullptr) return;
+    auto watch = std::make_unique<NodeWatch>();
+    if (!deviceClass(spa_dict_lookup(props, PW_KEY_MEDIA_CLASS), &watch->input, &watch->output,
+                     &watch->isVirtual)) {
+      return;
+    }
+    const char* name = spa_dict_lookup(props, PW_KEY_NODE_NAME);
+    if (name != nullptr && startsWith(name, kOwnNodePrefix)) return;
+    watch->monitor = &self;
+    watch->id = id;
+    watch->proxy = static_cast<pw_node*>(
+        pw_registry_bind(self.registry_, id, PW_TYPE_INTERFACE_Node, PW_VERSION_NODE, 0));
+    if (watch->proxy == nullptr) return;
+    static const pw_node_events kNodeEvents = [] {
+      pw_node_events events{};
+      events.version = PW_VERSION_NODE_EVENTS;
+      events.info = &Monitor::onNodeInfo;
+      return events;
+    }();
+    pw_node_add_listener(watch->proxy, &watch->listener, &kNodeEvents, watch.get());
+    self.watches_[id] = std::move(watch);
+  }
+
+  static void onGlobalRemove(void* data, uint32_t id) {
+    auto& self = *static_cast<Monitor*>(data);
+    auto it = self.watches_.find(id);
+    if (it == self.watches_.end()) return;
+    if (it->second->announced) self.post(Event{Event::Remove, id});
+    self.dropWatch(*it->second);
+    self.watches_.erase(it);
+  }
+
+  static void onNodeInfo(void* data, const pw_node_info* info) {
+    auto& watch = *static_cast<NodeWatch*>(data);
+    if (watch.announced || info->props == nullptr) return;
+    const spa_dict* props = info->props;
+    PipewireNode node;
+    node.id = watch.id;
+    const char* name = spa_dict_lookup(props, PW_KEY_NODE_NAME);
+    if (name == nullptr || name[0] == '\0' || startsWith(name, kOwnNodePrefix)) return;
+    node.name = name;
+    const char* description = spa_dict_lookup(props, PW_KEY_NODE_DESCRIPTION);
+    node.description = description != nullptr ? description : node.name;
+    node.positions = positionNames(spa_dict_lookup(props, SPA_KEY_AUDIO_POSITION));
+    uint32_t channels = positiveNumber(spa_dict_lookup(props, PW_KEY_AUDIO_CHANNELS));
+    if (channels == 0) channels = uint32_t(node.positions.size());
+    if (channels == 0) channels = watch.input ? info->n_output_ports : info->n_input_ports;
+    if (channels == 0) return; // told again once its ports are there
+    channels = std::min<uint32_t>(channels, SPA_AUDIO_MAX_CHANNELS);
+    node.inputChannels = watch.input ? channels : 0;
+    node.outputChannels = watch.output ? channels : 0;
+    const uint32_t rate = positiveNumber(spa_dict_lookup(props, PW_KEY_AUDIO_RATE));
+    node.rate = rate != 0 ? rate : watch.monitor->clockRate_;
+    const char* virtualFlag = spa_dict_lookup(props, PW_KEY_NODE_VIRTUAL);
+    node.isVirtual = watch.isVirtual || (virtualFlag != nullptr && spa_atob(virtualFlag));
+    watch.announced = true;
+    watch.monitor->post(Event{Event::Add, watch.id, std::move(node)});
+  }
+
+  std::shared_ptr<PipewireConnection> connection_;
+  pw_core_events coreEvents_{};
+  spa_hook coreListener_{};
+  pw_registry* registry_ = nullptr;
+  pw_registry_events registryEvents_{};
+  spa_hook registryListener_{};
+  std::map<uint32_t, std::unique_ptr<NodeWatch>> watches_; // loop thread
+  double clockRate_ = kStreamRate;                         // loop thread
+  int syncSeq_ = 0;
+  int syncRound_ = 0;
+
+  std::mutex mutex_; // guards the queue and the flags below
+  std::condition_variable wake_;
+  std::condition_variable applied_;
+  std::deque<Event> events_;
+  bool stopping_ = false;
+  bool listed_ = false;
+  bool dead_ = false;
+  std::thread applier_;
+
+  std::map<uint32_t, ProviderSlot*> slots_; // applier thread or stop, under the control lock
+};
+
+std::mutex gStartStop;
+std::unique_ptr<Monitor> gMonitor;
+
+void teardown(std::unique_ptr<Monitor> monitor) {
+  monitor->stopApplier();
+  {
+    AudioSystem& system = audioSystem();
+    std::lock_guard<std::mutex> control(system.control);
+    if (system.running) {
+      const DefaultIds before = currentDefaults(system);
+      monitor->removeAll(system);
+      devicesChanged(system, before, true);
+    }
+  }
+  std::shared_ptr<PipewireConnection> connection = monitor->connection();
+  pw_thread_loop_lock(connection->loop);
+  monitor->detach();
+  pw_thread_loop_unlock(connection->loop);
+  monitor.reset();
+}
+
+} // namespace
+
+bool startPipewireDevices(const PipewireOptions& options) {
+  std::lock_guard<std::mutex> guard(gStartStop);
+  if (gMonitor) return false;
+  {
+    AudioSystem& system = audioSystem();
+    std::lock_guard<std::mutex> control(system.control);
+    // The server's clock runs in real time; a manual-clock layer keeps to its own devices.
+    if (!system.running || system.clock != ClockMode::RealTime) return false;
+  }
+  static std::once_flag initialised;
+  std::call_once(initialised, [] { pw_init(nullptr, nullptr); });
+  auto connection = std::make_shared<PipewireConnection>();
+  connection->loop = pw_thread_loop_new("velto-pipewire", nullptr);
+  if (connection->loop == nullptr) return false;
+  connection->context =
+      pw_context_new(pw_thread_loop_get_loop(connection->loop),
+                     pw_properties_new(PW_KEY_CONFIG_NAME, "client-rt.conf", nullptr), 0);
+  if (connection->context == nullptr || pw_thread_loop_start(connection->loop) != 0) return false;
+  pw_thread_loop_lock(connection->loop);
+  pw_properties* props =
+      options.remote.empty()
+          ? nullptr
+          : pw_properties_new(PW_KEY_REMOTE_NAME, options.remote.c_str(), nullptr);
+  connection->core = pw_context_connect(connection->context, props, 0);
+  if (connection->core == nullptr) {
+    pw_thread_loop_unlock(connection->loop);
+    return false;
+  }
+  auto monitor = std::make_unique<Monitor>(connection);
+  monitor->attach();
+  pw_thread_loop_unlock(connection->loop);
+  connection.reset();
+  monitor->startApplier();
+  if (!monitor->waitListed(std::chrono::milliseconds(options.answerMillis))) {
+    teardown(std::move(monitor));
+    return false;
+  }
+  gMonitor = std::move(monitor);
+  return true;
+}
+
+void stopPipewireDevices() {
+  std::lock_guard<std::mutex> guard(gStartStop);
+  if (gMonitor) teardown(std::move(gMonitor));
+}
+
+bool pipewireDevicesRunning() {
+  std::lock_guard<std::mutex> guard(gStartStop);
+  return gMonitor != nullptr;
+}
+
+} // namespace platform::audio

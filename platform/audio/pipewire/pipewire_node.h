@@ -1,0 +1,34 @@
+// What the PipeWire devices share inside the layer: the connection (thread loop, context, core)
+// and a node as it is seen as a device. Not for clients.
+// Threading: `loop` guards everything of the connection; take it with pw_thread_loop_lock.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct pw_thread_loop;
+struct pw_context;
+struct pw_core;
+
+namespace platform::audio {
+
+struct PipewireConnection {
+  pw_thread_loop* loop = nullptr;
+  pw_context* context = nullptr;
+  pw_core* core = nullptr;
+  ~PipewireConnection();
+};
+
+struct PipewireNode {
+  uint32_t id = 0; // the server's global id
+  std::string name;
+  std::string description;
+  std::vector<std::string> positions; // channel position names, e.g. FL FR
+  uint32_t inputChannels = 0;         // a source (or duplex): what Velto reads
+  uint32_t outputChannels = 0;        // a sink (or duplex): what Velto plays
+  double rate = 48000.0;
+  bool isVirtual = false;
+};
+
+} // namespace platform::audio

@@ -1,0 +1,103 @@
+// The provider behind one PipeWire node: answers the device's and its streams' properties from
+// what the server told about the node, and while the device runs keeps a stream on the node
+// (capture from a source, playback to a sink, both for a duplex node) at 48000 Hz, 32-bit float
+// interleaved, whose process callback runs the device's cycles. One per device, owned by the
+// layer's state.
+// Threading: control calls under the layer's control lock (they take the connection's loop lock
+// to open and close streams, never the other way round); the process callbacks run on the
+// server connection's data thread and neither allocate nor lock.
+#pragma once
+
+#include <atomic>
+#include <memory>
+#include <vector>
+
+#include "platform/audio/layer/device_io.h"
+#include "platform/audio/layer/device_provider.h"
+#include "platform/audio/pipewire/pipewire_node.h"
+
+struct pw_stream;
+
+namespace platform::audio {
+
+// Interleaved frames from a duplex node's capture cycle to its playback stream. One writer, one
+// reader, no locks.
+class FrameRing {
+public:
+  FrameRing(uint32_t frames, uint32_t channels);
+  void write(const float* interleaved, uint32_t frames); // what does not fit is dropped
+  uint32_t read(float* interleaved, uint32_t frames);    // frames read; the rest stays unset
+  void clear();                                          // only while neither side runs
+
+private:
+  std::vector<float> data_;
+  uint32_t channels_;
+  uint64_t capacity_;
+  std::atomic<uint64_t> written_{0};
+  std::atomic<uint64_t> read_{0};
+};
+
+class PipewireProvider final : public DeviceProvider {
+public:
+  static constexpr AspObjectId kDevice = 1;
+
+  PipewireProvider(const PipewireNode& node, std::shared_ptr<PipewireConnection> connection);
+  ~PipewireProvider() override;
+
+  std::vector<ProvidedObject> objects() const override;
+  std::vector<ProvidedDevice> devices() const override;
+  bool isPlugIn() const override { return false; }
+
+  bool hasProperty(AspObjectId local, const AspPropertyAddress& address) const override;
+  AspStatus isPropertySettable(AspObjectId local, const AspPropertyAddress& address,
+                               bool* outSettable) const override;
+  AspStatus getPropertyDataSize(AspObjectId local, const AspPropertyAddress& address,
+                                uint32_t qualifierSize, const void* qualifier,
+                                uint32_t* outSize) const override;
+  AspStatus getPropertyData(AspObjectId local, const AspPropertyAddress& address,
+                            uint32_t qualifierSize, const void* qualifier, uint32_t size,
+                            uint32_t* outSize, void* outData) const override;
+  AspStatus setPropertyData(AspObjectId local, const AspPropertyAddress& address,
+                            uint32_t qualifierSize, const void* qualifier, uint32_t size,
+                            const void* data) override;
+
+  void setChangeSink(ChangeSink sink) override { sink_ = std::move(sink); }
+
+  AspStatus startDevice(AspObjectId local) override;
+  AspStatus stopDevice(AspObjectId local) override;
+
+  CycleFunction cycleFunction() const override { return &PipewireProvider::cycle; }
+  void* cycleContext() override { return this; }
+  bool drivesClock() const override { return true; }
+  void attachIo(AspObjectId, DeviceIo* io) override { io_ = io; }
+  void bufferFramesChanged(AspObjectId local, uint32_t frames) override;
+
+  const PipewireNode& node() const { return node_; }
+
+  // One direction's stream with its listener; the process callbacks find their way back here.
+  struct Stream;
+
+private:
+  static void cycle(void* context, DeviceIo& io, uint32_t frames, uint64_t now); // audio thread
+  static void onCapture(void* data);                                             // audio thread
+  static void onPlayback(void* data);                                            // audio thread
+  bool openStream(Stream& stream, bool capture, uint32_t frames);
+  void closeStreams(); // loop lock held
+  std::vector<ObjectId> streams(uint32_t scope) const;
+  void tell(uint32_t selector, uint32_t scope);
+
+  PipewireNode node_;
+  double nominalRate_;
+  std::shared_ptr<PipewireConnection> connection_;
+  ChangeSink sink_;
+  DeviceIo* io_ = nullptr;
+  std::unique_ptr<Stream> capture_;
+  std::unique_ptr<Stream> playback_;
+  // Audio side.
+  const float* pendingInput_ = nullptr; // the capture buffer of the cycle that runs
+  float* pendingOutput_ = nullptr;      // the playback buffer of the cycle that runs
+  FrameRing duplexRing_;
+  double sampleTime_ = 0.0;
+};
+
+} // namespace platform::audio

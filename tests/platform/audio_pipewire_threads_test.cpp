@@ -1,0 +1,472 @@
+// The machine's sound devices through a private PipeWire server: null sinks and sources stand in
+// for the hardware. The suite runs the server's threads and the devices' I/O threads.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <ctime>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/audio/layer/host_time.h"
+#include "platform/audio/layer/io_procs.h"
+#include "platform/audio/layer/listeners.h"
+#include "platform/audio/pipewire/pipewire_devices.h"
+#include "tests/support/audio_test_system.h"
+#include "tests/support/pipewire_daemon.h"
+
+namespace {
+
+namespace audio = platform::audio;
+using velto::test::AudioTestOptions;
+using velto::test::AudioTestSystem;
+using velto::test::deviceForUid;
+using velto::test::NullNode;
+using velto::test::PipewireDaemon;
+
+constexpr auto kAppear = std::chrono::seconds(3);
+
+bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout = kAppear) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return true;
+}
+
+double processSeconds() {
+  timespec now{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+  return double(now.tv_sec) + double(now.tv_nsec) / 1e9;
+}
+
+std::vector<double> availableRates(audio::ObjectId device) {
+  const AspPropertyAddress address{audio::kPropAvailableSampleRates, kAspScopeGlobal,
+                                   kAspElementMain};
+  AspValueRange ranges[8] = {};
+  uint32_t size = sizeof ranges;
+  std::vector<double> rates;
+  if (audio::getPropertyData(device, &address, 0, nullptr, &size, ranges) != kAspNoError) {
+    return rates;
+  }
+  for (uint32_t r = 0; r < size / sizeof(AspValueRange); ++r) rates.push_back(ranges[r].minimum);
+  return rates;
+}
+
+class PipewireDevicesThreads : public ::testing::Test {
+protected:
+  void SetUp() override {
+    if (!velto::test::pipewireInstalled()) GTEST_SKIP() << "PipeWire is not installed";
+    daemon_ = std::make_unique<PipewireDaemon>();
+    ASSERT_TRUE(daemon_->running()) << "the private server did not answer";
+    system_ = std::make_unique<AudioTestSystem>(
+        AudioTestOptions{audio::ClockMode::RealTime, /*withDriver=*/false});
+    ASSERT_TRUE(system_->started());
+  }
+
+  void TearDown() override {
+    audio::stopPipewireDevices();
+    system_.reset();
+    daemon_.reset();
+  }
+
+  bool startDevices() {
+    audio::PipewireOptions options;
+    options.remote = daemon_->socket();
+    options.answerMillis = 3000;
+    return audio::startPipewireDevices(options);
+  }
+
+  std::unique_ptr<PipewireDaemon> daemon_;
+  std::unique_ptr<AudioTestSystem> system_;
+};
+
+struct NodeCase {
+  NullNode node;
+  std::vector<uint32_t> inputLayout;
+  std::vector<uint32_t> outputLayout;
+  double rate;
+  std::vector<double> rates;
+  uint32_t transport;
+};
+
+TEST_F(PipewireDevicesThreads, NodesBecomeDevicesWithTheirFigures) {
+  const std::vector<NodeCase> cases = {
+      {{"test.speakers", "Test Speakers", false, 2},
+       {},
+       {2},
+       48000.0,
+       {48000.0},
+       audio::kTransportBuiltIn},
+      {{"test.surround", "Surround Out", false, 6, 44100},
+       {},
+       {6},
+       44100.0,
+       {44100.0, 48000.0},
+       audio::kTransportBuiltIn},
+      // The server's null node is a source only as a virtual one, and it says so.
+      {{"test.microphone", "Test Microphone", true, 1},
+       {1},
+       {},
+       48000.0,
+       {48000.0},
+       audio::kTransportVirtual},
+      {{"test.array", "Mic Array", true, 4, 96000},
+       {4},
+       {},
+       96000.0,
+       {48000.0, 96000.0},
+       audio::kTransportVirtual},
+  };
+  // Half before the devices start (listed at once), half after (they follow).
+  for (size_t i = 0; i < cases.size() / 2; ++i) ASSERT_TRUE(daemon_->addNode(cases[i].node));
+  ASSERT_TRUE(startDevices());
+  EXPECT_NE(deviceForUid(cases[0].node.name), 0u) << "a node already there is listed at start";
+  for (size_t i = cases.size() / 2; i < cases.size(); ++i) {
+    ASSERT_TRUE(daemon_->addNode(cases[i].node));
+  }
+  for (const NodeCase& c : cases) {
+    SCOPED_TRACE(c.node.name);
+    ASSERT_TRUE(waitUntil([&] { return deviceForUid(c.node.name) != 0; }));
+    const audio::ObjectId device = deviceForUid(c.node.name);
+    const std::vector<audio::ObjectId> list = velto::test::deviceList();
+    EXPECT_NE(std::find(list.begin(), list.end(), device), list.end());
+    EXPECT_EQ(velto::test::textProperty(device, audio::kPropDeviceUid), c.node.name);
+    EXPECT_EQ(velto::test::textProperty(device, audio::kPropName), c.node.description);
+    EXPECT_EQ(velto::test::streamLayout(device, kAspScopeInput), c.inputLayout);
+    EXPECT_EQ(velto::test::streamLayout(device, kAspScopeOutput), c.outputLayout);
+    EXPECT_EQ(velto::test::doubleProperty(device, audio::kPropNominalSampleRate), c.rate);
+    EXPECT_EQ(availableRates(device), c.rates);
+    EXPECT_EQ(velto::test::wordProperty(device, audio::kPropTransportType), c.transport);
+    EXPECT_EQ(velto::test::wordProperty(device, audio::kPropIsHidden), 0u);
+  }
+}
+
+TEST_F(PipewireDevicesThreads, NominalRateSetsTo48000AndNothingElse) {
+  ASSERT_TRUE(daemon_->addNode({"test.dac", "DAC", false, 2, 44100}));
+  ASSERT_TRUE(startDevices());
+  const audio::ObjectId device = deviceForUid("test.dac");
+  ASSERT_NE(device, 0u);
+  velto::test::NoticeCounter notices(device, audio::kPropNominalSampleRate);
+  struct Step {
+    double rate;
+    AspStatus status;
+    double reported;
+  };
+  const std::vector<Step> steps = {
+      {96000.0, kAspUnsupportedFormat, 44100.0},
+      {48000.0, kAspNoError, 48000.0},
+      {48000.0, kAspNoError, 48000.0},
+      {44100.0, kAspNoError, 44100.0}, // the node's own rate stays selectable
+  };
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.rate);
+    EXPECT_EQ(velto::test::setDoubleProperty(device, audio::kPropNominalSampleRate, step.rate),
+              step.status);
+    EXPECT_EQ(velto::test::doubleProperty(device, audio::kPropNominalSampleRate), step.reported);
+  }
+  audio::flushNotifications();
+  EXPECT_EQ(notices.count(), 2) << "told once per real change";
+}
+
+TEST_F(PipewireDevicesThreads, RemovedNodeLeavesTheListAndListenersHear) {
+  ASSERT_TRUE(daemon_->addNode({"test.keep", "Keep", false, 2}));
+  ASSERT_TRUE(daemon_->addNode({"test.unplug", "Unplug", true, 2}));
+  ASSERT_TRUE(startDevices());
+  ASSERT_NE(deviceForUid("test.unplug"), 0u);
+  const audio::ObjectId kept = deviceForUid("test.keep");
+  velto::test::NoticeCounter notices(audio::kSystemObject, audio::kPropDevices);
+  ASSERT_TRUE(daemon_->removeNode("test.unplug"));
+  ASSERT_TRUE(waitUntil([] { return deviceForUid("test.unplug") == 0; }));
+  audio::flushNotifications();
+  EXPECT_GE(notices.count(), 1);
+  EXPECT_EQ(deviceForUid("test.keep"), kept) << "the other device keeps its id";
+  const std::vector<audio::ObjectId> list = velto::test::deviceList();
+  EXPECT_EQ(list, std::vector<audio::ObjectId>{kept});
+}
+
+TEST_F(PipewireDevicesThreads, OwnNodesAreNeverDevices) {
+  ASSERT_TRUE(startDevices());
+  const std::string own = std::string(audio::kOwnNodePrefix) + "mixer-output";
+  ASSERT_TRUE(daemon_->addNode({own, "Velto Output", false, 2}));
+  ASSERT_TRUE(daemon_->addNode({"test.after", "After", false, 2}));
+  // The server tells in order: once the later node is listed, the earlier one was seen.
+  ASSERT_TRUE(waitUntil([] { return deviceForUid("test.after") != 0; }));
+  EXPECT_EQ(deviceForUid(own), 0u);
+  EXPECT_EQ(velto::test::deviceList().size(), 1u);
+}
+
+TEST_F(PipewireDevicesThreads, NoServerNoDevices) {
+  audio::PipewireOptions options;
+  options.remote = daemon_->socket() + "-absent";
+  options.answerMillis = 300;
+  EXPECT_FALSE(audio::startPipewireDevices(options));
+  EXPECT_FALSE(audio::pipewireDevicesRunning());
+  EXPECT_TRUE(velto::test::deviceList().empty());
+  EXPECT_TRUE(startDevices()) << "a failed start leaves nothing behind";
+}
+
+TEST_F(PipewireDevicesThreads, ManualClockLayerKeepsToItsOwnDevices) {
+  ASSERT_TRUE(daemon_->addNode({"test.speakers", "Speakers", false, 2}));
+  system_.reset();
+  system_ = std::make_unique<AudioTestSystem>(
+      AudioTestOptions{audio::ClockMode::Manual, /*withDriver=*/false});
+  ASSERT_TRUE(system_->started());
+  EXPECT_FALSE(startDevices());
+  EXPECT_EQ(deviceForUid("test.speakers"), 0u);
+}
+
+// What an I/O callback saw, written on the I/O thread only.
+struct Cycles {
+  std::atomic<uint64_t> calls{0};
+  std::atomic<uint64_t> frames{0};
+  std::atomic<uint64_t> wrongSize{0};
+  std::atomic<uint64_t> wrongLayout{0};
+  std::atomic<uint64_t> first{0};
+  std::atomic<uint64_t> last{0};
+  std::atomic<uint64_t> longestGap{0};
+  std::atomic<uint32_t> expectFrames{0};
+  uint32_t inputChannels = 0;
+  uint32_t outputChannels = 0;
+};
+
+AspStatus countCycle(audio::ObjectId, const audio::TimeStamp*, const audio::BufferList* input,
+                     const audio::TimeStamp*, audio::BufferList* output, const audio::TimeStamp*,
+                     void* data) {
+  auto& c = *static_cast<Cycles*>(data);
+  const uint64_t now = audio::hostTimeNow();
+  const bool in = c.inputChannels > 0;
+  const audio::BufferList& list = in ? *input : *output;
+  const uint32_t channels = in ? c.inputChannels : c.outputChannels;
+  if (list.count != 1 || list.buffers[0].channels != channels) {
+    c.wrongLayout.fetch_add(1, std::memory_order_relaxed);
+    return kAspNoError;
+  }
+  const uint32_t frames = list.buffers[0].byteSize / (channels * uint32_t(sizeof(float)));
+  if (frames != c.expectFrames.load(std::memory_order_relaxed))
+    c.wrongSize.fetch_add(1, std::memory_order_relaxed);
+  if (!in) {
+    auto* samples = static_cast<float*>(list.buffers[0].data);
+    for (uint32_t s = 0; s < frames * channels; ++s) samples[s] = 0.25f;
+  }
+  const uint64_t previous = c.last.exchange(now, std::memory_order_relaxed);
+  if (c.calls.fetch_add(1, std::memory_order_relaxed) == 0) {
+    c.first.store(now, std::memory_order_relaxed);
+  } else if (now - previous > c.longestGap.load(std::memory_order_relaxed)) {
+    c.longestGap.store(now - previous, std::memory_order_relaxed);
+  }
+  c.frames.fetch_add(frames, std::memory_order_relaxed);
+  return kAspNoError;
+}
+
+TEST_F(PipewireDevicesThreads, BoundDeviceRunsAt48kHzWithTheBufferSizeAsked) {
+  struct BindCase {
+    NullNode node;
+    uint32_t frames;
+  };
+  const std::vector<BindCase> cases = {
+      {{"test.in256", "In", true, 2}, 256},
+      {{"test.in512", "In", true, 1}, 512},
+      {{"test.in44", "In 44.1", true, 2, 44100}, 256}, // the server converts to 48000 Hz
+      {{"test.out128", "Out", false, 2}, 128},
+  };
+  for (const BindCase& c : cases) ASSERT_TRUE(daemon_->addNode(c.node));
+  ASSERT_TRUE(startDevices());
+  for (const BindCase& c : cases) {
+    SCOPED_TRACE(c.node.name);
+    const audio::ObjectId device = deviceForUid(c.node.name);
+    ASSERT_NE(device, 0u);
+    ASSERT_EQ(velto::test::setWordProperty(device, audio::kPropBufferFrameSize, c.frames),
+              kAspNoError);
+    Cycles cycles;
+    cycles.expectFrames = c.frames;
+    (c.node.source ? cycles.inputChannels : cycles.outputChannels) = c.node.channels;
+    audio::IoProcId proc = audio::kNoIoProc;
+    ASSERT_EQ(audio::createIoProcId(device, countCycle, &cycles, &proc), kAspNoError);
+    ASSERT_EQ(audio::startDevice(device, proc), kAspNoError);
+    // Counted from the first callback on: linking the stream takes its own time.
+    ASSERT_TRUE(waitUntil([&] { return cycles.calls.load() > 0; }));
+    const double cpuBefore = processSeconds();
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    const double cpuMillis = (processSeconds() - cpuBefore) * 1000.0;
+    EXPECT_EQ(audio::stopDevice(device, proc), kAspNoError);
+    const uint64_t calls = cycles.calls.load();
+    audio::destroyIoProcId(device, proc);
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    EXPECT_EQ(cycles.calls.load(), calls) << "no callback after stop";
+    EXPECT_EQ(cycles.wrongLayout.load(), 0u);
+    EXPECT_EQ(cycles.wrongSize.load(), 0u);
+    ASSERT_GT(calls, 10u);
+    const double seconds = double(cycles.last - cycles.first) / 1e9;
+    const double rate = double(cycles.frames - c.frames) / seconds;
+    EXPECT_NEAR(rate, 48000.0, 48000.0 * 0.05);
+    const double period = double(c.frames) / 48.0; // milliseconds
+    std::printf("[ figures  ] %s: %llu callbacks of %u frames, %.0f frames/s, longest gap %.2f ms "
+                "(period %.2f ms), %.1f ms CPU in 500 ms\n",
+                c.node.name.c_str(), static_cast<unsigned long long>(calls), c.frames, rate,
+                double(cycles.longestGap.load()) / 1e6, period, cpuMillis);
+  }
+}
+
+TEST_F(PipewireDevicesThreads, ServerGoneTakesItsDevicesAlong) {
+  ASSERT_TRUE(daemon_->addNode({"test.a", "A", false, 2}));
+  ASSERT_TRUE(daemon_->addNode({"test.b", "B", true, 2}));
+  ASSERT_TRUE(startDevices());
+  const audio::ObjectId running = deviceForUid("test.b");
+  ASSERT_NE(running, 0u);
+  Cycles cycles;
+  cycles.inputChannels = 2;
+  cycles.expectFrames = audio::kDefaultBufferFrames;
+  audio::IoProcId proc = audio::kNoIoProc;
+  ASSERT_EQ(audio::createIoProcId(running, countCycle, &cycles, &proc), kAspNoError);
+  ASSERT_EQ(audio::startDevice(running, proc), kAspNoError);
+  ASSERT_TRUE(waitUntil([&] { return cycles.calls.load() > 0; }));
+  velto::test::NoticeCounter notices(audio::kSystemObject, audio::kPropDevices);
+  daemon_->stop();
+  ASSERT_TRUE(waitUntil([] { return velto::test::deviceList().empty(); }));
+  audio::flushNotifications();
+  EXPECT_GE(notices.count(), 1);
+  EXPECT_EQ(audio::stopDevice(running, proc), audio::kStatusBadDevice) << "the device is gone";
+  const uint64_t calls = cycles.calls.load();
+  std::this_thread::sleep_for(std::chrono::milliseconds(30));
+  EXPECT_EQ(cycles.calls.load(), calls) << "no callback after the device went";
+}
+
+// A duplex callback: plays a constant and counts what comes back in.
+struct Loop {
+  float level = 0.0f;
+  std::atomic<uint64_t> calls{0};
+  std::atomic<uint64_t> echoed{0};  // input samples equal to the level
+  std::atomic<uint64_t> silent{0};  // input samples of 0
+  std::atomic<uint64_t> foreign{0}; // anything else
+};
+
+AspStatus loopCycle(audio::ObjectId, const audio::TimeStamp*, const audio::BufferList* input,
+                    const audio::TimeStamp*, audio::BufferList* output, const audio::TimeStamp*,
+                    void* data) {
+  auto& loop = *static_cast<Loop*>(data);
+  if (input->count == 1) {
+    const auto* in = static_cast<const float*>(input->buffers[0].data);
+    const uint32_t samples = input->buffers[0].byteSize / uint32_t(sizeof(float));
+    uint64_t echoed = 0, silent = 0, foreign = 0;
+    for (uint32_t s = 0; s < samples; ++s) {
+      if (in[s] == loop.level) {
+        ++echoed;
+      } else if (in[s] == 0.0f) {
+        ++silent;
+      } else {
+        ++foreign;
+      }
+    }
+    loop.echoed.fetch_add(echoed, std::memory_order_relaxed);
+    loop.silent.fetch_add(silent, std::memory_order_relaxed);
+    loop.foreign.fetch_add(foreign, std::memory_order_relaxed);
+  }
+  if (output->count == 1) {
+    auto* out = static_cast<float*>(output->buffers[0].data);
+    const uint32_t samples = output->buffers[0].byteSize / uint32_t(sizeof(float));
+    for (uint32_t s = 0; s < samples; ++s) out[s] = loop.level;
+  }
+  loop.calls.fetch_add(1, std::memory_order_relaxed);
+  return kAspNoError;
+}
+
+TEST_F(PipewireDevicesThreads, DuplexDeviceHearsWhatItPlays) {
+  // The server's null duplex node hands what reaches its input to its output.
+  NullNode node{"test.duplex", "Duplex", false, 2};
+  node.mediaClass = "Audio/Duplex";
+  ASSERT_TRUE(daemon_->addNode(node));
+  ASSERT_TRUE(startDevices());
+  const audio::ObjectId device = deviceForUid("test.duplex");
+  ASSERT_NE(device, 0u);
+  EXPECT_EQ(velto::test::streamLayout(device, kAspScopeInput), std::vector<uint32_t>{2});
+  EXPECT_EQ(velto::test::streamLayout(device, kAspScopeOutput), std::vector<uint32_t>{2});
+  ASSERT_EQ(velto::test::setWordProperty(device, audio::kPropBufferFrameSize, 256), kAspNoError);
+  Loop loop;
+  loop.level = 0.25f;
+  audio::IoProcId proc = audio::kNoIoProc;
+  ASSERT_EQ(audio::createIoProcId(device, loopCycle, &loop, &proc), kAspNoError);
+  ASSERT_EQ(audio::startDevice(device, proc), kAspNoError);
+  EXPECT_TRUE(waitUntil([&] { return loop.echoed.load() > 48000; }))
+      << loop.calls.load() << " cycles, " << loop.silent.load() << " silent";
+  audio::destroyIoProcId(device, proc);
+  EXPECT_EQ(loop.foreign.load(), 0u) << "the level comes back unchanged";
+}
+
+// Plays a constant level into every output sample.
+AspStatus playLevel(audio::ObjectId, const audio::TimeStamp*, const audio::BufferList*,
+                    const audio::TimeStamp*, audio::BufferList* output, const audio::TimeStamp*,
+                    void* data) {
+  const float level = *static_cast<const float*>(data);
+  for (uint32_t b = 0; b < output->count; ++b) {
+    auto* out = static_cast<float*>(output->buffers[b].data);
+    for (uint32_t s = 0; s < output->buffers[b].byteSize / sizeof(float); ++s) out[s] = level;
+  }
+  return kAspNoError;
+}
+
+TEST_F(PipewireDevicesThreads, SinkPlaysTheSumOfItsCallbacks) {
+  ASSERT_TRUE(daemon_->addNode({"test.mixout", "Mix Out", false, 2}));
+  ASSERT_TRUE(startDevices());
+  const audio::ObjectId device = deviceForUid("test.mixout");
+  ASSERT_NE(device, 0u);
+  const float levels[] = {0.125f, 0.25f}; // they sum to 0.375 exactly
+  audio::IoProcId procs[2] = {audio::kNoIoProc, audio::kNoIoProc};
+  for (int p = 0; p < 2; ++p) {
+    ASSERT_EQ(audio::createIoProcId(device, playLevel, const_cast<float*>(&levels[p]), &procs[p]),
+              kAspNoError);
+    ASSERT_EQ(audio::startDevice(device, procs[p]), kAspNoError);
+  }
+  const std::vector<float> played = daemon_->recordSink("test.mixout", 2, 500);
+  for (audio::IoProcId proc : procs) audio::destroyIoProcId(device, proc);
+  size_t mixed = 0, silent = 0, other = 0;
+  for (float s : played) {
+    if (s == 0.375f) {
+      ++mixed;
+    } else if (s == 0.0f) {
+      ++silent;
+    } else {
+      ++other;
+    }
+  }
+  EXPECT_GT(mixed, 2u * 4800) << silent << " silent samples"; // more than 0.1 s
+  EXPECT_EQ(other, 0u) << "the mix reaches the sink unchanged";
+}
+
+TEST_F(PipewireDevicesThreads, NewBufferSizeReachesARunningDevice) {
+  ASSERT_TRUE(daemon_->addNode({"test.resize", "Resize", true, 2}));
+  ASSERT_TRUE(startDevices());
+  const audio::ObjectId device = deviceForUid("test.resize");
+  ASSERT_NE(device, 0u);
+  ASSERT_EQ(velto::test::setWordProperty(device, audio::kPropBufferFrameSize, 256), kAspNoError);
+  Cycles cycles;
+  cycles.inputChannels = 2;
+  cycles.expectFrames = 256;
+  audio::IoProcId proc = audio::kNoIoProc;
+  ASSERT_EQ(audio::createIoProcId(device, countCycle, &cycles, &proc), kAspNoError);
+  ASSERT_EQ(audio::startDevice(device, proc), kAspNoError);
+  ASSERT_TRUE(waitUntil([&] { return cycles.calls.load() > 5; }));
+  EXPECT_EQ(cycles.wrongSize.load(), 0u);
+  for (uint32_t frames : {1024u, 128u}) {
+    SCOPED_TRACE(frames);
+    ASSERT_EQ(velto::test::setWordProperty(device, audio::kPropBufferFrameSize, frames),
+              kAspNoError);
+    cycles.expectFrames.store(frames);
+    // The server changes over within a few cycles; from then on every cycle has the new size.
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    cycles.wrongSize.store(0);
+    const uint64_t before = cycles.calls.load();
+    std::this_thread::sleep_for(std::chrono::milliseconds(250));
+    EXPECT_GT(cycles.calls.load(), before + 2);
+    EXPECT_EQ(cycles.wrongSize.load(), 0u);
+  }
+  audio::destroyIoProcId(device, proc);
+}
+
+} // namespace

@@ -1,0 +1,65 @@
+// Test helper: a private sound server for one test. A session bus, the server and its session
+// manager run as child processes with their runtime and configuration folders in a fresh
+// temporary folder (nothing of the user's own sound setup is touched or seen); null sinks and
+// null sources stand in for the hardware. Everything is killed and removed at the end.
+// Use on the test's main thread.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+namespace velto::test {
+
+struct NullNode {
+  std::string name;        // node.name
+  std::string description; // node.description
+  bool source = false;     // false: a sink
+  uint32_t channels = 2;
+  uint32_t rate = 0;                             // 0: the server's own clock rate
+  std::vector<std::string> extraProperties = {}; // "key=value", passed as they stand
+  const char* mediaClass = nullptr;              // instead of the one `source` gives
+};
+
+class PipewireDaemon {
+public:
+  PipewireDaemon();
+  ~PipewireDaemon();
+  PipewireDaemon(const PipewireDaemon&) = delete;
+  PipewireDaemon& operator=(const PipewireDaemon&) = delete;
+
+  // False when a program is missing (see `missing()`) or the server did not answer in time.
+  bool running() const { return running_; }
+  // The programs that are not installed; empty when all are there.
+  const std::string& missing() const { return missing_; }
+  // The absolute path of the server's socket, for a client to connect to.
+  const std::string& socket() const { return socket_; }
+
+  // Creates a node that lives until removed or the server ends; false on failure.
+  bool addNode(const NullNode& node);
+  bool removeNode(const std::string& name);
+  // What the sink plays during `millis`, recorded from its monitor at 48000 Hz as interleaved
+  // floats (whatever played before the recorder was linked is missing). Empty on failure.
+  std::vector<float> recordSink(const std::string& name, uint32_t channels, int millis);
+  // Ends the server (and the rest) now, as a crash or a log-out would; the folder stays until
+  // the end.
+  void stop();
+
+private:
+  int control(const std::vector<std::string>& args);
+  bool answers();
+  bool managerReady();
+
+  std::string folder_;
+  std::string socket_;
+  std::string missing_;
+  std::vector<std::string> environment_;
+  std::vector<pid_t> children_; // started in order, ended in reverse
+  bool running_ = false;
+};
+
+// True when every program the daemon needs is installed.
+bool pipewireInstalled();
+
+} // namespace velto::test
