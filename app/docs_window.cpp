@@ -4,6 +4,7 @@
 #include <GLFW/glfw3.h>
 #include <imgui.h>
 
+#include "app/document_frame.h"
 #include "app/markdown.h"
 #include "app/window_fonts.h"
 
@@ -11,17 +12,6 @@ namespace velto {
 namespace {
 
 namespace desktop = platform::desktop;
-
-// Keeps the caller's GL and ImGui contexts current across the work of another window.
-struct KeepContexts {
-  KeepContexts() : gl(glfwGetCurrentContext()), imgui(ImGui::GetCurrentContext()) {}
-  ~KeepContexts() {
-    glfwMakeContextCurrent(gl);
-    ImGui::SetCurrentContext(imgui);
-  }
-  GLFWwindow* gl;
-  ImGuiContext* imgui;
-};
 
 constexpr int kSnapshotFrame = 3; // layout, scroll and font upload settle in the first frames
 
@@ -35,15 +25,7 @@ DocsWindow::~DocsWindow() {
 }
 
 void DocsWindow::close() {
-  if (!window_) return;
-  GLFWwindow* gl = glfwGetCurrentContext();
-  ImGuiContext* imgui = ImGui::GetCurrentContext();
-  const bool ours = imgui == window_->imgui();
-  window_.reset();
-  if (!ours) {
-    glfwMakeContextCurrent(gl);
-    ImGui::SetCurrentContext(imgui);
-  }
+  closeDocumentWindow(window_);
   shown_ = false;
 }
 
@@ -57,14 +39,7 @@ bool DocsWindow::build(std::string& error) {
   options.height = kHeight;
   options.minWidth = kMinWidth;
   options.minHeight = kMinHeight;
-  options.visible = false;
-  if (!window->open(options, error)) return false;
-  ImGuiStyle& style = ImGui::GetStyle();
-  style.WindowRounding = 0;
-  style.WindowBorderSize = 0;
-  style.WindowPadding = ImVec2(0, 0);
-  style.Colors[ImGuiCol_WindowBg] = kDocBg;
-  style.Colors[ImGuiCol_ScrollbarBg] = kDocBg;
+  if (!openDocumentWindow(*window, options, error)) return false;
   view_.setFonts(loadDocumentFonts(documentFontFiles(), window->contentScale()));
   if (!window->startBackends(error)) {
     view_.setFonts({}); // they went with the window's atlas
@@ -102,33 +77,14 @@ bool DocsWindow::visible() const {
 }
 
 bool DocsWindow::draw(const char* snapshotPath, std::string& error) {
-  KeepContexts keep;
-  window_->beginFrame();
-  const ImGuiViewport* viewport = ImGui::GetMainViewport();
-  ImGui::SetNextWindowPos(viewport->Pos);
-  ImGui::SetNextWindowSize(viewport->Size);
-  if (focus_ && snapshotPath == nullptr) {
-    ImGui::SetNextWindowFocus();
-    focus_ = false;
-  }
-  ImGui::Begin("##docs", nullptr,
-               ImGuiWindowFlags_NoDecoration | ImGuiWindowFlags_NoMove |
-                   ImGuiWindowFlags_NoSavedSettings | ImGuiWindowFlags_NoBringToFrontOnFocus);
-  view_.draw("##text", ImVec2(0, 0));
-  ImGui::End();
-  const float clear[4] = {kDocBg.x, kDocBg.y, kDocBg.z, kDocBg.w};
-  return window_->endFrame(clear, snapshotPath, error);
+  const bool focus = focus_ && snapshotPath == nullptr;
+  if (focus) focus_ = false;
+  return drawDocumentFrame(*window_, "##docs", focus, snapshotPath, error,
+                           [this] { view_.draw("##text", ImVec2(0, 0)); });
 }
 
 void DocsWindow::frame() {
-  if (!window_ || !shown_) return;
-  if (window_->closeRequested()) {
-    window_->cancelClose();
-    window_->hide();
-    shown_ = false;
-    return;
-  }
-  if (window_->hidden()) return;
+  if (!window_ || !shown_ || !documentFrameWanted(*window_, shown_)) return;
   std::string ignored;
   draw(nullptr, ignored);
 }

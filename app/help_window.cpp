@@ -12,6 +12,7 @@
 #include <unicode/utext.h>
 #include <unicode/utf8.h>
 
+#include "app/document_frame.h"
 #include "app/markdown.h"
 #include "app/resource_dir.h"
 #include "app/window_fonts.h"
@@ -23,17 +24,6 @@ namespace {
 
 namespace desktop = platform::desktop;
 namespace fs = std::filesystem;
-
-// Keeps the caller's GL and ImGui contexts current across the work of another window.
-struct KeepContexts {
-  KeepContexts() : gl(glfwGetCurrentContext()), imgui(ImGui::GetCurrentContext()) {}
-  ~KeepContexts() {
-    glfwMakeContextCurrent(gl);
-    ImGui::SetCurrentContext(imgui);
-  }
-  GLFWwindow* gl;
-  ImGuiContext* imgui;
-};
 
 constexpr int kSnapshotFrame = 3; // layout, both scrolls and font upload settle first
 constexpr int kMaxPrefix = 3;     // characters of an ordering prefix before its hyphen
@@ -110,15 +100,7 @@ HelpWindow::~HelpWindow() {
 }
 
 void HelpWindow::close() {
-  if (!window_) return;
-  GLFWwindow* gl = glfwGetCurrentContext();
-  ImGuiContext* imgui = ImGui::GetCurrentContext();
-  const bool ours = imgui == window_->imgui();
-  window_.reset();
-  if (!ours) {
-    glfwMakeContextCurrent(gl);
-    ImGui::SetCurrentContext(imgui);
-  }
+  closeDocumentWindow(window_);
   open_ = false;
 }
 
@@ -132,15 +114,8 @@ bool HelpWindow::build(std::string& error) {
   options.height = kHeight;
   options.minWidth = kMinWidth;
   options.minHeight = kMinHeight;
-  options.visible = false;
-  if (!window->open(options, error)) return false;
-  ImGuiStyle& style = ImGui::GetStyle();
-  style.WindowRounding = 0;
-  style.WindowBorderSize = 0;
-  style.WindowPadding = ImVec2(0, 0);
-  style.ItemSpacing = ImVec2(0, 0);
-  style.Colors[ImGuiCol_WindowBg] = kDocBg;
-  style.Colors[ImGuiCol_ScrollbarBg] = kDocBg;
+  if (!openDocumentWindow(*window, options, error)) return false;
+  ImGui::GetStyle().ItemSpacing = ImVec2(0, 0);
   const float scale = window->contentScale();
   const DocumentFontFiles files = documentFontFiles();
   view_.setFonts(loadDocumentFonts(files, scale));
@@ -329,29 +304,12 @@ bool HelpWindow::visible() const {
 }
 
 bool HelpWindow::draw(const char* snapshotPath, std::string& error) {
-  KeepContexts keep;
-  window_->beginFrame();
-  const ImGuiViewport* viewport = ImGui::GetMainViewport();
-  ImGui::SetNextWindowPos(viewport->Pos);
-  ImGui::SetNextWindowSize(viewport->Size);
-  ImGui::Begin("##help", nullptr,
-               ImGuiWindowFlags_NoDecoration | ImGuiWindowFlags_NoMove |
-                   ImGuiWindowFlags_NoSavedSettings | ImGuiWindowFlags_NoBringToFrontOnFocus);
-  drawContent();
-  ImGui::End();
-  const float clear[4] = {kDocBg.x, kDocBg.y, kDocBg.z, kDocBg.w};
-  return window_->endFrame(clear, snapshotPath, error);
+  return drawDocumentFrame(*window_, "##help", false, snapshotPath, error,
+                           [this] { drawContent(); });
 }
 
 void HelpWindow::frame() {
-  if (!window_ || !open_) return;
-  if (window_->closeRequested()) {
-    window_->cancelClose();
-    window_->hide();
-    open_ = false;
-    return;
-  }
-  if (window_->hidden()) return;
+  if (!window_ || !open_ || !documentFrameWanted(*window_, open_)) return;
   std::string ignored;
   draw(nullptr, ignored);
 }
