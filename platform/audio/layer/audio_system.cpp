@@ -140,10 +140,12 @@ ProviderSlot* registerProvider(AudioSystem& system, std::unique_ptr<DeviceProvid
   });
   ProviderSlot* registered = slot.get();
   system.providers.push_back(std::move(slot));
+  if (system.plugInWatch && registered->provider->isPlugIn()) system.plugInWatch(*registered, true);
   return registered;
 }
 
 void unregisterProvider(AudioSystem& system, ProviderSlot* provider) {
+  if (system.plugInWatch && provider->provider->isPlugIn()) system.plugInWatch(*provider, false);
   for (auto it = system.devices.begin(); it != system.devices.end();) {
     if (it->second->provider != provider) {
       ++it;

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -75,6 +76,10 @@ struct AudioSystem {
   std::string defaultInputUid;
   std::map<ObjectId, std::shared_ptr<SimProcess>> processes; // in the order they came
   std::map<ObjectId, std::shared_ptr<SimTap>> taps;
+
+  // Told (control lock held) after a plug-in's provider came and before it goes, so that its
+  // devices can be offered elsewhere; empty when nobody asks.
+  std::function<void(ProviderSlot& slot, bool added)> plugInWatch;
 
   Notifications notifications; // own lock
   ManualClock manual;          // own locks

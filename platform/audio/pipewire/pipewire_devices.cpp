@@ -17,6 +17,7 @@
 #include <spa/utils/dict.h>
 
 #include "platform/audio/layer/system_state.h"
+#include "platform/audio/pipewire/driver_nodes.h"
 #include "platform/audio/pipewire/pipewire_node.h"
 #include "platform/audio/pipewire/pipewire_provider.h"
 
@@ -361,12 +362,31 @@ private:
 
 std::mutex gStartStop;
 std::unique_ptr<Monitor> gMonitor;
+std::unique_ptr<DriverNodes> gDriverNodes; // under gStartStop and the control lock
+
+// Control lock held: the driver's devices, now and as plug-ins come and go, become nodes.
+void publishDriver(AudioSystem& system, const std::shared_ptr<PipewireConnection>& connection) {
+  gDriverNodes = std::make_unique<DriverNodes>(connection);
+  for (const std::unique_ptr<ProviderSlot>& slot : system.providers) {
+    if (slot->provider->isPlugIn()) gDriverNodes->publish(*slot);
+  }
+  DriverNodes* nodes = gDriverNodes.get();
+  system.plugInWatch = [nodes](ProviderSlot& slot, bool added) {
+    if (added) {
+      nodes->publish(slot);
+    } else {
+      nodes->withdraw(slot);
+    }
+  };
+}
 
 void teardown(std::unique_ptr<Monitor> monitor) {
   monitor->stopApplier();
   {
     AudioSystem& system = audioSystem();
     std::lock_guard<std::mutex> control(system.control);
+    system.plugInWatch = nullptr;
+    gDriverNodes.reset();
     if (system.running) {
       const DefaultIds before = currentDefaults(system);
       monitor->removeAll(system);
@@ -418,6 +438,11 @@ bool startPipewireDevices(const PipewireOptions& options) {
   if (!monitor->waitListed(std::chrono::milliseconds(options.answerMillis))) {
     teardown(std::move(monitor));
     return false;
+  }
+  {
+    AudioSystem& system = audioSystem();
+    std::lock_guard<std::mutex> control(system.control);
+    if (system.running) publishDriver(system, monitor->connection());
   }
   gMonitor = std::move(monitor);
   return true;

@@ -1,0 +1,184 @@
+#include "platform/audio/pipewire/driver_nodes.h"
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+
+#include <pipewire/pipewire.h>
+#include <spa/param/audio/format-utils.h>
+
+#include "platform/audio/host/plugin_provider.h"
+#include "platform/audio/layer/device_io.h"
+#include "platform/audio/layer/host_time.h"
+#include "platform/audio/layer/properties.h"
+#include "platform/audio/layer/system_state.h"
+#include "platform/audio/pipewire/pipewire_devices.h"
+
+namespace platform::audio {
+namespace {
+
+constexpr uint32_t kNodeRate = 48000;
+constexpr uint32_t kNodeChannels = 2; // the driver's devices are interleaved stereo
+constexpr uint32_t kFrameBytes = kNodeChannels * uint32_t(sizeof(float));
+constexpr const char* kNodeGroup = "velto.driver";
+
+std::string deviceName(DeviceProvider& provider, AspObjectId device) {
+  const AspPropertyAddress address{kPropName, kAspScopeGlobal, kAspElementMain};
+  AspText* text = nullptr;
+  uint32_t written = 0;
+  if (provider.getPropertyData(device, address, 0, nullptr, sizeof text, &written, &text) !=
+          kAspNoError ||
+      written != sizeof text || text == nullptr) {
+    return {};
+  }
+  std::string name(text->bytes, text->length);
+  aspTextRelease(text);
+  return name;
+}
+
+} // namespace
+
+struct DriverNodes::Node {
+  ProviderSlot* slot = nullptr;
+  PluginHost* host = nullptr;
+  AspObjectId device = 0;
+  bool sink = false; // the device's output: what others play reaches it
+  bool started = false;
+  pw_stream* stream = nullptr;
+  spa_hook listener{};
+  pw_stream_events events{};
+  // Data thread only: the cycles' own time line, whole periods laid end to end, so that the
+  // ring positions of consecutive cycles meet exactly.
+  uint64_t lineStart = 0;
+  uint64_t lineFrames = 0;
+  std::vector<float> scratch = std::vector<float>(size_t(kMaxBufferFrames) * kNodeChannels);
+
+  static void onProcess(void* data); // data thread
+
+  // The cycle's "now": on the node's own time line unless the graph's clock has moved off it by
+  // more than a period (a stall, a new quantum).
+  uint64_t cycleTime(uint32_t frames) {
+    const uint64_t graph = hostTimeNow();
+    const uint64_t expected = lineStart + framesToNanoseconds(lineFrames);
+    const uint64_t apart = graph > expected ? graph - expected : expected - graph;
+    if (lineStart == 0 || apart > framesToNanoseconds(frames)) {
+      lineStart = graph;
+      lineFrames = 0;
+    }
+    const uint64_t now = lineStart + framesToNanoseconds(lineFrames);
+    lineFrames += frames;
+    return now;
+  }
+};
+
+void DriverNodes::Node::onProcess(void* data) {
+  Node& node = *static_cast<Node*>(data);
+  pw_buffer* b = pw_stream_dequeue_buffer(node.stream);
+  if (b == nullptr) return;
+  spa_data& d = b->buffer->datas[0];
+  if (d.data == nullptr || d.chunk == nullptr) {
+    pw_stream_queue_buffer(node.stream, b);
+    return;
+  }
+  if (node.sink) {
+    const uint32_t offset = std::min(d.chunk->offset, d.maxsize);
+    const uint32_t frames = std::min<uint32_t>(
+        std::min(d.chunk->size, d.maxsize - offset) / kFrameBytes, kMaxBufferFrames);
+    if (frames > 0) {
+      std::memcpy(node.scratch.data(), static_cast<const uint8_t*>(d.data) + offset,
+                  size_t(frames) * kFrameBytes);
+      node.host->runCycle(node.device, frames, node.cycleTime(frames), nullptr, node.scratch.data(),
+                          nullptr, nullptr);
+    }
+  } else {
+    uint64_t frames = b->requested != 0 ? b->requested : kDefaultBufferFrames;
+    frames = std::min<uint64_t>({frames, d.maxsize / kFrameBytes, kMaxBufferFrames});
+    auto* out = static_cast<float*>(d.data);
+    if (frames > 0) {
+      node.host->runCycle(node.device, uint32_t(frames), node.cycleTime(uint32_t(frames)), out,
+                          nullptr, nullptr, nullptr);
+    }
+    d.chunk->offset = 0;
+    d.chunk->stride = int32_t(kFrameBytes);
+    d.chunk->size = uint32_t(frames) * kFrameBytes;
+  }
+  pw_stream_queue_buffer(node.stream, b);
+}
+
+DriverNodes::DriverNodes(std::shared_ptr<PipewireConnection> connection)
+    : connection_(std::move(connection)) {}
+
+DriverNodes::~DriverNodes() {
+  std::vector<ProviderSlot*> slots;
+  for (const auto& node : nodes_) {
+    if (std::find(slots.begin(), slots.end(), node->slot) == slots.end())
+      slots.push_back(node->slot);
+  }
+  for (ProviderSlot* slot : slots) withdraw(*slot);
+}
+
+void DriverNodes::publish(ProviderSlot& slot) {
+  auto* plugIn = dynamic_cast<PluginProvider*>(slot.provider.get());
+  if (plugIn == nullptr) return;
+  pw_thread_loop_lock(connection_->loop);
+  for (const ProvidedDevice& device : plugIn->devices()) {
+    const bool sink = device.inputBuffers.empty() && !device.outputBuffers.empty();
+    const bool source = !device.inputBuffers.empty() && device.outputBuffers.empty();
+    if (device.hidden || (!sink && !source)) continue;
+    auto node = std::make_unique<Node>();
+    node->slot = &slot;
+    node->host = &plugIn->host();
+    node->device = device.local;
+    node->sink = sink;
+    const std::string name = std::string(kOwnNodePrefix) + device.uid;
+    std::string description = deviceName(*plugIn, device.local);
+    if (description.empty()) description = device.uid;
+    pw_properties* props = pw_properties_new(
+        PW_KEY_MEDIA_TYPE, "Audio", PW_KEY_MEDIA_CLASS, sink ? "Audio/Sink" : "Audio/Source",
+        PW_KEY_NODE_NAME, name.c_str(), PW_KEY_NODE_DESCRIPTION, description.c_str(),
+        PW_KEY_NODE_GROUP, kNodeGroup, PW_KEY_NODE_VIRTUAL, "true", nullptr);
+    node->events.version = PW_VERSION_STREAM_EVENTS;
+    node->events.process = &Node::onProcess;
+    node->stream = pw_stream_new(connection_->core, name.c_str(), props);
+    if (node->stream == nullptr) continue;
+    pw_stream_add_listener(node->stream, &node->listener, &node->events, node.get());
+    spa_audio_info_raw info{};
+    info.format = SPA_AUDIO_FORMAT_F32;
+    info.rate = kNodeRate;
+    info.channels = kNodeChannels;
+    info.position[0] = SPA_AUDIO_CHANNEL_FL;
+    info.position[1] = SPA_AUDIO_CHANNEL_FR;
+    uint8_t buffer[1024];
+    spa_pod_builder builder = SPA_POD_BUILDER_INIT(buffer, sizeof buffer);
+    const spa_pod* params[1] = {spa_format_audio_raw_build(&builder, SPA_PARAM_EnumFormat, &info)};
+    // Started before the node can run, so that its first cycle finds the device's clock.
+    node->started = node->host->startDevice(node->device) == kAspNoError;
+    const auto flags = pw_stream_flags(PW_STREAM_FLAG_MAP_BUFFERS | PW_STREAM_FLAG_RT_PROCESS);
+    if (!node->started ||
+        pw_stream_connect(node->stream, sink ? SPA_DIRECTION_INPUT : SPA_DIRECTION_OUTPUT,
+                          PW_ID_ANY, flags, params, 1) != 0) {
+      pw_stream_destroy(node->stream);
+      if (node->started) node->host->stopDevice(node->device);
+      continue;
+    }
+    nodes_.push_back(std::move(node));
+  }
+  pw_thread_loop_unlock(connection_->loop);
+}
+
+void DriverNodes::withdraw(ProviderSlot& slot) {
+  pw_thread_loop_lock(connection_->loop);
+  for (auto it = nodes_.begin(); it != nodes_.end();) {
+    Node& node = **it;
+    if (node.slot != &slot) {
+      ++it;
+      continue;
+    }
+    pw_stream_destroy(node.stream); // waits for a process callback in flight
+    if (node.started) node.host->stopDevice(node.device);
+    it = nodes_.erase(it);
+  }
+  pw_thread_loop_unlock(connection_->loop);
+}
+
+} // namespace platform::audio
