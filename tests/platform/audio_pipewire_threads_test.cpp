@@ -645,4 +645,88 @@ TEST_F(PipewireDriverNodesThreads, WhatTheFeedsPlayIsRecordedFromTheOuts) {
   }
 }
 
+// Where and how fast a device's cycles run.
+struct Paced {
+  std::atomic<size_t> thread{0}; // the first cycle's thread
+  std::atomic<uint64_t> calls{0};
+  std::atomic<uint64_t> frames{0};
+  std::atomic<uint64_t> elsewhere{0}; // cycles on another thread than the first
+  std::atomic<uint64_t> last{0};
+  std::atomic<uint64_t> longestGap{0};
+};
+
+AspStatus paceCycle(audio::ObjectId, const audio::TimeStamp*, const audio::BufferList* input,
+                    const audio::TimeStamp*, audio::BufferList* output, const audio::TimeStamp*,
+                    void* data) {
+  auto& paced = *static_cast<Paced*>(data);
+  const size_t self = std::hash<std::thread::id>{}(std::this_thread::get_id());
+  size_t first = 0;
+  if (!paced.thread.compare_exchange_strong(first, self) && first != self) {
+    paced.elsewhere.fetch_add(1, std::memory_order_relaxed);
+  }
+  const audio::BufferList& list = output->count > 0 ? *output : *input;
+  if (list.count > 0) {
+    paced.frames.fetch_add(list.buffers[0].byteSize / (2 * sizeof(float)),
+                           std::memory_order_relaxed);
+  }
+  const uint64_t now = audio::hostTimeNow();
+  const uint64_t previous = paced.last.exchange(now, std::memory_order_relaxed);
+  if (previous != 0 && now - previous > paced.longestGap.load(std::memory_order_relaxed)) {
+    paced.longestGap.store(now - previous, std::memory_order_relaxed);
+  }
+  paced.calls.fetch_add(1, std::memory_order_relaxed);
+  return kAspNoError;
+}
+
+TEST_F(PipewireDriverNodesThreads, TheMixersDriverDevicesRunOnTheGraphsClock) {
+  ASSERT_TRUE(nodesListed(kDriverNodes.size()));
+  // The mixer's clock and one bus feed, with nothing playing into or recording from the nodes.
+  const char* const uids[] = {"VeltoClock_UID", "VeltoOut1Feed_UID",
+                              "VeltoDefaultOutputReturn_UID"};
+  Paced paced[3];
+  audio::IoProcId procs[3] = {};
+  for (int d = 0; d < 3; ++d) {
+    const audio::ObjectId device = deviceForUid(uids[d]);
+    ASSERT_NE(device, 0u);
+    ASSERT_EQ(audio::createIoProcId(device, paceCycle, &paced[d], &procs[d]), kAspNoError);
+    ASSERT_EQ(audio::startDevice(device, procs[d]), kAspNoError);
+  }
+  struct Phase {
+    const char* what;
+    bool server;
+    bool oneThread;
+  };
+  const std::vector<Phase> phases = {
+      {"with the server", true, true},
+      {"after the server's devices stopped", false, false},
+  };
+  for (const Phase& phase : phases) {
+    SCOPED_TRACE(phase.what);
+    if (!phase.server) audio::stopPipewireDevices();
+    for (Paced& p : paced) {
+      p.thread = 0;
+      p.elsewhere = 0;
+      p.last = 0;
+      p.longestGap = 0;
+    }
+    ASSERT_TRUE(waitUntil([&] { return paced[0].calls.load() > 0 && paced[1].calls.load() > 0; }));
+    const uint64_t framesBefore = paced[0].frames.load();
+    const uint64_t started = audio::hostTimeNow();
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    const double seconds = double(audio::hostTimeNow() - started) / 1e9;
+    const double rate = double(paced[0].frames.load() - framesBefore) / seconds;
+    EXPECT_NEAR(rate, 48000.0, 48000.0 * 0.1);
+    for (const Paced& p : paced)
+      EXPECT_EQ(p.elsewhere.load(), 0u) << "each device keeps its thread";
+    const bool shared = paced[0].thread.load() == paced[1].thread.load() &&
+                        paced[1].thread.load() == paced[2].thread.load();
+    EXPECT_EQ(shared, phase.oneThread) << "one graph clock for all, else a thread each";
+    std::printf("[ figures  ] %s: %.0f frames/s, %llu cycles of the clock device, longest gap "
+                "%.2f ms\n",
+                phase.what, rate, static_cast<unsigned long long>(paced[0].calls.load()),
+                double(paced[0].longestGap.load()) / 1e6);
+  }
+  for (int d = 0; d < 3; ++d) audio::destroyIoProcId(deviceForUid(uids[d]), procs[d]);
+}
+
 } // namespace

@@ -1,17 +1,19 @@
 #include "platform/audio/pipewire/driver_nodes.h"
 
 #include <algorithm>
+#include <atomic>
+#include <cstdint>
 #include <cstring>
 #include <string>
 
 #include <pipewire/pipewire.h>
+#include <spa/node/io.h>
 #include <spa/param/audio/format-utils.h>
 
 #include "platform/audio/host/plugin_provider.h"
 #include "platform/audio/layer/device_io.h"
 #include "platform/audio/layer/host_time.h"
 #include "platform/audio/layer/properties.h"
-#include "platform/audio/layer/system_state.h"
 #include "platform/audio/pipewire/pipewire_devices.h"
 
 namespace platform::audio {
@@ -21,6 +23,22 @@ constexpr uint32_t kNodeRate = 48000;
 constexpr uint32_t kNodeChannels = 2; // the driver's devices are interleaved stereo
 constexpr uint32_t kFrameBytes = kNodeChannels * uint32_t(sizeof(float));
 constexpr const char* kNodeGroup = "velto.driver";
+
+// The next "now" on a time line of whole cycles laid end to end, so that the ring positions of
+// consecutive cycles meet exactly; a clock that moved off the line by more than a cycle (a
+// stall, a new quantum) starts a new one.
+uint64_t nextOnLine(uint64_t* lineStart, uint64_t* lineFrames, uint32_t frames) {
+  const uint64_t clock = hostTimeNow();
+  const uint64_t expected = *lineStart + framesToNanoseconds(*lineFrames);
+  const uint64_t apart = clock > expected ? clock - expected : expected - clock;
+  if (*lineStart == 0 || apart > framesToNanoseconds(frames)) {
+    *lineStart = clock;
+    *lineFrames = 0;
+  }
+  const uint64_t now = *lineStart + framesToNanoseconds(*lineFrames);
+  *lineFrames += frames;
+  return now;
+}
 
 std::string deviceName(DeviceProvider& provider, AspObjectId device) {
   const AspPropertyAddress address{kPropName, kAspScopeGlobal, kAspElementMain};
@@ -47,32 +65,39 @@ struct DriverNodes::Node {
   pw_stream* stream = nullptr;
   spa_hook listener{};
   pw_stream_events events{};
-  // Data thread only: the cycles' own time line, whole periods laid end to end, so that the
-  // ring positions of consecutive cycles meet exactly.
+  DriverNodes* owner = nullptr;
+  std::atomic<spa_io_position*> position{nullptr}; // the graph's clock, set by the server
+  // Data thread only: the node's own time line.
   uint64_t lineStart = 0;
   uint64_t lineFrames = 0;
   std::vector<float> scratch = std::vector<float>(size_t(kMaxBufferFrames) * kNodeChannels);
 
   static void onProcess(void* data); // data thread
+  static void onIoChanged(void* data, uint32_t id, void* area, uint32_t size);
 
-  // The cycle's "now": on the node's own time line unless the graph's clock has moved off it by
-  // more than a period (a stall, a new quantum).
-  uint64_t cycleTime(uint32_t frames) {
-    const uint64_t graph = hostTimeNow();
-    const uint64_t expected = lineStart + framesToNanoseconds(lineFrames);
-    const uint64_t apart = graph > expected ? graph - expected : expected - graph;
-    if (lineStart == 0 || apart > framesToNanoseconds(frames)) {
-      lineStart = graph;
-      lineFrames = 0;
-    }
-    const uint64_t now = lineStart + framesToNanoseconds(lineFrames);
-    lineFrames += frames;
-    return now;
-  }
+  uint64_t cycleTime(uint32_t frames) { return nextOnLine(&lineStart, &lineFrames, frames); }
 };
+
+void DriverNodes::Node::onIoChanged(void* data, uint32_t id, void* area, uint32_t size) {
+  if (id != SPA_IO_Position) return;
+  Node& node = *static_cast<Node*>(data);
+  node.position.store(size >= sizeof(spa_io_position) ? static_cast<spa_io_position*>(area)
+                                                      : nullptr,
+                      std::memory_order_release);
+}
+
+void DriverNodes::graphCycle(uint64_t position, uint32_t frames) {
+  if (position == lastPosition_ || frames == 0) return;
+  lastPosition_ = position;
+  frames = std::min(frames, kMaxBufferFrames);
+  runGraphCycles(clock_, frames, nextOnLine(&lineStart_, &lineFrames_, frames));
+}
 
 void DriverNodes::Node::onProcess(void* data) {
   Node& node = *static_cast<Node*>(data);
+  if (const spa_io_position* position = node.position.load(std::memory_order_acquire)) {
+    node.owner->graphCycle(position->clock.position, uint32_t(position->clock.duration));
+  }
   pw_buffer* b = pw_stream_dequeue_buffer(node.stream);
   if (b == nullptr) return;
   spa_data& d = b->buffer->datas[0];
@@ -127,6 +152,7 @@ void DriverNodes::publish(ProviderSlot& slot) {
     if (device.hidden || (!sink && !source)) continue;
     auto node = std::make_unique<Node>();
     node->slot = &slot;
+    node->owner = this;
     node->host = &plugIn->host();
     node->device = device.local;
     node->sink = sink;
@@ -136,9 +162,11 @@ void DriverNodes::publish(ProviderSlot& slot) {
     pw_properties* props = pw_properties_new(
         PW_KEY_MEDIA_TYPE, "Audio", PW_KEY_MEDIA_CLASS, sink ? "Audio/Sink" : "Audio/Source",
         PW_KEY_NODE_NAME, name.c_str(), PW_KEY_NODE_DESCRIPTION, description.c_str(),
-        PW_KEY_NODE_GROUP, kNodeGroup, PW_KEY_NODE_VIRTUAL, "true", nullptr);
+        PW_KEY_NODE_GROUP, kNodeGroup, PW_KEY_NODE_VIRTUAL, "true", PW_KEY_NODE_ALWAYS_PROCESS,
+        "true", nullptr);
     node->events.version = PW_VERSION_STREAM_EVENTS;
     node->events.process = &Node::onProcess;
+    node->events.io_changed = &Node::onIoChanged;
     node->stream = pw_stream_new(connection_->core, name.c_str(), props);
     if (node->stream == nullptr) continue;
     pw_stream_add_listener(node->stream, &node->listener, &node->events, node.get());

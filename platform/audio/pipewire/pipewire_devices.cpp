@@ -371,6 +371,7 @@ void publishDriver(AudioSystem& system, const std::shared_ptr<PipewireConnection
     if (slot->provider->isPlugIn()) gDriverNodes->publish(*slot);
   }
   DriverNodes* nodes = gDriverNodes.get();
+  setGraphClock(system, &nodes->clock());
   system.plugInWatch = [nodes](ProviderSlot& slot, bool added) {
     if (added) {
       nodes->publish(slot);
@@ -386,6 +387,7 @@ void teardown(std::unique_ptr<Monitor> monitor) {
     AudioSystem& system = audioSystem();
     std::lock_guard<std::mutex> control(system.control);
     system.plugInWatch = nullptr;
+    if (gDriverNodes) setGraphClock(system, nullptr);
     gDriverNodes.reset();
     if (system.running) {
       const DefaultIds before = currentDefaults(system);
