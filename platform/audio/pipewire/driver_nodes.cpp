@@ -89,8 +89,12 @@ void DriverNodes::Node::onIoChanged(void* data, uint32_t id, void* area, uint32_
 void DriverNodes::graphCycle(uint64_t position, uint32_t frames) {
   if (position == lastPosition_ || frames == 0) return;
   lastPosition_ = position;
-  frames = std::min(frames, kMaxBufferFrames);
-  runGraphCycles(clock_, frames, nextOnLine(&lineStart_, &lineFrames_, frames));
+  const uint64_t start = nextOnLine(&lineStart_, &lineFrames_, frames);
+  for (uint32_t done = 0; done < frames;) {
+    const uint32_t piece = std::min(frames - done, kMaxBufferFrames);
+    runGraphCycles(clock_, piece, start + framesToNanoseconds(done));
+    done += piece;
+  }
 }
 
 void DriverNodes::Node::onProcess(void* data) {
@@ -105,27 +109,34 @@ void DriverNodes::Node::onProcess(void* data) {
     pw_stream_queue_buffer(node.stream, b);
     return;
   }
+  // A quantum longer than the layer's buffers runs as several cycles, laid end to end.
   if (node.sink) {
     const uint32_t offset = std::min(d.chunk->offset, d.maxsize);
-    const uint32_t frames = std::min<uint32_t>(
-        std::min(d.chunk->size, d.maxsize - offset) / kFrameBytes, kMaxBufferFrames);
-    if (frames > 0) {
-      std::memcpy(node.scratch.data(), static_cast<const uint8_t*>(d.data) + offset,
-                  size_t(frames) * kFrameBytes);
-      node.host->runCycle(node.device, frames, node.cycleTime(frames), nullptr, node.scratch.data(),
-                          nullptr, nullptr);
+    const uint32_t frames = std::min(d.chunk->size, d.maxsize - offset) / kFrameBytes;
+    const auto* in = reinterpret_cast<const float*>(static_cast<const uint8_t*>(d.data) + offset);
+    const uint64_t start = frames > 0 ? node.cycleTime(frames) : 0;
+    for (uint32_t done = 0; done < frames;) {
+      const uint32_t piece = std::min(frames - done, kMaxBufferFrames);
+      std::memcpy(node.scratch.data(), in + size_t(done) * kNodeChannels,
+                  size_t(piece) * kFrameBytes);
+      node.host->runCycle(node.device, piece, start + framesToNanoseconds(done), nullptr,
+                          node.scratch.data(), nullptr, nullptr);
+      done += piece;
     }
   } else {
-    uint64_t frames = b->requested != 0 ? b->requested : kDefaultBufferFrames;
-    frames = std::min<uint64_t>({frames, d.maxsize / kFrameBytes, kMaxBufferFrames});
+    uint64_t wanted = b->requested != 0 ? b->requested : kDefaultBufferFrames;
+    const uint32_t frames = uint32_t(std::min<uint64_t>(wanted, d.maxsize / kFrameBytes));
     auto* out = static_cast<float*>(d.data);
-    if (frames > 0) {
-      node.host->runCycle(node.device, uint32_t(frames), node.cycleTime(uint32_t(frames)), out,
-                          nullptr, nullptr, nullptr);
+    const uint64_t start = frames > 0 ? node.cycleTime(frames) : 0;
+    for (uint32_t done = 0; done < frames;) {
+      const uint32_t piece = std::min(frames - done, kMaxBufferFrames);
+      node.host->runCycle(node.device, piece, start + framesToNanoseconds(done),
+                          out + size_t(done) * kNodeChannels, nullptr, nullptr, nullptr);
+      done += piece;
     }
     d.chunk->offset = 0;
     d.chunk->stride = int32_t(kFrameBytes);
-    d.chunk->size = uint32_t(frames) * kFrameBytes;
+    d.chunk->size = frames * kFrameBytes;
   }
   pw_stream_queue_buffer(node.stream, b);
 }
