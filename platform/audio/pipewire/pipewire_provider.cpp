@@ -350,10 +350,12 @@ bool PipewireProvider::openStream(Stream& s, bool capture, uint32_t frames) {
 }
 
 void PipewireProvider::closeStreams() {
+  // Both streams end before either record goes: a duplex node's other callback may still run.
   for (std::unique_ptr<Stream>* s : {&capture_, &playback_}) {
     if (*s && (*s)->stream != nullptr) pw_stream_destroy((*s)->stream);
-    s->reset();
   }
+  capture_.reset();
+  playback_.reset();
 }
 
 AspStatus PipewireProvider::startDevice(AspObjectId) {
@@ -460,7 +462,7 @@ void PipewireProvider::onPlayback(void* data) {
   frames = std::min<uint64_t>({frames, d.maxsize / stride, kMaxBufferFrames});
   auto* out = static_cast<float*>(d.data);
   uint32_t done = 0;
-  if (self.capture_) {
+  if (self.node_.inputChannels > 0) {
     // A duplex node: its capture stream ran the cycle, the mix waits in the ring.
     done = self.duplexRing_.read(out, uint32_t(frames));
   } else {
