@@ -729,4 +729,24 @@ TEST_F(PipewireDriverNodesThreads, TheMixersDriverDevicesRunOnTheGraphsClock) {
   for (int d = 0; d < 3; ++d) audio::destroyIoProcId(deviceForUid(uids[d]), procs[d]);
 }
 
+TEST_F(PipewireDriverNodesThreads, WhenTheServerGoesTheDriversDevicesKeepRunning) {
+  ASSERT_TRUE(nodesListed(kDriverNodes.size()));
+  const audio::ObjectId clock = deviceForUid("VeltoClock_UID");
+  ASSERT_NE(clock, 0u);
+  Paced paced;
+  audio::IoProcId proc = audio::kNoIoProc;
+  ASSERT_EQ(audio::createIoProcId(clock, paceCycle, &paced, &proc), kAspNoError);
+  ASSERT_EQ(audio::startDevice(clock, proc), kAspNoError);
+  ASSERT_TRUE(waitUntil([&] { return paced.calls.load() > 0; }));
+  daemon_->stop();
+  ASSERT_TRUE(waitUntil([] { return deviceForUid("test.speakers") == 0; }));
+  const uint64_t framesBefore = paced.frames.load();
+  const uint64_t started = audio::hostTimeNow();
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  const double seconds = double(audio::hostTimeNow() - started) / 1e9;
+  EXPECT_NEAR(double(paced.frames.load() - framesBefore) / seconds, 48000.0, 48000.0 * 0.1)
+      << "the mixer's clock runs on without the server";
+  audio::destroyIoProcId(clock, proc);
+}
+
 } // namespace

@@ -91,6 +91,9 @@ uint32_t positiveNumber(const char* text) {
 
 class Monitor;
 
+// Written under gStartStop and the control lock, read under either.
+std::unique_ptr<DriverNodes> gDriverNodes;
+
 // One server node we follow; lives on the loop thread.
 struct NodeWatch {
   Monitor* monitor = nullptr;
@@ -235,6 +238,8 @@ private:
     case Event::RemoveAll: {
       const bool any = !slots_.empty();
       removeAll(system);
+      // No graph paces the driver's devices any more: they go back to threads of their own.
+      if (gDriverNodes) setGraphClock(system, nullptr);
       return any;
     }
     case Event::Marker:
@@ -362,7 +367,6 @@ private:
 
 std::mutex gStartStop;
 std::unique_ptr<Monitor> gMonitor;
-std::unique_ptr<DriverNodes> gDriverNodes; // under gStartStop and the control lock
 
 // Control lock held: the driver's devices, now and as plug-ins come and go, become nodes.
 void publishDriver(AudioSystem& system, const std::shared_ptr<PipewireConnection>& connection) {
