@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <ctime>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <thread>
@@ -19,6 +20,7 @@
 #include "platform/audio/pipewire/pipewire_devices.h"
 #include "tests/support/audio_test_system.h"
 #include "tests/support/pipewire_daemon.h"
+#include "tests/support/test_files.h"
 
 namespace {
 
@@ -467,6 +469,284 @@ TEST_F(PipewireDevicesThreads, NewBufferSizeReachesARunningDevice) {
     EXPECT_EQ(cycles.wrongSize.load(), 0u);
   }
   audio::destroyIoProcId(device, proc);
+}
+
+// The driver's visible devices as nodes of the server, for other applications.
+class PipewireDriverNodesThreads : public PipewireDevicesThreads {
+protected:
+  void SetUp() override {
+    if (!velto::test::pipewireInstalled()) GTEST_SKIP() << "PipeWire is not installed";
+    daemon_ = std::make_unique<PipewireDaemon>();
+    ASSERT_TRUE(daemon_->running()) << "the private server did not answer";
+    // A null sink drives the graph, as the hardware would.
+    ASSERT_TRUE(daemon_->addNode({"test.speakers", "Speakers", false, 2}));
+    system_ = std::make_unique<AudioTestSystem>(
+        AudioTestOptions{audio::ClockMode::RealTime, /*withDriver=*/true});
+    ASSERT_TRUE(system_->started());
+    ASSERT_TRUE(startDevices());
+  }
+
+  // node.name -> the node's listing (its properties as `pw-cli ls Node` prints them).
+  std::map<std::string, std::string> ownNodes() {
+    std::map<std::string, std::string> found;
+    const std::string text = daemon_->nodes();
+    for (size_t at = text.find("\tid "); at != std::string::npos;) {
+      const size_t next = text.find("\tid ", at + 1);
+      const std::string block = text.substr(at, next == std::string::npos ? next : next - at);
+      const std::string key = "node.name = \"";
+      const size_t name = block.find(key);
+      if (name != std::string::npos) {
+        const size_t start = name + key.size();
+        const std::string value = block.substr(start, block.find('"', start) - start);
+        if (value.rfind(audio::kOwnNodePrefix, 0) == 0) found[value] = block;
+      }
+      at = next;
+    }
+    return found;
+  }
+
+  bool nodesListed(size_t count) {
+    return waitUntil([&] { return ownNodes().size() == count; });
+  }
+};
+
+struct NodeShown {
+  const char* name;
+  const char* description;
+  const char* mediaClass;
+};
+
+const std::vector<NodeShown> kDriverNodes = {
+    {"velto.VeltoDefaultOutput_UID", "Velto Input", "Audio/Sink"},
+    {"velto.VeltoOut1_UID", "Velto Out 1", "Audio/Source"},
+    {"velto.VeltoOut2_UID", "Velto Out 2", "Audio/Source"},
+    {"velto.VeltoOut3_UID", "Velto Out 3", "Audio/Source"},
+};
+
+TEST_F(PipewireDriverNodesThreads, VisibleDriverDevicesAreNodesAndComeBackAfterARestart) {
+  for (int round = 0; round < 2; ++round) {
+    SCOPED_TRACE(round == 0 ? "at start" : "after the plug-ins were reloaded");
+    ASSERT_TRUE(nodesListed(kDriverNodes.size())) << daemon_->nodes();
+    const std::map<std::string, std::string> nodes = ownNodes();
+    for (const NodeShown& shown : kDriverNodes) {
+      SCOPED_TRACE(shown.name);
+      ASSERT_EQ(nodes.count(shown.name), 1u);
+      const std::string& block = nodes.at(shown.name);
+      EXPECT_NE(block.find("node.description = \"" + std::string(shown.description) + "\""),
+                std::string::npos)
+          << block;
+      EXPECT_NE(block.find("media.class = \"" + std::string(shown.mediaClass) + "\""),
+                std::string::npos)
+          << block;
+      EXPECT_EQ(deviceForUid(shown.name), 0u) << "our own nodes never come back as devices";
+    }
+    EXPECT_EQ(velto::test::deviceList().size(), 5u)
+        << "the driver's four visible devices and the speakers";
+    if (round == 0) {
+      ASSERT_TRUE(audio::restartServer());
+    }
+  }
+  audio::stopPipewireDevices();
+  EXPECT_TRUE(nodesListed(0)) << "the nodes leave with the devices";
+}
+
+// Counts the input samples equal to a level, and when the first one came.
+struct Heard {
+  float level = 0.0f;
+  std::atomic<uint64_t> equal{0};
+  std::atomic<uint64_t> silent{0};
+  std::atomic<uint64_t> other{0};
+  std::atomic<uint64_t> firstHeard{0};
+};
+
+AspStatus hearLevel(audio::ObjectId, const audio::TimeStamp*, const audio::BufferList* input,
+                    const audio::TimeStamp*, audio::BufferList*, const audio::TimeStamp*,
+                    void* data) {
+  auto& heard = *static_cast<Heard*>(data);
+  if (input->count != 1) return kAspNoError;
+  const auto* in = static_cast<const float*>(input->buffers[0].data);
+  const uint32_t samples = input->buffers[0].byteSize / uint32_t(sizeof(float));
+  uint64_t equal = 0, silent = 0, other = 0;
+  for (uint32_t s = 0; s < samples; ++s) {
+    if (in[s] == heard.level) {
+      ++equal;
+    } else if (in[s] == 0.0f) {
+      ++silent;
+    } else {
+      ++other;
+    }
+  }
+  if (equal > 0 && heard.firstHeard.load(std::memory_order_relaxed) == 0) {
+    heard.firstHeard.store(audio::hostTimeNow(), std::memory_order_relaxed);
+  }
+  heard.equal.fetch_add(equal, std::memory_order_relaxed);
+  heard.silent.fetch_add(silent, std::memory_order_relaxed);
+  heard.other.fetch_add(other, std::memory_order_relaxed);
+  return kAspNoError;
+}
+
+TEST_F(PipewireDriverNodesThreads, WhatIsPlayedIntoVeltoInputReachesItsReturn) {
+  ASSERT_TRUE(nodesListed(kDriverNodes.size()));
+  const audio::ObjectId back = deviceForUid("VeltoDefaultOutputReturn_UID");
+  ASSERT_NE(back, 0u);
+  Heard heard;
+  heard.level = 0.25f; // the steady tone's level, exact in every sample format
+  audio::IoProcId proc = audio::kNoIoProc;
+  ASSERT_EQ(audio::createIoProcId(back, hearLevel, &heard, &proc), kAspNoError);
+  ASSERT_EQ(audio::startDevice(back, proc), kAspNoError);
+  const std::string file = system_->home() + "/tone.wav";
+  ASSERT_TRUE(velto::test::writeSteadyWav(file, 2));
+  const uint64_t started = audio::hostTimeNow();
+  const pid_t player = daemon_->play("velto.VeltoDefaultOutput_UID", file);
+  ASSERT_GT(player, 0);
+  const bool reached = waitUntil([&] { return heard.equal.load() > 48000; });
+  daemon_->endPlay(player);
+  audio::destroyIoProcId(back, proc);
+  ASSERT_TRUE(reached) << heard.silent.load() << " silent, " << heard.other.load() << " other";
+  EXPECT_EQ(heard.other.load(), 0u) << "the tone arrives unchanged";
+  std::printf("[ figures  ] from starting the player to the first sample at the return: %.1f ms\n",
+              double(heard.firstHeard.load() - started) / 1e6);
+}
+
+TEST_F(PipewireDriverNodesThreads, WhatTheFeedsPlayIsRecordedFromTheOuts) {
+  struct OutCase {
+    const char* feedUid;
+    const char* node;
+    float level;
+  };
+  const std::vector<OutCase> cases = {
+      {"VeltoOut1Feed_UID", "velto.VeltoOut1_UID", 0.25f},
+      {"VeltoOut2Feed_UID", "velto.VeltoOut2_UID", 0.125f},
+      {"VeltoOut3Feed_UID", "velto.VeltoOut3_UID", 0.5f},
+  };
+  ASSERT_TRUE(nodesListed(kDriverNodes.size()));
+  for (const OutCase& c : cases) {
+    SCOPED_TRACE(c.node);
+    const audio::ObjectId feed = deviceForUid(c.feedUid);
+    ASSERT_NE(feed, 0u);
+    float level = c.level;
+    audio::IoProcId proc = audio::kNoIoProc;
+    ASSERT_EQ(audio::createIoProcId(feed, playLevel, &level, &proc), kAspNoError);
+    ASSERT_EQ(audio::startDevice(feed, proc), kAspNoError);
+    const std::vector<float> recorded = daemon_->recordSource(c.node, 2, 700);
+    audio::destroyIoProcId(feed, proc);
+    size_t equal = 0, silent = 0, other = 0;
+    for (float s : recorded) {
+      if (s == c.level) {
+        ++equal;
+      } else if (s == 0.0f) {
+        ++silent;
+      } else {
+        ++other;
+      }
+    }
+    EXPECT_GT(equal, 2u * 4800) << silent << " silent samples"; // more than 0.1 s
+    EXPECT_EQ(other, 0u) << "the feed's level is recorded unchanged";
+  }
+}
+
+// Where and how fast a device's cycles run.
+struct Paced {
+  std::atomic<size_t> thread{0}; // the first cycle's thread
+  std::atomic<uint64_t> calls{0};
+  std::atomic<uint64_t> frames{0};
+  std::atomic<uint64_t> elsewhere{0}; // cycles on another thread than the first
+  std::atomic<uint64_t> last{0};
+  std::atomic<uint64_t> longestGap{0};
+};
+
+AspStatus paceCycle(audio::ObjectId, const audio::TimeStamp*, const audio::BufferList* input,
+                    const audio::TimeStamp*, audio::BufferList* output, const audio::TimeStamp*,
+                    void* data) {
+  auto& paced = *static_cast<Paced*>(data);
+  const size_t self = std::hash<std::thread::id>{}(std::this_thread::get_id());
+  size_t first = 0;
+  if (!paced.thread.compare_exchange_strong(first, self) && first != self) {
+    paced.elsewhere.fetch_add(1, std::memory_order_relaxed);
+  }
+  const audio::BufferList& list = output->count > 0 ? *output : *input;
+  if (list.count > 0) {
+    paced.frames.fetch_add(list.buffers[0].byteSize / (2 * sizeof(float)),
+                           std::memory_order_relaxed);
+  }
+  const uint64_t now = audio::hostTimeNow();
+  const uint64_t previous = paced.last.exchange(now, std::memory_order_relaxed);
+  if (previous != 0 && now - previous > paced.longestGap.load(std::memory_order_relaxed)) {
+    paced.longestGap.store(now - previous, std::memory_order_relaxed);
+  }
+  paced.calls.fetch_add(1, std::memory_order_relaxed);
+  return kAspNoError;
+}
+
+TEST_F(PipewireDriverNodesThreads, TheMixersDriverDevicesRunOnTheGraphsClock) {
+  ASSERT_TRUE(nodesListed(kDriverNodes.size()));
+  // The mixer's clock and one bus feed, with nothing playing into or recording from the nodes.
+  const char* const uids[] = {"VeltoClock_UID", "VeltoOut1Feed_UID",
+                              "VeltoDefaultOutputReturn_UID"};
+  Paced paced[3];
+  audio::IoProcId procs[3] = {};
+  for (int d = 0; d < 3; ++d) {
+    const audio::ObjectId device = deviceForUid(uids[d]);
+    ASSERT_NE(device, 0u);
+    ASSERT_EQ(audio::createIoProcId(device, paceCycle, &paced[d], &procs[d]), kAspNoError);
+    ASSERT_EQ(audio::startDevice(device, procs[d]), kAspNoError);
+  }
+  struct Phase {
+    const char* what;
+    bool server;
+    bool oneThread;
+  };
+  const std::vector<Phase> phases = {
+      {"with the server", true, true},
+      {"after the server's devices stopped", false, false},
+  };
+  for (const Phase& phase : phases) {
+    SCOPED_TRACE(phase.what);
+    if (!phase.server) audio::stopPipewireDevices();
+    for (Paced& p : paced) {
+      p.thread = 0;
+      p.elsewhere = 0;
+      p.last = 0;
+      p.longestGap = 0;
+    }
+    ASSERT_TRUE(waitUntil([&] { return paced[0].calls.load() > 0 && paced[1].calls.load() > 0; }));
+    const uint64_t framesBefore = paced[0].frames.load();
+    const uint64_t started = audio::hostTimeNow();
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    const double seconds = double(audio::hostTimeNow() - started) / 1e9;
+    const double rate = double(paced[0].frames.load() - framesBefore) / seconds;
+    EXPECT_NEAR(rate, 48000.0, 48000.0 * 0.1);
+    for (const Paced& p : paced)
+      EXPECT_EQ(p.elsewhere.load(), 0u) << "each device keeps its thread";
+    const bool shared = paced[0].thread.load() == paced[1].thread.load() &&
+                        paced[1].thread.load() == paced[2].thread.load();
+    EXPECT_EQ(shared, phase.oneThread) << "one graph clock for all, else a thread each";
+    std::printf("[ figures  ] %s: %.0f frames/s, %llu cycles of the clock device, longest gap "
+                "%.2f ms\n",
+                phase.what, rate, static_cast<unsigned long long>(paced[0].calls.load()),
+                double(paced[0].longestGap.load()) / 1e6);
+  }
+  for (int d = 0; d < 3; ++d) audio::destroyIoProcId(deviceForUid(uids[d]), procs[d]);
+}
+
+TEST_F(PipewireDriverNodesThreads, WhenTheServerGoesTheDriversDevicesKeepRunning) {
+  ASSERT_TRUE(nodesListed(kDriverNodes.size()));
+  const audio::ObjectId clock = deviceForUid("VeltoClock_UID");
+  ASSERT_NE(clock, 0u);
+  Paced paced;
+  audio::IoProcId proc = audio::kNoIoProc;
+  ASSERT_EQ(audio::createIoProcId(clock, paceCycle, &paced, &proc), kAspNoError);
+  ASSERT_EQ(audio::startDevice(clock, proc), kAspNoError);
+  ASSERT_TRUE(waitUntil([&] { return paced.calls.load() > 0; }));
+  daemon_->stop();
+  ASSERT_TRUE(waitUntil([] { return deviceForUid("test.speakers") == 0; }));
+  const uint64_t framesBefore = paced.frames.load();
+  const uint64_t started = audio::hostTimeNow();
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  const double seconds = double(audio::hostTimeNow() - started) / 1e9;
+  EXPECT_NEAR(double(paced.frames.load() - framesBefore) / seconds, 48000.0, 48000.0 * 0.1)
+      << "the mixer's clock runs on without the server";
+  audio::destroyIoProcId(clock, proc);
 }
 
 } // namespace

@@ -204,10 +204,14 @@ bool PipewireDaemon::answers() {
 }
 
 bool PipewireDaemon::managerReady() {
+  return listing("Client").find("WirePlumber") != std::string::npos;
+}
+
+std::string PipewireDaemon::listing(const std::string& kind) {
   int fds[2];
-  if (::pipe2(fds, O_CLOEXEC) != 0) return false;
+  if (::pipe2(fds, O_CLOEXEC) != 0) return {};
   const pid_t pid =
-      spawnChild({"pw-cli", "-r", socket_, "ls", "Client"}, environment_, fds[1], "/dev/null");
+      spawnChild({"pw-cli", "-r", socket_, "ls", kind}, environment_, fds[1], "/dev/null");
   ::close(fds[1]);
   std::string output;
   char chunk[4096];
@@ -217,8 +221,8 @@ bool PipewireDaemon::managerReady() {
     output.append(chunk, size_t(n));
   }
   ::close(fds[0]);
-  if (pid < 0 || waitChild(pid, std::chrono::seconds(3)) != 0) return false;
-  return output.find("WirePlumber") != std::string::npos;
+  if (pid < 0 || waitChild(pid, std::chrono::seconds(3)) != 0) return {};
+  return output;
 }
 
 bool PipewireDaemon::addNode(const NullNode& node) {
@@ -245,13 +249,40 @@ bool PipewireDaemon::addNode(const NullNode& node) {
 
 std::vector<float> PipewireDaemon::recordSink(const std::string& name, uint32_t channels,
                                               int millis) {
+  return record(name, channels, millis, true);
+}
+
+std::vector<float> PipewireDaemon::recordSource(const std::string& name, uint32_t channels,
+                                                int millis) {
+  return record(name, channels, millis, false);
+}
+
+pid_t PipewireDaemon::play(const std::string& name, const std::string& file) {
+  if (!running_) return -1;
+  return spawnChild({"pw-cat", "--playback", "--remote", socket_, "--target", name, file},
+                    environment_, -1, folder_ + "/log.txt");
+}
+
+void PipewireDaemon::endPlay(pid_t player) {
+  if (player <= 0) return;
+  ::kill(player, SIGINT);
+  waitChild(player, std::chrono::duration_cast<std::chrono::milliseconds>(kStopTimeout));
+}
+
+std::string PipewireDaemon::nodes() {
+  return running_ ? listing("Node") : std::string();
+}
+
+std::vector<float> PipewireDaemon::record(const std::string& name, uint32_t channels, int millis,
+                                          bool monitor) {
   std::vector<float> samples;
   if (!running_) return samples;
   const std::string file = folder_ + "/recording.wav";
-  const pid_t pid = spawnChild({"pw-cat", "--record", "--remote", socket_, "--target", name, "-P",
-                                "{ stream.capture.sink=true }", "--rate", "48000", "--channels",
-                                std::to_string(channels), "--format", "f32", file},
-                               environment_, -1, folder_ + "/log.txt");
+  std::vector<std::string> command = {"pw-cat", "--record", "--remote", socket_, "--target", name};
+  if (monitor) command.insert(command.end(), {"-P", "{ stream.capture.sink=true }"});
+  command.insert(command.end(), {"--rate", "48000", "--channels", std::to_string(channels),
+                                 "--format", "f32", file});
+  const pid_t pid = spawnChild(command, environment_, -1, folder_ + "/log.txt");
   if (pid < 0) return samples;
   std::this_thread::sleep_for(std::chrono::milliseconds(millis));
   ::kill(pid, SIGINT); // it closes the file and ends

@@ -42,14 +42,24 @@ public:
   // What the sink plays during `millis`, recorded from its monitor at 48000 Hz as interleaved
   // floats (whatever played before the recorder was linked is missing). Empty on failure.
   std::vector<float> recordSink(const std::string& name, uint32_t channels, int millis);
+  // The same for what a source hands on.
+  std::vector<float> recordSource(const std::string& name, uint32_t channels, int millis);
+  // Starts playing a WAV file into the node; the player's process, -1 when it did not start.
+  pid_t play(const std::string& name, const std::string& file);
+  // Ends a player started by play and waits for it.
+  void endPlay(pid_t player);
+  // What `pw-cli ls Node` lists; empty on failure.
+  std::string nodes();
   // Ends the server (and the rest) now, as a crash or a log-out would; the folder stays until
   // the end.
   void stop();
 
 private:
   int control(const std::vector<std::string>& args);
+  std::vector<float> record(const std::string& name, uint32_t channels, int millis, bool monitor);
   bool answers();
   bool managerReady();
+  std::string listing(const std::string& kind); // pw-cli ls's output; empty on failure
 
   std::string folder_;
   std::string socket_;

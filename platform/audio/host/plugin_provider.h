@@ -41,6 +41,8 @@ public:
   CycleFunction cycleFunction() const override;
   void* cycleContext() override { return host_.get(); }
 
+  PluginHost& host() { return *host_; }
+
 private:
   void enumerate();
 

@@ -140,10 +140,12 @@ ProviderSlot* registerProvider(AudioSystem& system, std::unique_ptr<DeviceProvid
   });
   ProviderSlot* registered = slot.get();
   system.providers.push_back(std::move(slot));
+  if (system.plugInWatch && registered->provider->isPlugIn()) system.plugInWatch(*registered, true);
   return registered;
 }
 
 void unregisterProvider(AudioSystem& system, ProviderSlot* provider) {
+  if (system.plugInWatch && provider->provider->isPlugIn()) system.plugInWatch(*provider, false);
   for (auto it = system.devices.begin(); it != system.devices.end();) {
     if (it->second->provider != provider) {
       ++it;
@@ -164,11 +166,32 @@ void postDeviceListChanged(AudioSystem& system) {
                             {AspPropertyAddress{kPropDevices, kAspScopeGlobal, kAspElementMain}});
 }
 
+void runGraphCycles(GraphClock& clock, uint32_t frames, uint64_t now) { // audio thread
+  // Counted in before any slot is read: a halt that emptied a slot waits for this to end.
+  clock.inFlight.fetch_add(1, std::memory_order_seq_cst);
+  for (std::atomic<DeviceIo*>& slot : clock.devices) {
+    DeviceIo* io = slot.load(std::memory_order_seq_cst);
+    if (io != nullptr && io->running.load(std::memory_order_seq_cst)) io->runCycle(frames, now);
+  }
+  clock.inFlight.fetch_sub(1, std::memory_order_release);
+}
+
 void startDeviceClock(AudioSystem& system, DeviceEntry& device) {
   DeviceIo& io = *device.io;
   if (device.provider->provider->drivesClock()) {
     io.running.store(true, std::memory_order_seq_cst);
     return;
+  }
+  if (system.graphClock != nullptr && system.clock == ClockMode::RealTime &&
+      device.provider->provider->isPlugIn()) {
+    for (std::atomic<DeviceIo*>& slot : system.graphClock->devices) {
+      if (slot.load(std::memory_order_relaxed) != nullptr) continue;
+      io.running.store(true, std::memory_order_seq_cst);
+      slot.store(&io, std::memory_order_seq_cst);
+      device.onGraph = true;
+      return;
+    }
+    // Every slot taken: the device keeps a thread of its own.
   }
   if (system.clock == ClockMode::Manual) {
     std::lock_guard<std::mutex> lock(system.manual.mutex);
@@ -187,6 +210,17 @@ void startDeviceClock(AudioSystem& system, DeviceEntry& device) {
 
 void haltDeviceClock(AudioSystem& system, DeviceEntry& device) {
   DeviceIo& io = *device.io;
+  if (device.onGraph) {
+    device.onGraph = false;
+    io.running.store(false, std::memory_order_seq_cst);
+    GraphClock& clock = *system.graphClock;
+    for (std::atomic<DeviceIo*>& slot : clock.devices) {
+      if (slot.load(std::memory_order_relaxed) == &io)
+        slot.store(nullptr, std::memory_order_seq_cst);
+    }
+    while (clock.inFlight.load(std::memory_order_seq_cst) != 0) std::this_thread::yield();
+    return;
+  }
   if (device.provider->provider->drivesClock()) {
     // The provider's I/O thread counts itself in before it looks at `running`.
     io.running.store(false, std::memory_order_seq_cst);
@@ -204,6 +238,19 @@ void haltDeviceClock(AudioSystem& system, DeviceEntry& device) {
   }
   io.running.store(false, std::memory_order_release);
   joinUnlessSelf(device.ioThread);
+}
+
+void setGraphClock(AudioSystem& system, GraphClock* clock) {
+  if (system.clock != ClockMode::RealTime) return;
+  std::vector<DeviceEntry*> moved;
+  for (auto& [id, device] : system.devices) {
+    const bool paced = device->onGraph || device->ioThread.joinable();
+    if (device->startedProcs == 0 || !paced || !device->provider->provider->isPlugIn()) continue;
+    haltDeviceClock(system, *device);
+    moved.push_back(device.get());
+  }
+  system.graphClock = clock;
+  for (DeviceEntry* device : moved) startDeviceClock(system, *device);
 }
 
 bool startSystem(const SystemOptions& options) {

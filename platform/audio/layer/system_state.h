@@ -4,7 +4,9 @@
 // Threading: everything below `control` is guarded by it, except what is marked otherwise.
 #pragma once
 
+#include <array>
 #include <atomic>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -48,6 +50,7 @@ struct DeviceEntry {
   std::unique_ptr<DeviceIo> io;
   uint32_t startedProcs = 0;
   std::thread ioThread; // real-time clock only
+  bool onGraph = false; // paced by the graph clock instead
 };
 
 struct ManualClock {
@@ -56,6 +59,18 @@ struct ManualClock {
   uint64_t frames = 0;
   std::vector<DeviceIo*> schedule; // running devices, by object id
 };
+
+// A sound server's graph that paces the plug-ins' devices in place of the layer's own I/O
+// threads (real-time clock only): the control side fills and empties the slots, the graph's
+// thread runs the cycle of every filled slot once per graph cycle (runGraphCycles).
+struct GraphClock {
+  static constexpr size_t kSlots = 32;
+  std::array<std::atomic<DeviceIo*>, kSlots> devices{};
+  std::atomic<uint32_t> inFlight{0}; // graph cycles being run
+};
+
+// The graph's thread: one cycle of `frames` at host time `now` of every device on the clock.
+void runGraphCycles(GraphClock& clock, uint32_t frames, uint64_t now);
 
 struct SimProcess; // sim_objects.h
 struct SimTap;
@@ -75,6 +90,12 @@ struct AudioSystem {
   std::string defaultInputUid;
   std::map<ObjectId, std::shared_ptr<SimProcess>> processes; // in the order they came
   std::map<ObjectId, std::shared_ptr<SimTap>> taps;
+
+  // Told (control lock held) after a plug-in's provider came and before it goes, so that its
+  // devices can be offered elsewhere; empty when nobody asks.
+  std::function<void(ProviderSlot& slot, bool added)> plugInWatch;
+  // While set, plug-in devices that start run on it; it outlives every device placed on it.
+  GraphClock* graphClock = nullptr;
 
   Notifications notifications; // own lock
   ManualClock manual;          // own locks
@@ -115,6 +136,10 @@ AspStatus destroyIoProcLocked(AudioSystem& system, DeviceEntry& device, IoProcId
 // Lets the device's clock run its cycles / stops them and waits for a cycle in flight.
 void startDeviceClock(AudioSystem& system, DeviceEntry& device);
 void haltDeviceClock(AudioSystem& system, DeviceEntry& device);
+
+// Control lock held: puts the graph clock in place (null: takes it away) and moves the running
+// plug-in devices onto it (back onto threads of their own).
+void setGraphClock(AudioSystem& system, GraphClock* clock);
 
 // The real-time clock's I/O thread of one device (realtime_clock.cpp).
 void runRealtimeDevice(DeviceIo* io);

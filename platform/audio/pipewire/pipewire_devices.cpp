@@ -17,6 +17,7 @@
 #include <spa/utils/dict.h>
 
 #include "platform/audio/layer/system_state.h"
+#include "platform/audio/pipewire/driver_nodes.h"
 #include "platform/audio/pipewire/pipewire_node.h"
 #include "platform/audio/pipewire/pipewire_provider.h"
 
@@ -89,6 +90,9 @@ uint32_t positiveNumber(const char* text) {
 }
 
 class Monitor;
+
+// Written under gStartStop and the control lock, read under either.
+std::unique_ptr<DriverNodes> gDriverNodes;
 
 // One server node we follow; lives on the loop thread.
 struct NodeWatch {
@@ -234,6 +238,8 @@ private:
     case Event::RemoveAll: {
       const bool any = !slots_.empty();
       removeAll(system);
+      // No graph paces the driver's devices any more: they go back to threads of their own.
+      if (gDriverNodes) setGraphClock(system, nullptr);
       return any;
     }
     case Event::Marker:
@@ -362,11 +368,31 @@ private:
 std::mutex gStartStop;
 std::unique_ptr<Monitor> gMonitor;
 
+// Control lock held: the driver's devices, now and as plug-ins come and go, become nodes.
+void publishDriver(AudioSystem& system, const std::shared_ptr<PipewireConnection>& connection) {
+  gDriverNodes = std::make_unique<DriverNodes>(connection);
+  for (const std::unique_ptr<ProviderSlot>& slot : system.providers) {
+    if (slot->provider->isPlugIn()) gDriverNodes->publish(*slot);
+  }
+  DriverNodes* nodes = gDriverNodes.get();
+  setGraphClock(system, &nodes->clock());
+  system.plugInWatch = [nodes](ProviderSlot& slot, bool added) {
+    if (added) {
+      nodes->publish(slot);
+    } else {
+      nodes->withdraw(slot);
+    }
+  };
+}
+
 void teardown(std::unique_ptr<Monitor> monitor) {
   monitor->stopApplier();
   {
     AudioSystem& system = audioSystem();
     std::lock_guard<std::mutex> control(system.control);
+    system.plugInWatch = nullptr;
+    if (gDriverNodes) setGraphClock(system, nullptr);
+    gDriverNodes.reset();
     if (system.running) {
       const DefaultIds before = currentDefaults(system);
       monitor->removeAll(system);
@@ -418,6 +444,11 @@ bool startPipewireDevices(const PipewireOptions& options) {
   if (!monitor->waitListed(std::chrono::milliseconds(options.answerMillis))) {
     teardown(std::move(monitor));
     return false;
+  }
+  {
+    AudioSystem& system = audioSystem();
+    std::lock_guard<std::mutex> control(system.control);
+    if (system.running) publishDriver(system, monitor->connection());
   }
   gMonitor = std::move(monitor);
   return true;

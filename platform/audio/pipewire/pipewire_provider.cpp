@@ -350,10 +350,9 @@ bool PipewireProvider::openStream(Stream& s, bool capture, uint32_t frames) {
 }
 
 void PipewireProvider::closeStreams() {
-  // Both streams leave the graph before either record goes.
-  for (Stream* s : {capture_.get(), playback_.get()}) {
-    if (s != nullptr && s->stream != nullptr) pw_stream_destroy(s->stream);
-    if (s != nullptr) s->stream = nullptr;
+  // Both streams end before either record goes: a duplex node's other callback may still run.
+  for (std::unique_ptr<Stream>* s : {&capture_, &playback_}) {
+    if (*s && (*s)->stream != nullptr) pw_stream_destroy((*s)->stream);
   }
   capture_.reset();
   playback_.reset();
@@ -366,7 +365,6 @@ AspStatus PipewireProvider::startDevice(AspObjectId) {
   sampleTime_ = 0.0; // no cycle runs while the device is stopped
   duplexRing_.clear();
   pw_thread_loop_lock(connection_->loop);
-  duplex_.store(node_.inputChannels > 0 && node_.outputChannels > 0, std::memory_order_release);
   bool opened = true;
   if (node_.inputChannels > 0) {
     capture_ = std::make_unique<Stream>();
@@ -464,7 +462,7 @@ void PipewireProvider::onPlayback(void* data) {
   frames = std::min<uint64_t>({frames, d.maxsize / stride, kMaxBufferFrames});
   auto* out = static_cast<float*>(d.data);
   uint32_t done = 0;
-  if (self.duplex_.load(std::memory_order_acquire)) {
+  if (self.node_.inputChannels > 0) {
     // A duplex node: its capture stream ran the cycle, the mix waits in the ring.
     done = self.duplexRing_.read(out, uint32_t(frames));
   } else {

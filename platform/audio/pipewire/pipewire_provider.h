@@ -93,9 +93,6 @@ private:
   DeviceIo* io_ = nullptr;
   std::unique_ptr<Stream> capture_;
   std::unique_ptr<Stream> playback_;
-  // Both directions on one node: the playback callback then takes the mix its capture made.
-  // Set before the streams connect; read by the data thread instead of the records above.
-  std::atomic<bool> duplex_{false};
   // Audio side.
   const float* pendingInput_ = nullptr; // the capture buffer of the cycle that runs
   float* pendingOutput_ = nullptr;      // the playback buffer of the cycle that runs

@@ -1,0 +1,52 @@
+// The driver's visible devices as nodes of the PipeWire server, so that other applications play
+// into and record from them: a device with only an output becomes a sink ("Audio/Sink"), one
+// with only an input a source ("Audio/Source"). A node's name is kOwnNodePrefix + the device's
+// UID, its description the device's name. Each node's process callback runs the device's I/O
+// cycle in the plug-in host: a sink writes what it was played into the device, a source reads
+// the device into what it hands on. All nodes share one node group and process even while
+// nothing is linked to them, so one graph clock drives them; the first of them to run in a graph
+// cycle also runs the cycles of the driver's devices the layer started (its graph clock).
+// Threading: publish and withdraw under the layer's control lock (they take the connection's
+// loop lock); the process callbacks run on the connection's data thread and neither allocate
+// nor lock.
+#pragma once
+
+#include <memory>
+#include <vector>
+
+#include "platform/audio/layer/system_state.h"
+#include "platform/audio/pipewire/pipewire_node.h"
+
+namespace platform::audio {
+
+class DriverNodes {
+public:
+  explicit DriverNodes(std::shared_ptr<PipewireConnection> connection);
+  ~DriverNodes(); // every node withdrawn
+  DriverNodes(const DriverNodes&) = delete;
+  DriverNodes& operator=(const DriverNodes&) = delete;
+
+  // Offers the visible devices of a plug-in's provider; nothing for other providers.
+  void publish(ProviderSlot& slot);
+  // Removes the provider's nodes; no callback of theirs runs afterwards.
+  void withdraw(ProviderSlot& slot);
+
+  // What paces the driver's devices that the layer runs.
+  GraphClock& clock() { return clock_; }
+
+  struct Node;
+
+private:
+  // Data thread: runs the layer's devices once per graph cycle, on a time line of whole cycles.
+  void graphCycle(uint64_t position, uint32_t frames);
+
+  std::shared_ptr<PipewireConnection> connection_;
+  std::vector<std::unique_ptr<Node>> nodes_;
+  GraphClock clock_;
+  // Data thread only.
+  uint64_t lastPosition_ = UINT64_MAX;
+  uint64_t lineStart_ = 0;
+  uint64_t lineFrames_ = 0;
+};
+
+} // namespace platform::audio
