@@ -749,4 +749,130 @@ TEST_F(PipewireDriverNodesThreads, WhenTheServerGoesTheDriversDevicesKeepRunning
   audio::destroyIoProcId(clock, proc);
 }
 
+// The layer's default devices are the server's.
+class PipewireDefaultsThreads : public PipewireDevicesThreads {};
+
+AspPropertyAddress defaultAddress(bool output) {
+  return {output ? audio::kPropDefaultOutputDevice : audio::kPropDefaultInputDevice,
+          kAspScopeGlobal, kAspElementMain};
+}
+
+audio::ObjectId layerDefault(bool output) {
+  const AspPropertyAddress address = defaultAddress(output);
+  audio::ObjectId id = 0;
+  uint32_t size = sizeof id;
+  return audio::getPropertyData(audio::kSystemObject, &address, 0, nullptr, &size, &id) ==
+                 kAspNoError
+             ? id
+             : 0;
+}
+
+AspStatus setLayerDefault(bool output, audio::ObjectId id) {
+  const AspPropertyAddress address = defaultAddress(output);
+  return audio::setPropertyData(audio::kSystemObject, &address, 0, nullptr, sizeof id, &id);
+}
+
+AspStatus countCalls(audio::ObjectId, uint32_t, const AspPropertyAddress*, void* data) {
+  static_cast<std::atomic<int>*>(data)->fetch_add(1);
+  return kAspNoError;
+}
+
+// The node a default key of the "default" metadata names, as pw-metadata prints it.
+bool metadataNames(PipewireDaemon& daemon, const std::string& key, const std::string& node) {
+  return daemon.metadata({"0", key}).find("{\"name\":\"" + node + "\"}") != std::string::npos;
+}
+
+struct DefaultCase {
+  const char* what;
+  bool output;
+  NullNode first;
+  NullNode second;
+  const char* key;        // the server's default
+  const char* configured; // where a choice is written
+};
+
+TEST_F(PipewireDefaultsThreads, ServerDefaultIsTheLayersAndFollowsBothWays) {
+  const std::vector<DefaultCase> cases = {
+      {"output",
+       true,
+       {"test.left", "Left", false, 2},
+       {"test.right", "Right", false, 2},
+       "default.audio.sink",
+       "default.configured.audio.sink"},
+      {"input",
+       false,
+       {"test.mic1", "Mic 1", true, 1},
+       {"test.mic2", "Mic 2", true, 1},
+       "default.audio.source",
+       "default.configured.audio.source"},
+  };
+  for (const DefaultCase& c : cases) {
+    ASSERT_TRUE(daemon_->addNode(c.first));
+    ASSERT_TRUE(daemon_->addNode(c.second));
+  }
+  ASSERT_TRUE(startDevices());
+  for (const DefaultCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    ASSERT_TRUE(waitUntil(
+        [&] { return deviceForUid(c.first.name) != 0 && deviceForUid(c.second.name) != 0; }));
+    const audio::ObjectId first = deviceForUid(c.first.name);
+    const audio::ObjectId second = deviceForUid(c.second.name);
+    std::atomic<int> heard{0};
+    const AspPropertyAddress address = defaultAddress(c.output);
+    ASSERT_EQ(audio::addPropertyListener(audio::kSystemObject, &address, countCalls, &heard),
+              kAspNoError);
+
+    // Chosen on the server: the layer's default follows and its listeners hear.
+    daemon_->metadata(
+        {"0", c.configured, "{\"name\":\"" + c.second.name + "\"}", "Spa:String:JSON"});
+    EXPECT_TRUE(waitUntil([&] { return layerDefault(c.output) == second && heard.load() > 0; }))
+        << "default " << layerDefault(c.output) << " (" << first << ", " << second << "), heard "
+        << heard.load() << "\n"
+        << daemon_->metadata({"0"});
+
+    // Chosen in the layer: the server's configured default and then its default follow.
+    heard.store(0);
+    ASSERT_EQ(setLayerDefault(c.output, first), kAspNoError);
+    EXPECT_EQ(layerDefault(c.output), first);
+    EXPECT_TRUE(waitUntil([&] { return metadataNames(*daemon_, c.configured, c.first.name); }))
+        << daemon_->metadata({"0"});
+    EXPECT_TRUE(waitUntil([&] { return metadataNames(*daemon_, c.key, c.first.name); }))
+        << daemon_->metadata({"0"});
+    EXPECT_EQ(layerDefault(c.output), first) << "the server's answer keeps the choice";
+    EXPECT_GT(heard.load(), 0);
+    audio::removePropertyListener(audio::kSystemObject, &address, countCalls, &heard);
+  }
+}
+
+TEST_F(PipewireDriverNodesThreads, VeltoInputAsDefaultOutputIsTheServersDefaultSinkAndGoesBack) {
+  ASSERT_TRUE(nodesListed(kDriverNodes.size())) << daemon_->nodes();
+  const audio::ObjectId speakers = deviceForUid("test.speakers");
+  const audio::ObjectId input = deviceForUid("VeltoDefaultOutput_UID");
+  ASSERT_NE(speakers, 0u);
+  ASSERT_NE(input, 0u);
+  daemon_->metadata(
+      {"0", "default.configured.audio.sink", "{\"name\":\"test.speakers\"}", "Spa:String:JSON"});
+  ASSERT_TRUE(waitUntil([&] { return layerDefault(true) == speakers; }));
+
+  struct Step {
+    const char* what;
+    audio::ObjectId device;
+    const char* node;
+  };
+  const std::vector<Step> steps = {
+      {"Velto Input", input, "velto.VeltoDefaultOutput_UID"},
+      {"restored", speakers, "test.speakers"},
+  };
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.what);
+    ASSERT_EQ(setLayerDefault(true, step.device), kAspNoError);
+    EXPECT_TRUE(waitUntil([&] {
+      return metadataNames(*daemon_, "default.configured.audio.sink", step.node);
+    })) << daemon_->metadata({"0"});
+    EXPECT_TRUE(waitUntil([&] { return metadataNames(*daemon_, "default.audio.sink", step.node); }))
+        << daemon_->metadata({"0"});
+    EXPECT_EQ(layerDefault(true), step.device);
+  }
+}
+
 } // namespace

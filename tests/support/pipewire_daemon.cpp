@@ -24,7 +24,7 @@ constexpr auto kStartTimeout = std::chrono::seconds(10);
 constexpr auto kStopTimeout = std::chrono::seconds(3);
 constexpr auto kPoll = std::chrono::milliseconds(10);
 
-const char* const kPrograms[] = {"dbus-daemon", "pipewire", "wireplumber", "pw-cli"};
+const char* const kPrograms[] = {"dbus-daemon", "pipewire", "wireplumber", "pw-cli", "pw-metadata"};
 
 std::string findProgram(const std::string& name) {
   const char* path = std::getenv("PATH");
@@ -208,10 +208,19 @@ bool PipewireDaemon::managerReady() {
 }
 
 std::string PipewireDaemon::listing(const std::string& kind) {
+  return output({"pw-cli", "-r", socket_, "ls", kind});
+}
+
+std::string PipewireDaemon::metadata(const std::vector<std::string>& args) {
+  std::vector<std::string> command = {"pw-metadata", "-r", socket_};
+  command.insert(command.end(), args.begin(), args.end());
+  return output(command);
+}
+
+std::string PipewireDaemon::output(const std::vector<std::string>& command) {
   int fds[2];
   if (::pipe2(fds, O_CLOEXEC) != 0) return {};
-  const pid_t pid =
-      spawnChild({"pw-cli", "-r", socket_, "ls", kind}, environment_, fds[1], "/dev/null");
+  const pid_t pid = spawnChild(command, environment_, fds[1], "/dev/null");
   ::close(fds[1]);
   std::string output;
   char chunk[4096];

@@ -50,6 +50,9 @@ public:
   void endPlay(pid_t player);
   // What `pw-cli ls Node` lists; empty on failure.
   std::string nodes();
+  // Runs `pw-metadata` with these arguments (the "default" metadata unless they name another);
+  // what it prints, empty on failure.
+  std::string metadata(const std::vector<std::string>& args);
   // Ends the server (and the rest) now, as a crash or a log-out would; the folder stays until
   // the end.
   void stop();
@@ -60,6 +63,7 @@ private:
   bool answers();
   bool managerReady();
   std::string listing(const std::string& kind); // pw-cli ls's output; empty on failure
+  std::string output(const std::vector<std::string>& command); // empty on failure
 
   std::string folder_;
   std::string socket_;

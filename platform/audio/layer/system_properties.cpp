@@ -109,6 +109,7 @@ AspStatus set(AudioSystem& system, ObjectId, const AspPropertyAddress& address, 
   std::string& uid = output ? system.defaultOutputUid : system.defaultInputUid;
   const ObjectId before = resolveDefault(system, uid, output);
   uid = device->uid;
+  if (system.defaultWatch) system.defaultWatch(output, uid);
   if (before != id) postDefault(system, address.selector);
   return kAspNoError;
 }

@@ -94,6 +94,9 @@ struct AudioSystem {
   // Told (control lock held) after a plug-in's provider came and before it goes, so that its
   // devices can be offered elsewhere; empty when nobody asks.
   std::function<void(ProviderSlot& slot, bool added)> plugInWatch;
+  // Told (control lock held) when a client sets a default device, with its UID, so that a sound
+  // server's own default follows; empty when nobody asks.
+  std::function<void(bool output, const std::string& uid)> defaultWatch;
   // While set, plug-in devices that start run on it; it outlives every device placed on it.
   GraphClock* graphClock = nullptr;
 

@@ -12,9 +12,11 @@
 #include <mutex>
 #include <thread>
 
+#include <pipewire/extensions/metadata.h>
 #include <pipewire/pipewire.h>
 #include <spa/param/audio/raw.h>
 #include <spa/utils/dict.h>
+#include <spa/utils/json.h>
 
 #include "platform/audio/layer/system_state.h"
 #include "platform/audio/pipewire/driver_nodes.h"
@@ -39,10 +41,16 @@ namespace {
 constexpr double kStreamRate = 48000.0;
 
 struct Event {
-  enum Kind { Add, Remove, RemoveAll, Marker } kind;
-  uint32_t id = 0;
-  PipewireNode node = {};
+  enum Kind { Add, Remove, RemoveAll, Marker, Default } kind;
+  uint32_t id = 0;        // Default: 1 for the output, 0 for the input
+  PipewireNode node = {}; // Default: only the name (empty: none)
 };
+
+// The server's default devices and where a new choice is written.
+constexpr const char* kDefaultSinkKey = "default.audio.sink";
+constexpr const char* kDefaultSourceKey = "default.audio.source";
+constexpr const char* kConfiguredSinkKey = "default.configured.audio.sink";
+constexpr const char* kConfiguredSourceKey = "default.configured.audio.source";
 
 bool startsWith(const std::string& text, const char* prefix) {
   return text.compare(0, std::strlen(prefix), prefix) == 0;
@@ -89,6 +97,33 @@ uint32_t positiveNumber(const char* text) {
   return end != text && value > 0 && value < 1000000 ? uint32_t(value) : 0;
 }
 
+// The node name in a default's value, {"name":"..."}; empty when there is none.
+std::string nodeNameOf(const char* value) {
+  if (value == nullptr) return {};
+  spa_json outer, inner;
+  spa_json_init(&outer, value, std::strlen(value));
+  if (spa_json_enter_object(&outer, &inner) <= 0) return {};
+  char key[64];
+  while (spa_json_get_string(&inner, key, sizeof key) > 0) {
+    if (std::strcmp(key, "name") == 0) {
+      char name[1024];
+      return spa_json_get_string(&inner, name, sizeof name) > 0 ? std::string(name) : "";
+    }
+    const char* skipped = nullptr;
+    if (spa_json_next(&inner, &skipped) <= 0) break;
+  }
+  return {};
+}
+
+std::string defaultValue(const std::string& name) {
+  std::string value = "{\"name\":\"";
+  for (char c : name) {
+    if (c == '"' || c == '\\') value += '\\';
+    value += c;
+  }
+  return value + "\"}";
+}
+
 class Monitor;
 
 // Written under gStartStop and the control lock, read under either.
@@ -128,6 +163,7 @@ public:
 
   // Loop lock held.
   void detach() {
+    dropMetadata();
     for (auto& [id, watch] : watches_) dropWatch(*watch);
     watches_.clear();
     if (registry_ != nullptr) {
@@ -167,6 +203,23 @@ public:
 
   const std::shared_ptr<PipewireConnection>& connection() const { return connection_; }
 
+  // Control lock held: a client chose the default device with this UID; the server's configured
+  // default becomes its node (the driver's devices are published as velto.<UID>).
+  void writeDefault(AudioSystem& system, bool output, const std::string& uid) {
+    const DeviceEntry* device = findDeviceByUid(system, uid);
+    if (device == nullptr) return;
+    const bool ours = device->provider->provider->isPlugIn();
+    const std::string name = ours ? std::string(kOwnNodePrefix) + uid : uid;
+    const std::string value = defaultValue(name);
+    pw_thread_loop_lock(connection_->loop);
+    if (metadata_ != nullptr) {
+      pw_metadata_set_property(metadata_, PW_ID_CORE,
+                               output ? kConfiguredSinkKey : kConfiguredSourceKey,
+                               "Spa:String:JSON", value.c_str());
+    }
+    pw_thread_loop_unlock(connection_->loop);
+  }
+
 private:
   static bool live(AudioSystem& system, ProviderSlot* slot) {
     for (const std::unique_ptr<ProviderSlot>& s : system.providers) {
@@ -181,6 +234,13 @@ private:
       events_.push_back(std::move(event));
     }
     wake_.notify_all();
+  }
+
+  void dropMetadata() {
+    if (metadata_ == nullptr) return;
+    spa_hook_remove(&metadataListener_);
+    pw_proxy_destroy(reinterpret_cast<pw_proxy*>(metadata_));
+    metadata_ = nullptr;
   }
 
   void dropWatch(NodeWatch& watch) {
@@ -206,8 +266,16 @@ private:
         if (system.running) {
           const DefaultIds before = currentDefaults(system);
           bool listed = false;
-          for (Event& event : batch) listed |= apply(system, event, &marker);
-          if (listed) devicesChanged(system, before, true);
+          bool chosen = false;
+          for (Event& event : batch) {
+            if (event.kind == Event::Default) {
+              chosen = true;
+              applyDefault(system, event);
+            } else {
+              listed |= apply(system, event, &marker);
+            }
+          }
+          if (listed || chosen) devicesChanged(system, before, listed);
         } else {
           for (const Event& event : batch) marker |= event.kind == Event::Marker;
         }
@@ -218,6 +286,14 @@ private:
       }
       applied_.notify_all();
     }
+  }
+
+  // The server's default node as the layer's default device: a node of the driver's stands for
+  // the driver's device with its UID.
+  static void applyDefault(AudioSystem& system, const Event& event) {
+    std::string uid = event.node.name;
+    if (startsWith(uid, kOwnNodePrefix)) uid.erase(0, std::strlen(kOwnNodePrefix));
+    (event.id != 0 ? system.defaultOutputUid : system.defaultInputUid) = uid;
   }
 
   bool apply(AudioSystem& system, Event& event, bool* marker) {
@@ -244,6 +320,8 @@ private:
     }
     case Event::Marker:
       *marker = true;
+      return false;
+    case Event::Default:
       return false;
     }
     return false;
@@ -283,6 +361,10 @@ private:
   static void onGlobal(void* data, uint32_t id, uint32_t, const char* type, uint32_t,
                        const spa_dict* props) {
     auto& self = *static_cast<Monitor*>(data);
+    if (std::strcmp(type, PW_TYPE_INTERFACE_Metadata) == 0) {
+      self.bindMetadata(id, props);
+      return;
+    }
     if (std::strcmp(type, PW_TYPE_INTERFACE_Node) != 0 || props == nullptr) return;
     auto watch = std::make_unique<NodeWatch>();
     if (!deviceClass(spa_dict_lookup(props, PW_KEY_MEDIA_CLASS), &watch->input, &watch->output,
@@ -306,8 +388,42 @@ private:
     self.watches_[id] = std::move(watch);
   }
 
+  void bindMetadata(uint32_t id, const spa_dict* props) {
+    const char* name = props != nullptr ? spa_dict_lookup(props, PW_KEY_METADATA_NAME) : nullptr;
+    if (metadata_ != nullptr || name == nullptr || std::strcmp(name, "default") != 0) return;
+    metadata_ = static_cast<pw_metadata*>(
+        pw_registry_bind(registry_, id, PW_TYPE_INTERFACE_Metadata, PW_VERSION_METADATA, 0));
+    if (metadata_ == nullptr) return;
+    metadataId_ = id;
+    static const pw_metadata_events kMetadataEvents = [] {
+      pw_metadata_events events{};
+      events.version = PW_VERSION_METADATA_EVENTS;
+      events.property = &Monitor::onMetadataProperty;
+      return events;
+    }();
+    pw_metadata_add_listener(metadata_, &metadataListener_, &kMetadataEvents, this);
+  }
+
+  static int onMetadataProperty(void* data, uint32_t subject, const char* key, const char*,
+                                const char* value) {
+    auto& self = *static_cast<Monitor*>(data);
+    if (subject != PW_ID_CORE) return 0;
+    // No key: everything was cleared, the defaults too.
+    const bool sink = key == nullptr || std::strcmp(key, kDefaultSinkKey) == 0;
+    const bool source = key == nullptr || std::strcmp(key, kDefaultSourceKey) == 0;
+    PipewireNode node;
+    if (key != nullptr) node.name = nodeNameOf(value);
+    if (sink) self.post(Event{Event::Default, 1, node});
+    if (source) self.post(Event{Event::Default, 0, node});
+    return 0;
+  }
+
   static void onGlobalRemove(void* data, uint32_t id) {
     auto& self = *static_cast<Monitor*>(data);
+    if (self.metadata_ != nullptr && id == self.metadataId_) {
+      self.dropMetadata();
+      return;
+    }
     auto it = self.watches_.find(id);
     if (it == self.watches_.end()) return;
     if (it->second->announced) self.post(Event{Event::Remove, id});
@@ -348,6 +464,9 @@ private:
   pw_registry* registry_ = nullptr;
   pw_registry_events registryEvents_{};
   spa_hook registryListener_{};
+  pw_metadata* metadata_ = nullptr; // the "default" metadata; loop lock
+  uint32_t metadataId_ = 0;
+  spa_hook metadataListener_{};
   std::map<uint32_t, std::unique_ptr<NodeWatch>> watches_; // loop thread
   double clockRate_ = kStreamRate;                         // loop thread
   int syncSeq_ = 0;
@@ -391,6 +510,7 @@ void teardown(std::unique_ptr<Monitor> monitor) {
     AudioSystem& system = audioSystem();
     std::lock_guard<std::mutex> control(system.control);
     system.plugInWatch = nullptr;
+    system.defaultWatch = nullptr;
     if (gDriverNodes) setGraphClock(system, nullptr);
     gDriverNodes.reset();
     if (system.running) {
@@ -448,7 +568,13 @@ bool startPipewireDevices(const PipewireOptions& options) {
   {
     AudioSystem& system = audioSystem();
     std::lock_guard<std::mutex> control(system.control);
-    if (system.running) publishDriver(system, monitor->connection());
+    if (system.running) {
+      publishDriver(system, monitor->connection());
+      Monitor* watching = monitor.get();
+      system.defaultWatch = [watching](bool output, const std::string& uid) {
+        watching->writeDefault(audioSystem(), output, uid);
+      };
+    }
   }
   gMonitor = std::move(monitor);
   return true;
