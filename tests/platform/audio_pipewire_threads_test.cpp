@@ -875,4 +875,16 @@ TEST_F(PipewireDriverNodesThreads, VeltoInputAsDefaultOutputIsTheServersDefaultS
   }
 }
 
+TEST_F(PipewireDriverNodesThreads, DefaultChosenRightBeforeStoppingReachesTheServer) {
+  ASSERT_TRUE(nodesListed(kDriverNodes.size())) << daemon_->nodes();
+  const audio::ObjectId input = deviceForUid("VeltoDefaultOutput_UID");
+  ASSERT_NE(input, 0u);
+  // As at quit: the previous default goes back, then the devices stop at once.
+  ASSERT_EQ(setLayerDefault(true, input), kAspNoError);
+  audio::stopPipewireDevices();
+  EXPECT_TRUE(waitUntil([&] {
+    return metadataNames(*daemon_, "default.configured.audio.sink", "velto.VeltoDefaultOutput_UID");
+  })) << daemon_->metadata({"0"});
+}
+
 } // namespace

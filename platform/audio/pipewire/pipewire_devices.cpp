@@ -161,6 +161,20 @@ public:
     syncSeq_ = pw_core_sync(connection_->core, PW_ID_CORE, 0);
   }
 
+  // Loop lock held: waits (a second at most) until the server has taken what was sent, such as a
+  // default chosen right before quitting.
+  void flush() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (dead_) return;
+    }
+    flushed_ = false;
+    flushSeq_ = pw_core_sync(connection_->core, PW_ID_CORE, 0);
+    while (!flushed_) {
+      if (pw_thread_loop_timed_wait(connection_->loop, 1) != 0) break;
+    }
+  }
+
   // Loop lock held.
   void detach() {
     dropMetadata();
@@ -337,6 +351,11 @@ private:
 
   static void onCoreDone(void* data, uint32_t id, int seq) {
     auto& self = *static_cast<Monitor*>(data);
+    if (id == PW_ID_CORE && seq == self.flushSeq_) {
+      self.flushed_ = true;
+      pw_thread_loop_signal(self.connection_->loop, false);
+      return;
+    }
     if (id != PW_ID_CORE || seq != self.syncSeq_) return;
     // First round: every global is known and bound; second: their infos have arrived.
     if (++self.syncRound_ == 1) {
@@ -471,6 +490,8 @@ private:
   double clockRate_ = kStreamRate;                         // loop thread
   int syncSeq_ = 0;
   int syncRound_ = 0;
+  int flushSeq_ = -1;    // loop lock
+  bool flushed_ = false; // loop lock
 
   std::mutex mutex_; // guards the queue and the flags below
   std::condition_variable wake_;
@@ -521,6 +542,7 @@ void teardown(std::unique_ptr<Monitor> monitor) {
   }
   std::shared_ptr<PipewireConnection> connection = monitor->connection();
   pw_thread_loop_lock(connection->loop);
+  monitor->flush();
   monitor->detach();
   pw_thread_loop_unlock(connection->loop);
   monitor.reset();
