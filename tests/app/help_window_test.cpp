@@ -23,6 +23,7 @@
 #include "platform/desktop/desktop_window.h"
 #include "platform/dispatch/main_queue.h"
 #include "tests/support/ui/ui_harness.h"
+#include "tests/support/ui/ui_steps.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 #include <sanitizer/lsan_interface.h>
@@ -35,6 +36,8 @@ namespace {
 namespace fs = std::filesystem;
 using velto::HelpWindow;
 using velto::TextRange;
+using velto::test::Box;
+using velto::test::drawnIn;
 using velto::test::UiHarness;
 constexpr size_t npos = std::string::npos;
 
@@ -264,27 +267,6 @@ TEST_F(HelpWindowTest, AKeyOpensItsPageAtItsSectionAndSelectsItsItemThere) {
       EXPECT_LT(below(sel), visible - 10) << c.key << ": the item is in view";
     }
   }
-}
-// Bounding box of every vertex drawn in `colour` in the last frame; empty when none.
-struct Box {
-  ImVec2 min{1e9f, 1e9f}, max{-1e9f, -1e9f};
-  bool contains(ImVec2 p) const {
-    return p.x >= min.x && p.x <= max.x && p.y >= min.y && p.y <= max.y;
-  }
-};
-
-Box drawnIn(const ImVec4& colour) {
-  const ImU32 want = ImGui::ColorConvertFloat4ToU32(colour);
-  Box box;
-  const ImDrawData* data = ImGui::GetDrawData();
-  for (int l = 0; data != nullptr && l < data->CmdListsCount; ++l) {
-    for (const ImDrawVert& v : data->CmdLists[l]->VtxBuffer) {
-      if (v.col != want) continue;
-      box.min = ImVec2(std::min(box.min.x, v.pos.x), std::min(box.min.y, v.pos.y));
-      box.max = ImVec2(std::max(box.max.x, v.pos.x), std::max(box.max.y, v.pos.y));
-    }
-  }
-  return box;
 }
 
 TEST_F(HelpWindowTest, TheSidebarOpensPagesAtTheirTopAndThePageShownIsNotRenderedAgain) {

@@ -50,5 +50,21 @@ bool readValue(uint32_t size, const void* data, T* out) {
 }
 // Whether a selector's value is an AspText* (a trial read for the size must release it).
 bool isTextSelector(uint32_t selector);
+// A value's size found by reading it into scratch room; `read` is (size, outSize, outData) ->
+// AspStatus. A text read this way is released again.
+template <typename Read>
+AspStatus sizeByReading(uint32_t selector, uint32_t* outSize, Read read) {
+  unsigned char room[4096];
+  uint32_t written = 0;
+  const AspStatus status = read(uint32_t(sizeof room), &written, room);
+  if (status != kAspNoError) return status;
+  if (isTextSelector(selector)) {
+    AspText* text = nullptr;
+    std::memcpy(&text, room, sizeof text);
+    aspTextRelease(text);
+  }
+  *outSize = written;
+  return kAspNoError;
+}
 
 } // namespace platform::audio

@@ -189,18 +189,9 @@ AspStatus PipewireProvider::getPropertyDataSize(AspObjectId local,
                                                 const AspPropertyAddress& address,
                                                 uint32_t qualifierSize, const void* qualifier,
                                                 uint32_t* outSize) const {
-  unsigned char room[256];
-  uint32_t written = 0;
-  const AspStatus status =
-      getPropertyData(local, address, qualifierSize, qualifier, sizeof room, &written, room);
-  if (status != kAspNoError) return status;
-  if (isTextSelector(address.selector)) {
-    AspText* text = nullptr;
-    std::memcpy(&text, room, sizeof text);
-    aspTextRelease(text);
-  }
-  *outSize = written;
-  return kAspNoError;
+  return sizeByReading(address.selector, outSize, [&](uint32_t size, uint32_t* written, void* out) {
+    return getPropertyData(local, address, qualifierSize, qualifier, size, written, out);
+  });
 }
 
 AspStatus PipewireProvider::getPropertyData(AspObjectId local, const AspPropertyAddress& address,
