@@ -31,6 +31,10 @@ constexpr int64_t kResamplerPreroll = 4096;
 constexpr int kMaxChannels = 64; // the resampler's limit
 // Far beyond any real file (about 46 years at 48 kHz); keeps the frame arithmetic exact.
 constexpr int64_t kMaxSeekFrame = int64_t(1) << 46;
+// Rates outside these are not sound a file can mean; converting them would build resampler
+// filters (or outputs) so large that a hostile file could stall a load for many seconds.
+constexpr int kMinRate = 1000;
+constexpr int kMaxRate = 768000;
 
 struct File {
   std::string path;
@@ -135,6 +139,7 @@ bool configureResampler(File* f, const AVFrame* frame) {
     f->channels = uint32_t(width);
   }
   if (width != int(f->channels)) return false;
+  if (frame->sample_rate < kMinRate || frame->sample_rate > kMaxRate) return false;
   f->resamplerEverMade = true;
   AVChannelLayout layout{};
   if (frame->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC) {
@@ -350,7 +355,9 @@ int64_t lengthFrames(const File* f) {
 bool startConversion(File* f) {
   if (!f) return false;
   if (f->converting) return true;
-  if (f->rate <= 0 || f->channels > uint32_t(kMaxChannels)) return false;
+  if (f->rate < kMinRate || f->rate > kMaxRate || f->channels > uint32_t(kMaxChannels)) {
+    return false;
+  }
   f->packet = av_packet_alloc();
   f->frame = av_frame_alloc();
   if (!f->packet || !f->frame || !openDecoder(f)) return false;

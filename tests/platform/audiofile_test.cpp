@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <memory>
 
 #include "tests/platform/audiofile_fixtures.h"
@@ -148,6 +149,27 @@ TEST_F(AudioFile, WhatIsNotAnAcceptedAudioFileDoesNotOpen) {
   for (const char* name : {"missing.wav", "text.wav", "empty.wav", "cut.wav", "folder.wav",
                            "pipe.wav", "vorbis.wav", "ogg.flac"}) {
     EXPECT_FALSE(FilePtr(af::openFile(file(name)))) << name;
+  }
+}
+
+TEST_F(AudioFile, RatesNoSoundCanHaveAreRefusedAtOnceAndTheLimitsStillPlay) {
+  // A header's rate alone could make the resampler build a giant filter or output: 1 Hz
+  // upsampled to 48 kHz turns 50000 samples into 2.4 billion frames.
+  struct Case {
+    int rate;
+    int64_t frames; // expected at 48 kHz; -1: refused
+  } const cases[] = {{1, -1},         {999, -1},      {768001, -1},  {400000000, -1},
+                     {1000, 2400000}, {8000, 300000}, {768000, 3125}};
+  for (const Case& c : cases) {
+    const std::string name = file("rate" + std::to_string(c.rate) + ".wav");
+    ASSERT_TRUE(writeWav(name, c.rate, 1, std::vector<float>(50000, 0.25f)));
+    const auto start = std::chrono::steady_clock::now();
+    FilePtr f = openConverted(name);
+    const int64_t frames = f ? int64_t(readAll(f.get()).size()) : -1;
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_EQ(frames, c.frames) << c.rate;
+    EXPECT_LT(seconds, 2.0) << c.rate;
   }
 }
 
