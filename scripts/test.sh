@@ -22,8 +22,9 @@ run_pass() {
   echo "== $name: configure and build"
   cmake -S "$root" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DVELTO_SANITIZE="$san" -DVELTO_BUILD_BENCH=$bench -DVELTO_WERROR=ON >/dev/null ||
-    { status=1; return; }
-  cmake --build "$dir" -j "$jobs" || { status=1; return; }
+    { status=1 failed=$((failed + 1)); echo "== $name: configure FAILED"; return; }
+  cmake --build "$dir" -j "$jobs" ||
+    { status=1 failed=$((failed + 1)); echo "== $name: build FAILED"; return; }
   echo "== $name: tests"
   local home sys log
   home=$(mktemp -d) sys=$(mktemp -d) log=$(mktemp)
@@ -38,7 +39,8 @@ run_pass() {
     passed=$((passed + total - bad))
     failed=$((failed + bad))
   else
-    status=1
+    # No summary: the run itself broke off, which counts as a failure of its own.
+    status=1 failed=$((failed + 1))
   fi
   rm -rf "$home" "$sys" "$log"
 }
@@ -71,8 +73,9 @@ run_fuzz() {
   echo "== fuzz: configure and build"
   CC=clang CXX=clang++ cmake -S "$root" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DVELTO_SANITIZE=fuzzer -DVELTO_BUILD_FUZZ=ON -DVELTO_BUILD_BENCH=OFF -DVELTO_WERROR=ON \
-    >/dev/null || { status=1; return; }
-  cmake --build "$dir" -j "$jobs" --target velto_fuzz || { status=1; return; }
+    >/dev/null || { status=1 failed=$((failed + 1)); echo "== fuzz: configure FAILED"; return; }
+  cmake --build "$dir" -j "$jobs" --target velto_fuzz ||
+    { status=1 failed=$((failed + 1)); echo "== fuzz: build FAILED"; return; }
   echo "== fuzz: ${seconds} s each"
   local work names=() pids=() prog name i extra
   work=$(mktemp -d)
@@ -102,7 +105,7 @@ run_fuzz() {
   rm -rf "$work"
 }
 
-if command -v clang++ >/dev/null; then run_fuzz; else status=1; echo "fuzz: clang++ missing"; fi
+if command -v clang++ >/dev/null; then run_fuzz; else status=1 failed=$((failed + 1)); echo "fuzz: clang++ missing"; fi
 
 echo "total: $passed passed, $failed failed"
 exit $status
