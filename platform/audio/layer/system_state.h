@@ -97,6 +97,10 @@ struct AudioSystem {
   // Told (control lock held) when a client sets a default device, with its UID, so that a sound
   // server's own default follows; empty when nobody asks.
   std::function<void(bool output, const std::string& uid)> defaultWatch;
+  // Told (control lock held) when a tap of external processes is made (false: their sound
+  // server cannot capture them, and the tap is not made) and before it goes; empty when nobody
+  // asks.
+  std::function<bool(SimTap& tap, bool created)> tapWatch;
   // While set, plug-in devices that start run on it; it outlives every device placed on it.
   GraphClock* graphClock = nullptr;
 

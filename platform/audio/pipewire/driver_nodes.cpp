@@ -1,4 +1,5 @@
 #include "platform/audio/pipewire/driver_nodes.h"
+#include "platform/audio/pipewire/stereo_format.h"
 
 #include <algorithm>
 #include <atomic>
@@ -14,6 +15,7 @@
 #include "platform/audio/layer/device_io.h"
 #include "platform/audio/layer/host_time.h"
 #include "platform/audio/layer/properties.h"
+#include "platform/audio/pipewire/node_volume.h"
 #include "platform/audio/pipewire/pipewire_devices.h"
 
 namespace platform::audio {
@@ -22,7 +24,7 @@ namespace {
 constexpr uint32_t kNodeRate = 48000;
 constexpr uint32_t kNodeChannels = 2; // the driver's devices are interleaved stereo
 constexpr uint32_t kFrameBytes = kNodeChannels * uint32_t(sizeof(float));
-constexpr const char* kNodeGroup = "velto.driver";
+constexpr const char* kNodeGroup = kOwnNodeGroup;
 
 // The next "now" on a time line of whole cycles laid end to end, so that the ring positions of
 // consecutive cycles meet exactly; a clock that moved off the line by more than a cycle (a
@@ -66,6 +68,7 @@ struct DriverNodes::Node {
   spa_hook listener{};
   pw_stream_events events{};
   DriverNodes* owner = nullptr;
+  NodeVolumes::Entry* volume = nullptr;            // null: the device has no controls
   std::atomic<spa_io_position*> position{nullptr}; // the graph's clock, set by the server
   // Data thread only: the node's own time line.
   uint64_t lineStart = 0;
@@ -74,6 +77,9 @@ struct DriverNodes::Node {
 
   static void onProcess(void* data); // data thread
   static void onIoChanged(void* data, uint32_t id, void* area, uint32_t size);
+  static void onParamChanged(void* data, uint32_t id, const spa_pod* param); // loop thread
+  static void onStateChanged(void* data, pw_stream_state old, pw_stream_state state,
+                             const char* error); // loop thread
 
   uint64_t cycleTime(uint32_t frames) { return nextOnLine(&lineStart, &lineFrames, frames); }
 };
@@ -84,6 +90,18 @@ void DriverNodes::Node::onIoChanged(void* data, uint32_t id, void* area, uint32_
   node.position.store(size >= sizeof(spa_io_position) ? static_cast<spa_io_position*>(area)
                                                       : nullptr,
                       std::memory_order_release);
+}
+
+void DriverNodes::Node::onParamChanged(void* data, uint32_t id, const spa_pod* param) {
+  Node& node = *static_cast<Node*>(data);
+  if (id == SPA_PARAM_Props) node.owner->volumes_->propsChanged(node.volume, param);
+}
+
+void DriverNodes::Node::onStateChanged(void* data, pw_stream_state, pw_stream_state state,
+                                       const char*) {
+  Node& node = *static_cast<Node*>(data);
+  node.owner->volumes_->streamChanged(node.volume, state == PW_STREAM_STATE_PAUSED ||
+                                                       state == PW_STREAM_STATE_STREAMING);
 }
 
 void DriverNodes::graphCycle(uint64_t position, uint32_t frames) {
@@ -142,7 +160,7 @@ void DriverNodes::Node::onProcess(void* data) {
 }
 
 DriverNodes::DriverNodes(std::shared_ptr<PipewireConnection> connection)
-    : connection_(std::move(connection)) {}
+    : connection_(std::move(connection)), volumes_(std::make_unique<NodeVolumes>(connection_)) {}
 
 DriverNodes::~DriverNodes() {
   std::vector<ProviderSlot*> slots;
@@ -178,24 +196,23 @@ void DriverNodes::publish(ProviderSlot& slot) {
     node->events.version = PW_VERSION_STREAM_EVENTS;
     node->events.process = &Node::onProcess;
     node->events.io_changed = &Node::onIoChanged;
+    node->events.param_changed = &Node::onParamChanged;
+    node->events.state_changed = &Node::onStateChanged;
     node->stream = pw_stream_new(connection_->core, name.c_str(), props);
     if (node->stream == nullptr) continue;
+    // Tied before the stream connects, so that no volume given to the node is missed.
+    node->volume = volumes_->add(slot, device.local, device.controls, node->stream, kNodeChannels);
     pw_stream_add_listener(node->stream, &node->listener, &node->events, node.get());
-    spa_audio_info_raw info{};
-    info.format = SPA_AUDIO_FORMAT_F32;
-    info.rate = kNodeRate;
-    info.channels = kNodeChannels;
-    info.position[0] = SPA_AUDIO_CHANNEL_FL;
-    info.position[1] = SPA_AUDIO_CHANNEL_FR;
     uint8_t buffer[1024];
     spa_pod_builder builder = SPA_POD_BUILDER_INIT(buffer, sizeof buffer);
-    const spa_pod* params[1] = {spa_format_audio_raw_build(&builder, SPA_PARAM_EnumFormat, &info)};
+    const spa_pod* params[1] = {stereoFloatFormat(builder, kNodeRate)};
     // Started before the node can run, so that its first cycle finds the device's clock.
     node->started = node->host->startDevice(node->device) == kAspNoError;
     const auto flags = pw_stream_flags(PW_STREAM_FLAG_MAP_BUFFERS | PW_STREAM_FLAG_RT_PROCESS);
     if (!node->started ||
         pw_stream_connect(node->stream, sink ? SPA_DIRECTION_INPUT : SPA_DIRECTION_OUTPUT,
                           PW_ID_ANY, flags, params, 1) != 0) {
+      volumes_->remove(node->volume);
       pw_stream_destroy(node->stream);
       if (node->started) node->host->stopDevice(node->device);
       continue;
@@ -213,6 +230,8 @@ void DriverNodes::withdraw(ProviderSlot& slot) {
       ++it;
       continue;
     }
+    volumes_->remove(node.volume);
+    node.volume = nullptr;
     pw_stream_destroy(node.stream); // waits for a process callback in flight
     if (node.started) node.host->stopDevice(node.device);
     it = nodes_.erase(it);

@@ -5,7 +5,8 @@
 // cycle in the plug-in host: a sink writes what it was played into the device, a source reads
 // the device into what it hands on. All nodes share one node group and process even while
 // nothing is linked to them, so one graph clock drives them; the first of them to run in a graph
-// cycle also runs the cycles of the driver's devices the layer started (its graph clock).
+// cycle also runs the cycles of the driver's devices the layer started (its graph clock). A
+// node's volume and mute are its device's controls (NodeVolumes).
 // Threading: publish and withdraw under the layer's control lock (they take the connection's
 // loop lock); the process callbacks run on the connection's data thread and neither allocate
 // nor lock.
@@ -18,6 +19,8 @@
 #include "platform/audio/pipewire/pipewire_node.h"
 
 namespace platform::audio {
+
+class NodeVolumes;
 
 class DriverNodes {
 public:
@@ -41,6 +44,7 @@ private:
   void graphCycle(uint64_t position, uint32_t frames);
 
   std::shared_ptr<PipewireConnection> connection_;
+  std::unique_ptr<NodeVolumes> volumes_; // the nodes' volume and mute are their devices' controls
   std::vector<std::unique_ptr<Node>> nodes_;
   GraphClock clock_;
   // Data thread only.

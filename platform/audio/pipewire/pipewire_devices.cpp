@@ -1,5 +1,6 @@
 #include "platform/audio/pipewire/pipewire_devices.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <chrono>
@@ -15,10 +16,12 @@
 #include <pipewire/extensions/metadata.h>
 #include <pipewire/pipewire.h>
 #include <spa/param/audio/raw.h>
+#include <spa/param/latency-utils.h>
 #include <spa/utils/dict.h>
 #include <spa/utils/json.h>
 
 #include "platform/audio/layer/system_state.h"
+#include "platform/audio/pipewire/app_streams.h"
 #include "platform/audio/pipewire/driver_nodes.h"
 #include "platform/audio/pipewire/pipewire_node.h"
 #include "platform/audio/pipewire/pipewire_provider.h"
@@ -41,7 +44,7 @@ namespace {
 constexpr double kStreamRate = 48000.0;
 
 struct Event {
-  enum Kind { Add, Remove, RemoveAll, Marker, Default } kind;
+  enum Kind { Add, Remove, RemoveAll, Marker, Default, Latency } kind;
   uint32_t id = 0;        // Default: 1 for the output, 0 for the input
   PipewireNode node = {}; // Default: only the name (empty: none)
 };
@@ -139,6 +142,18 @@ struct NodeWatch {
   pw_node* proxy = nullptr;
   spa_hook listener{};
   bool announced = false;
+  PipewireLatency inputLatency; // what its ports tell, the largest
+  PipewireLatency outputLatency;
+};
+
+// A port of a node we follow, for the latency the server tells on it; lives on the loop thread.
+struct PortWatch {
+  Monitor* monitor = nullptr;
+  uint32_t node = 0;
+  bool output = false; // a port the node's sound comes out of: what Velto reads
+  pw_port* proxy = nullptr;
+  spa_hook listener{};
+  PipewireLatency latency;
 };
 
 class Monitor {
@@ -180,6 +195,8 @@ public:
     dropMetadata();
     for (auto& [id, watch] : watches_) dropWatch(*watch);
     watches_.clear();
+    for (auto& [id, port] : ports_) dropPort(*port);
+    ports_.clear();
     if (registry_ != nullptr) {
       spa_hook_remove(&registryListener_);
       pw_proxy_destroy(reinterpret_cast<pw_proxy*>(registry_));
@@ -213,9 +230,29 @@ public:
       if (live(system, slot)) unregisterProvider(system, slot);
     }
     slots_.clear();
+    waiting_.clear();
+  }
+
+  // The device with this UID went: the first node that waited for its UID takes its place.
+  void promoteWaiting(AudioSystem& system, const std::string& uid) {
+    if (uid.empty() || findDeviceByUid(system, uid) != nullptr) return;
+    for (auto it = waiting_.begin(); it != waiting_.end(); ++it) {
+      if (it->second.name != uid) continue;
+      slots_[it->first] =
+          registerProvider(system, std::make_unique<PipewireProvider>(it->second, connection_));
+      waiting_.erase(it);
+      return;
+    }
   }
 
   const std::shared_ptr<PipewireConnection>& connection() const { return connection_; }
+  SharedMetadata& sharedMetadata() { return shared_; }
+
+  // True once the server went away.
+  bool dead() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return dead_;
+  }
 
   // Control lock held: a client chose the default device with this UID; the server's configured
   // default becomes its node (the driver's devices are published as velto.<UID>).
@@ -251,6 +288,8 @@ private:
   }
 
   void dropMetadata() {
+    shared_.proxy = nullptr;
+    shared_.properties.clear();
     if (metadata_ == nullptr) return;
     spa_hook_remove(&metadataListener_);
     pw_proxy_destroy(reinterpret_cast<pw_proxy*>(metadata_));
@@ -260,6 +299,11 @@ private:
   void dropWatch(NodeWatch& watch) {
     spa_hook_remove(&watch.listener);
     pw_proxy_destroy(reinterpret_cast<pw_proxy*>(watch.proxy));
+  }
+
+  static void dropPort(PortWatch& port) {
+    spa_hook_remove(&port.listener);
+    pw_proxy_destroy(reinterpret_cast<pw_proxy*>(port.proxy));
   }
 
   // The layer side: applies what the loop thread saw, with the control lock and without the
@@ -314,17 +358,29 @@ private:
     auto known = slots_.find(event.id);
     switch (event.kind) {
     case Event::Add:
-      if (known != slots_.end() || findDeviceByUid(system, event.node.name) != nullptr) {
-        return false; // a UID belongs to one device only
+      if (known != slots_.end()) return false;
+      if (findDeviceByUid(system, event.node.name) != nullptr) {
+        // A UID belongs to one device only; the other node waits until that device goes.
+        waiting_[event.id] = std::move(event.node);
+        return false;
       }
       slots_[event.id] =
           registerProvider(system, std::make_unique<PipewireProvider>(event.node, connection_));
       return true;
-    case Event::Remove:
-      if (known == slots_.end()) return false;
-      if (live(system, known->second)) unregisterProvider(system, known->second);
+    case Event::Remove: {
+      if (known == slots_.end()) {
+        waiting_.erase(event.id);
+        return false;
+      }
+      std::string uid;
+      if (live(system, known->second)) {
+        uid = static_cast<PipewireProvider&>(*known->second->provider).node().name;
+        unregisterProvider(system, known->second);
+      }
       slots_.erase(known);
+      promoteWaiting(system, uid);
       return true;
+    }
     case Event::RemoveAll: {
       const bool any = !slots_.empty();
       removeAll(system);
@@ -336,6 +392,17 @@ private:
       *marker = true;
       return false;
     case Event::Default:
+      return false;
+    case Event::Latency:
+      if (auto waiting = waiting_.find(event.id); waiting != waiting_.end()) {
+        waiting->second.inputLatency = event.node.inputLatency;
+        waiting->second.outputLatency = event.node.outputLatency;
+      }
+      if (known != slots_.end() && live(system, known->second)) {
+        auto& provider = static_cast<PipewireProvider&>(*known->second->provider);
+        provider.setLatency(true, event.node.inputLatency);
+        provider.setLatency(false, event.node.outputLatency);
+      }
       return false;
     }
     return false;
@@ -384,6 +451,10 @@ private:
       self.bindMetadata(id, props);
       return;
     }
+    if (std::strcmp(type, PW_TYPE_INTERFACE_Port) == 0) {
+      self.watchPort(id, props);
+      return;
+    }
     if (std::strcmp(type, PW_TYPE_INTERFACE_Node) != 0 || props == nullptr) return;
     auto watch = std::make_unique<NodeWatch>();
     if (!deviceClass(spa_dict_lookup(props, PW_KEY_MEDIA_CLASS), &watch->input, &watch->output,
@@ -407,12 +478,80 @@ private:
     self.watches_[id] = std::move(watch);
   }
 
+  // The ports of the nodes we follow tell their latency (monitor ports only repeat a sink's).
+  void watchPort(uint32_t id, const spa_dict* props) {
+    if (props == nullptr) return;
+    const uint32_t node = positiveNumber(spa_dict_lookup(props, PW_KEY_NODE_ID));
+    const char* direction = spa_dict_lookup(props, PW_KEY_PORT_DIRECTION);
+    const char* monitor = spa_dict_lookup(props, PW_KEY_PORT_MONITOR);
+    if (watches_.count(node) == 0 || direction == nullptr ||
+        (monitor != nullptr && spa_atob(monitor))) {
+      return;
+    }
+    auto port = std::make_unique<PortWatch>();
+    port->monitor = this;
+    port->node = node;
+    port->output = std::strcmp(direction, "out") == 0;
+    port->latency.graphRate = clockRate_;
+    port->proxy = static_cast<pw_port*>(
+        pw_registry_bind(registry_, id, PW_TYPE_INTERFACE_Port, PW_VERSION_PORT, 0));
+    if (port->proxy == nullptr) return;
+    static const pw_port_events kPortEvents = [] {
+      pw_port_events events{};
+      events.version = PW_VERSION_PORT_EVENTS;
+      events.param = &Monitor::onPortParam;
+      return events;
+    }();
+    pw_port_add_listener(port->proxy, &port->listener, &kPortEvents, port.get());
+    uint32_t ids[] = {SPA_PARAM_Latency};
+    pw_port_subscribe_params(port->proxy, ids, 1);
+    ports_[id] = std::move(port);
+  }
+
+  static void onPortParam(void* data, int, uint32_t id, uint32_t, uint32_t, const spa_pod* param) {
+    auto& port = *static_cast<PortWatch*>(data);
+    spa_latency_info info{};
+    if (id != SPA_PARAM_Latency || param == nullptr || spa_latency_parse(param, &info) < 0) return;
+    // An output port's latency looks back to where its sound began (capture); an input port's
+    // looks ahead to where it ends (playback).
+    if (info.direction != (port.output ? SPA_DIRECTION_OUTPUT : SPA_DIRECTION_INPUT)) return;
+    PipewireLatency latency{info.max_quantum, info.max_rate, info.max_ns, port.monitor->clockRate_};
+    if (latency == port.latency) return;
+    port.latency = latency;
+    port.monitor->latencyChanged(port.node);
+  }
+
+  // The node's latency per side is the largest its ports tell; told on once it is a device.
+  void latencyChanged(uint32_t node) {
+    auto watch = watches_.find(node);
+    if (watch == watches_.end()) return;
+    PipewireLatency sides[2] = {{}, {}}; // input, output
+    sides[0].graphRate = sides[1].graphRate = clockRate_;
+    for (const auto& [id, port] : ports_) {
+      if (port->node != node) continue;
+      PipewireLatency& side = sides[port->output ? 0 : 1];
+      side.quanta = std::max(side.quanta, port->latency.quanta);
+      side.frames = std::max(side.frames, port->latency.frames);
+      side.nanoseconds = std::max(side.nanoseconds, port->latency.nanoseconds);
+    }
+    NodeWatch& w = *watch->second;
+    if (w.inputLatency == sides[0] && w.outputLatency == sides[1]) return;
+    w.inputLatency = sides[0];
+    w.outputLatency = sides[1];
+    if (!w.announced) return; // the announcement carries it
+    PipewireNode figures;
+    figures.inputLatency = sides[0];
+    figures.outputLatency = sides[1];
+    post(Event{Event::Latency, node, std::move(figures)});
+  }
+
   void bindMetadata(uint32_t id, const spa_dict* props) {
     const char* name = props != nullptr ? spa_dict_lookup(props, PW_KEY_METADATA_NAME) : nullptr;
     if (metadata_ != nullptr || name == nullptr || std::strcmp(name, "default") != 0) return;
     metadata_ = static_cast<pw_metadata*>(
         pw_registry_bind(registry_, id, PW_TYPE_INTERFACE_Metadata, PW_VERSION_METADATA, 0));
     if (metadata_ == nullptr) return;
+    shared_.proxy = metadata_;
     metadataId_ = id;
     static const pw_metadata_events kMetadataEvents = [] {
       pw_metadata_events events{};
@@ -426,6 +565,8 @@ private:
   static int onMetadataProperty(void* data, uint32_t subject, const char* key, const char*,
                                 const char* value) {
     auto& self = *static_cast<Monitor*>(data);
+    self.shared_.remember(subject, key, value);
+    if (self.shared_.watch) self.shared_.watch(subject, key, value);
     if (subject != PW_ID_CORE) return 0;
     // No key: everything was cleared, the defaults too.
     const bool sink = key == nullptr || std::strcmp(key, kDefaultSinkKey) == 0;
@@ -441,6 +582,14 @@ private:
     auto& self = *static_cast<Monitor*>(data);
     if (self.metadata_ != nullptr && id == self.metadataId_) {
       self.dropMetadata();
+      return;
+    }
+    auto port = self.ports_.find(id);
+    if (port != self.ports_.end()) {
+      const uint32_t node = port->second->node;
+      dropPort(*port->second);
+      self.ports_.erase(port);
+      self.latencyChanged(node);
       return;
     }
     auto it = self.watches_.find(id);
@@ -473,6 +622,8 @@ private:
     node.rate = rate != 0 ? rate : watch.monitor->clockRate_;
     const char* virtualFlag = spa_dict_lookup(props, PW_KEY_NODE_VIRTUAL);
     node.isVirtual = watch.isVirtual || (virtualFlag != nullptr && spa_atob(virtualFlag));
+    node.inputLatency = watch.inputLatency;
+    node.outputLatency = watch.outputLatency;
     watch.announced = true;
     watch.monitor->post(Event{Event::Add, watch.id, std::move(node)});
   }
@@ -486,7 +637,9 @@ private:
   pw_metadata* metadata_ = nullptr; // the "default" metadata; loop lock
   uint32_t metadataId_ = 0;
   spa_hook metadataListener_{};
+  SharedMetadata shared_;                                  // the same binding, for the applications
   std::map<uint32_t, std::unique_ptr<NodeWatch>> watches_; // loop thread
+  std::map<uint32_t, std::unique_ptr<PortWatch>> ports_;   // loop thread
   double clockRate_ = kStreamRate;                         // loop thread
   int syncSeq_ = 0;
   int syncRound_ = 0;
@@ -502,11 +655,22 @@ private:
   bool dead_ = false;
   std::thread applier_;
 
-  std::map<uint32_t, ProviderSlot*> slots_; // applier thread or stop, under the control lock
+  std::map<uint32_t, ProviderSlot*> slots_;  // applier thread or stop, under the control lock
+  std::map<uint32_t, PipewireNode> waiting_; // nodes whose UID a device has; as slots_
 };
 
-std::mutex gStartStop;
+// How often a server that went away is looked for again.
+constexpr auto kRetryPeriod = std::chrono::seconds(1);
+
+std::mutex gStartStop; // guards the three below; taken before the control lock
 std::unique_ptr<Monitor> gMonitor;
+PipewireOptions gOptions;
+std::thread gKeeper; // connects again while the devices run; started and joined by the control side
+
+std::mutex gKeeperMutex;
+std::condition_variable gKeeperWake;
+bool gKeeperStop = false;
+std::unique_ptr<AppStreams> gAppStreams; // under gStartStop, with gMonitor
 
 // Control lock held: the driver's devices, now and as plug-ins come and go, become nodes.
 void publishDriver(AudioSystem& system, const std::shared_ptr<PipewireConnection>& connection) {
@@ -526,6 +690,7 @@ void publishDriver(AudioSystem& system, const std::shared_ptr<PipewireConnection
 }
 
 void teardown(std::unique_ptr<Monitor> monitor) {
+  gAppStreams.reset();
   monitor->stopApplier();
   {
     AudioSystem& system = audioSystem();
@@ -548,26 +713,24 @@ void teardown(std::unique_ptr<Monitor> monitor) {
   monitor.reset();
 }
 
-} // namespace
-
-bool startPipewireDevices(const PipewireOptions& options) {
-  std::lock_guard<std::mutex> guard(gStartStop);
-  if (gMonitor) return false;
+// gStartStop held: a new connection with the devices listed and the driver published; null when
+// the layer does not run on the real-time clock or the server does not answer.
+std::unique_ptr<Monitor> connectServer(const PipewireOptions& options) {
   {
     AudioSystem& system = audioSystem();
     std::lock_guard<std::mutex> control(system.control);
     // The server's clock runs in real time; a manual-clock layer keeps to its own devices.
-    if (!system.running || system.clock != ClockMode::RealTime) return false;
+    if (!system.running || system.clock != ClockMode::RealTime) return nullptr;
   }
   static std::once_flag initialised;
   std::call_once(initialised, [] { pw_init(nullptr, nullptr); });
   auto connection = std::make_shared<PipewireConnection>();
   connection->loop = pw_thread_loop_new("velto-pipewire", nullptr);
-  if (connection->loop == nullptr) return false;
+  if (connection->loop == nullptr) return nullptr;
   connection->context =
       pw_context_new(pw_thread_loop_get_loop(connection->loop),
                      pw_properties_new(PW_KEY_CONFIG_NAME, "client-rt.conf", nullptr), 0);
-  if (connection->context == nullptr || pw_thread_loop_start(connection->loop) != 0) return false;
+  if (connection->context == nullptr || pw_thread_loop_start(connection->loop) != 0) return nullptr;
   pw_thread_loop_lock(connection->loop);
   pw_properties* props =
       options.remote.empty()
@@ -576,7 +739,7 @@ bool startPipewireDevices(const PipewireOptions& options) {
   connection->core = pw_context_connect(connection->context, props, 0);
   if (connection->core == nullptr) {
     pw_thread_loop_unlock(connection->loop);
-    return false;
+    return nullptr;
   }
   auto monitor = std::make_unique<Monitor>(connection);
   monitor->attach();
@@ -585,7 +748,7 @@ bool startPipewireDevices(const PipewireOptions& options) {
   monitor->startApplier();
   if (!monitor->waitListed(std::chrono::milliseconds(options.answerMillis))) {
     teardown(std::move(monitor));
-    return false;
+    return nullptr;
   }
   {
     AudioSystem& system = audioSystem();
@@ -598,18 +761,62 @@ bool startPipewireDevices(const PipewireOptions& options) {
       };
     }
   }
-  gMonitor = std::move(monitor);
+  gAppStreams = std::make_unique<AppStreams>(monitor->connection(), monitor->sharedMetadata());
+  return monitor;
+}
+
+// The keeper's thread: a server that went away (a restart, a crash) is given up and looked for
+// again every period, so its devices come back with it.
+void keepConnected() {
+  std::unique_lock<std::mutex> lock(gKeeperMutex);
+  while (!gKeeperWake.wait_for(lock, kRetryPeriod, [] { return gKeeperStop; })) {
+    lock.unlock();
+    {
+      std::lock_guard<std::mutex> guard(gStartStop);
+      if (gMonitor && gMonitor->dead()) teardown(std::move(gMonitor));
+      if (!gMonitor) gMonitor = connectServer(gOptions);
+    }
+    lock.lock();
+  }
+}
+
+} // namespace
+
+bool startPipewireDevices(const PipewireOptions& options) {
+  std::lock_guard<std::mutex> guard(gStartStop);
+  if (gMonitor || gKeeper.joinable()) return false;
+  gMonitor = connectServer(options);
+  if (!gMonitor) return false;
+  gOptions = options;
+  {
+    std::lock_guard<std::mutex> lock(gKeeperMutex);
+    gKeeperStop = false;
+  }
+  gKeeper = std::thread(keepConnected);
   return true;
 }
 
 void stopPipewireDevices() {
+  std::thread keeper;
+  {
+    std::lock_guard<std::mutex> guard(gStartStop);
+    keeper = std::move(gKeeper);
+  }
+  if (keeper.joinable()) {
+    {
+      std::lock_guard<std::mutex> lock(gKeeperMutex);
+      gKeeperStop = true;
+    }
+    gKeeperWake.notify_all();
+    keeper.join();
+  }
   std::lock_guard<std::mutex> guard(gStartStop);
   if (gMonitor) teardown(std::move(gMonitor));
 }
 
 bool pipewireDevicesRunning() {
   std::lock_guard<std::mutex> guard(gStartStop);
-  return gMonitor != nullptr;
+  return gMonitor != nullptr || gKeeper.joinable();
 }
 
 } // namespace platform::audio

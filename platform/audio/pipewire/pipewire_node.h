@@ -20,6 +20,16 @@ struct PipewireConnection {
   ~PipewireConnection();
 };
 
+// The latency the server tells for one direction of a node's ports, in its own parts (the
+// largest over the ports).
+struct PipewireLatency {
+  float quanta = 0.0f; // in graph cycles
+  uint32_t frames = 0; // at the graph's rate
+  uint64_t nanoseconds = 0;
+  double graphRate = 48000.0; // the rate `frames` counts in
+  bool operator==(const PipewireLatency&) const = default;
+};
+
 struct PipewireNode {
   uint32_t id = 0; // the server's global id
   std::string name;
@@ -29,6 +39,8 @@ struct PipewireNode {
   uint32_t outputChannels = 0;        // a sink (or duplex): what Velto plays
   double rate = 48000.0;
   bool isVirtual = false;
+  PipewireLatency inputLatency;  // from the node's origin to what Velto reads
+  PipewireLatency outputLatency; // from what Velto plays to the node's end
 };
 
 } // namespace platform::audio

@@ -1,11 +1,15 @@
 #include "platform/audio/pipewire/pipewire_provider.h"
 
 #include <algorithm>
+#include <array>
+#include <cmath>
 #include <cstring>
 #include <string>
+#include <thread>
 
 #include <pipewire/pipewire.h>
 #include <spa/debug/types.h>
+#include <spa/node/io.h>
 #include <spa/param/audio/format-utils.h>
 #include <spa/param/audio/raw-types.h>
 
@@ -18,6 +22,8 @@ namespace {
 
 constexpr uint32_t kStreamRate = 48000;
 constexpr uint32_t kFloatBytes = uint32_t(sizeof(float));
+// Ten seconds at the stream rate: more than any device delays.
+constexpr uint32_t kMaxLatencyFrames = 10 * kStreamRate;
 
 AspStreamFormat floatFormat(double rate, uint32_t channels) {
   AspStreamFormat format{};
@@ -53,6 +59,17 @@ void fillPositions(spa_audio_info_raw& info, const std::vector<std::string>& nam
   }
 }
 
+// The output-only devices that run, for the first stream of a graph cycle to run their cycles.
+// Slots are filled and emptied on the control side; the data thread only reads them, counted in
+// `users` so that a provider is dismissed only once no callback holds it.
+constexpr int kOutputSlots = 64;
+struct OutputOrder {
+  std::array<std::atomic<PipewireProvider*>, kOutputSlots> outputs{};
+  std::atomic<uint32_t> users{0};
+  std::atomic<uint64_t> lastPosition{UINT64_MAX}; // the graph cycle last begun
+};
+OutputOrder gOrder;
+
 // The quantum a stream asks the server for.
 std::string quantumOf(uint32_t frames) {
   return std::to_string(frames) + "/" + std::to_string(kStreamRate);
@@ -65,6 +82,7 @@ struct PipewireProvider::Stream {
   pw_stream* stream = nullptr;
   spa_hook listener{};
   pw_stream_events events{};
+  std::atomic<spa_io_position*> position{nullptr}; // the graph's clock, set by the server
 };
 
 FrameRing::FrameRing(uint32_t frames, uint32_t channels)
@@ -102,9 +120,11 @@ void FrameRing::clear() {
 PipewireProvider::PipewireProvider(const PipewireNode& node,
                                    std::shared_ptr<PipewireConnection> connection)
     : node_(node), nominalRate_(node.rate), connection_(std::move(connection)),
-      duplexRing_(2 * kMaxBufferFrames, node.outputChannels) {}
+      duplexRing_(2 * kMaxBufferFrames, node.outputChannels),
+      block_(size_t(kMaxBufferFrames) * std::max(node.outputChannels, 1u), 0.0f) {}
 
 PipewireProvider::~PipewireProvider() {
+  dismissOutput();
   if (!capture_ && !playback_) return;
   pw_thread_loop_lock(connection_->loop);
   closeStreams();
@@ -247,10 +267,16 @@ AspStatus PipewireProvider::getPropertyData(AspObjectId local, const AspProperty
     case kPropStreams:
       status = writeIds(streams(address.scope), &room, outData);
       break;
-    case kPropLatency:
+    case kPropLatency: {
+      const uint32_t quantum =
+          io_ != nullptr ? io_->bufferFrames.load(std::memory_order_relaxed) : kDefaultBufferFrames;
+      const PipewireLatency& latency =
+          address.scope == kAspScopeInput ? node_.inputLatency : node_.outputLatency;
+      status = writeValue(latencyFrames(latency, nominalRate_, quantum), &room, outData);
+      break;
+    }
     case kPropSafetyOffset:
-      // The server converts and schedules ahead itself; what the hardware adds beyond the
-      // buffer is not read from its ports yet.
+      // The server schedules ahead itself: the margin it keeps is part of the ports' latency.
       status = writeValue(uint32_t(0), &room, outData);
       break;
     default:
@@ -284,6 +310,26 @@ AspStatus PipewireProvider::getPropertyData(AspObjectId local, const AspProperty
   return status;
 }
 
+uint32_t PipewireProvider::latencyFrames(const PipewireLatency& latency, double rate,
+                                         uint32_t quantum) {
+  if (!(rate > 0.0) || !(latency.graphRate > 0.0)) return 0;
+  const double frames = double(latency.frames) * rate / latency.graphRate +
+                        double(latency.quanta) * double(quantum) +
+                        double(latency.nanoseconds) * rate / 1e9;
+  // A figure no device has (or not a number) counts as none.
+  if (!(frames >= 0.0) || frames >= double(kMaxLatencyFrames)) return 0;
+  return uint32_t(std::lround(frames));
+}
+
+void PipewireProvider::setLatency(bool input, const PipewireLatency& latency) {
+  PipewireLatency& known = input ? node_.inputLatency : node_.outputLatency;
+  if (known == latency) return;
+  known = latency;
+  if ((input ? node_.inputChannels : node_.outputChannels) > 0) {
+    tell(kPropLatency, input ? kAspScopeInput : kAspScopeOutput);
+  }
+}
+
 void PipewireProvider::tell(uint32_t selector, uint32_t scope) {
   if (sink_) sink_(kDevice, {AspPropertyAddress{selector, scope, kAspElementMain}});
 }
@@ -313,7 +359,7 @@ bool PipewireProvider::openStream(Stream& s, bool capture, uint32_t frames) {
       PW_KEY_MEDIA_TYPE, "Audio", PW_KEY_MEDIA_CATEGORY, capture ? "Capture" : "Playback",
       PW_KEY_MEDIA_ROLE, "Production", PW_KEY_NODE_NAME, name.c_str(), PW_KEY_TARGET_OBJECT,
       node_.name.c_str(), PW_KEY_NODE_LATENCY, latency.c_str(), PW_KEY_NODE_DONT_RECONNECT, "true",
-      nullptr);
+      PW_KEY_NODE_GROUP, kOwnNodeGroup, nullptr);
   // The session manager treats a duplex node as a sink: its input side is reached like a
   // sink's monitor.
   if (capture && node_.outputChannels > 0)
@@ -321,6 +367,7 @@ bool PipewireProvider::openStream(Stream& s, bool capture, uint32_t frames) {
   s.owner = this;
   s.events.version = PW_VERSION_STREAM_EVENTS;
   s.events.process = capture ? &PipewireProvider::onCapture : &PipewireProvider::onPlayback;
+  s.events.io_changed = &PipewireProvider::onIoChanged;
   s.stream = pw_stream_new(connection_->core, name.c_str(), props);
   if (s.stream == nullptr) return false;
   pw_stream_add_listener(s.stream, &s.listener, &s.events, &s);
@@ -355,6 +402,7 @@ AspStatus PipewireProvider::startDevice(AspObjectId) {
                                      kMinBufferFrames, kMaxBufferFrames);
   sampleTime_ = 0.0; // no cycle runs while the device is stopped
   duplexRing_.clear();
+  blockPosition_ = UINT64_MAX;
   pw_thread_loop_lock(connection_->loop);
   bool opened = true;
   if (node_.inputChannels > 0) {
@@ -367,6 +415,8 @@ AspStatus PipewireProvider::startDevice(AspObjectId) {
   }
   if (!opened) closeStreams();
   pw_thread_loop_unlock(connection_->loop);
+  // Listed once its stream exists, so that the data thread only sees a complete provider.
+  if (opened && node_.inputChannels == 0) enlistOutput();
   return opened ? kAspNoError : kStatusIllegalOperation;
 }
 
@@ -383,10 +433,72 @@ void PipewireProvider::bufferFramesChanged(AspObjectId, uint32_t frames) {
 }
 
 AspStatus PipewireProvider::stopDevice(AspObjectId) {
+  dismissOutput();
   pw_thread_loop_lock(connection_->loop);
   closeStreams(); // waits for a process callback in flight
   pw_thread_loop_unlock(connection_->loop);
   return kAspNoError;
+}
+
+void PipewireProvider::enlistOutput() {
+  if (enlisted_) return;
+  for (auto& slot : gOrder.outputs) {
+    PipewireProvider* empty = nullptr;
+    if (slot.compare_exchange_strong(empty, this, std::memory_order_acq_rel)) {
+      enlisted_ = true;
+      return;
+    }
+  }
+  // No slot left: the device still runs, from its own playback callback.
+}
+
+void PipewireProvider::dismissOutput() {
+  if (!enlisted_) return;
+  for (auto& slot : gOrder.outputs) {
+    PipewireProvider* self = this;
+    slot.compare_exchange_strong(self, nullptr, std::memory_order_seq_cst);
+  }
+  enlisted_ = false;
+  // A graph cycle that picked this provider up before it left the list ends soon.
+  while (gOrder.users.load(std::memory_order_seq_cst) != 0) std::this_thread::yield();
+}
+
+void PipewireProvider::onIoChanged(void* data, uint32_t id, void* area, uint32_t size) {
+  if (id != SPA_IO_Position) return;
+  static_cast<Stream*>(data)->position.store(
+      size >= sizeof(spa_io_position) ? static_cast<spa_io_position*>(area) : nullptr,
+      std::memory_order_release);
+}
+
+void PipewireProvider::startGraphCycle(const Stream& s) {
+  const spa_io_position* position = s.position.load(std::memory_order_acquire);
+  if (position == nullptr) return;
+  const uint64_t now = position->clock.position;
+  if (gOrder.lastPosition.exchange(now, std::memory_order_relaxed) == now) return;
+  gOrder.users.fetch_add(1, std::memory_order_seq_cst);
+  for (auto& slot : gOrder.outputs) {
+    if (PipewireProvider* p = slot.load(std::memory_order_seq_cst)) p->runOutputCycle(*position);
+  }
+  gOrder.users.fetch_sub(1, std::memory_order_release);
+}
+
+void PipewireProvider::runOutputCycle(const spa_io_position& cycle) {
+  // Only a device on the same graph clock: another driver's cycles are not this device's.
+  const spa_io_position* own =
+      playback_ ? playback_->position.load(std::memory_order_acquire) : nullptr;
+  if (own == nullptr || own->clock.id != cycle.clock.id) return;
+  const auto frames = uint32_t(std::min<uint64_t>(cycle.clock.duration, kMaxBufferFrames));
+  if (io_ == nullptr || frames == 0) return;
+  DeviceIo& io = *io_;
+  io.cyclesInFlight.fetch_add(1, std::memory_order_seq_cst);
+  if (io.running.load(std::memory_order_seq_cst)) {
+    pendingOutput_ = block_.data();
+    io.runCycle(frames, hostTimeNow());
+    pendingOutput_ = nullptr;
+    blockFrames_ = frames;
+    blockPosition_ = cycle.clock.position;
+  }
+  io.cyclesInFlight.fetch_sub(1, std::memory_order_release);
 }
 
 void PipewireProvider::cycle(void* context, DeviceIo& io, uint32_t frames, uint64_t now) {
@@ -411,33 +523,37 @@ void PipewireProvider::cycle(void* context, DeviceIo& io, uint32_t frames, uint6
 void PipewireProvider::onCapture(void* data) {
   auto& s = *static_cast<Stream*>(data);
   PipewireProvider& self = *s.owner;
-  pw_buffer* b = pw_stream_dequeue_buffer(s.stream);
-  if (b == nullptr) return;
-  const spa_data& d = b->buffer->datas[0];
-  const uint32_t stride = self.node_.inputChannels * kFloatBytes;
-  uint32_t frames = 0;
-  const float* samples = nullptr;
-  if (d.data != nullptr && d.chunk != nullptr && d.maxsize > 0) {
-    const uint32_t offset = std::min(d.chunk->offset, d.maxsize);
-    frames = std::min(d.chunk->size, d.maxsize - offset) / stride;
-    samples = reinterpret_cast<const float*>(static_cast<const uint8_t*>(d.data) + offset);
+  startGraphCycle(s);
+  // Every buffer that waits is a cycle of its own: after a late call the server has queued
+  // more than one, and leaving one behind would drop a block sooner or later.
+  while (pw_buffer* b = pw_stream_dequeue_buffer(s.stream)) {
+    const spa_data& d = b->buffer->datas[0];
+    const uint32_t stride = self.node_.inputChannels * kFloatBytes;
+    uint32_t frames = 0;
+    const float* samples = nullptr;
+    if (d.data != nullptr && d.chunk != nullptr && d.maxsize > 0) {
+      const uint32_t offset = std::min(d.chunk->offset, d.maxsize);
+      frames = std::min(d.chunk->size, d.maxsize - offset) / stride;
+      samples = reinterpret_cast<const float*>(static_cast<const uint8_t*>(d.data) + offset);
+    }
+    frames = std::min(frames, kMaxBufferFrames);
+    DeviceIo& io = *self.io_;
+    // Counted in before `running` is read: the layer's halt waits for this cycle to end.
+    io.cyclesInFlight.fetch_add(1, std::memory_order_seq_cst);
+    if (frames > 0 && io.running.load(std::memory_order_seq_cst)) {
+      self.pendingInput_ = samples;
+      io.runCycle(frames, hostTimeNow());
+      self.pendingInput_ = nullptr;
+    }
+    io.cyclesInFlight.fetch_sub(1, std::memory_order_release);
+    pw_stream_queue_buffer(s.stream, b);
   }
-  frames = std::min(frames, kMaxBufferFrames);
-  DeviceIo& io = *self.io_;
-  // Counted in before `running` is read: the layer's halt waits for this cycle to end.
-  io.cyclesInFlight.fetch_add(1, std::memory_order_seq_cst);
-  if (frames > 0 && io.running.load(std::memory_order_seq_cst)) {
-    self.pendingInput_ = samples;
-    io.runCycle(frames, hostTimeNow());
-    self.pendingInput_ = nullptr;
-  }
-  io.cyclesInFlight.fetch_sub(1, std::memory_order_release);
-  pw_stream_queue_buffer(s.stream, b);
 }
 
 void PipewireProvider::onPlayback(void* data) {
   auto& s = *static_cast<Stream*>(data);
   PipewireProvider& self = *s.owner;
+  startGraphCycle(s);
   pw_buffer* b = pw_stream_dequeue_buffer(s.stream);
   if (b == nullptr) return;
   spa_data& d = b->buffer->datas[0];
@@ -453,9 +569,14 @@ void PipewireProvider::onPlayback(void* data) {
   frames = std::min<uint64_t>({frames, d.maxsize / stride, kMaxBufferFrames});
   auto* out = static_cast<float*>(d.data);
   uint32_t done = 0;
+  const spa_io_position* position = s.position.load(std::memory_order_acquire);
   if (self.node_.inputChannels > 0) {
     // A duplex node: its capture stream ran the cycle, the mix waits in the ring.
     done = self.duplexRing_.read(out, uint32_t(frames));
+  } else if (position != nullptr && self.blockPosition_ == position->clock.position) {
+    // This graph cycle's block, run when the cycle began.
+    done = uint32_t(std::min<uint64_t>(frames, self.blockFrames_));
+    std::memcpy(out, self.block_.data(), size_t(done) * stride);
   } else {
     io.cyclesInFlight.fetch_add(1, std::memory_order_seq_cst);
     if (frames > 0 && io.running.load(std::memory_order_seq_cst)) {

@@ -2,7 +2,9 @@
 // what the server told about the node, and while the device runs keeps a stream on the node
 // (capture from a source, playback to a sink, both for a duplex node) at 48000 Hz, 32-bit float
 // interleaved, whose process callback runs the device's cycles. One per device, owned by the
-// layer's state.
+// layer's state. All streams share Velto's node group, so one driver runs them; in every graph
+// cycle the output-only devices' cycles run first, before any input's, so that what an input
+// captures in one cycle plays in the next whatever order the server runs the streams in.
 // Threading: control calls under the layer's control lock (they take the connection's loop lock
 // to open and close streams, never the other way round); the process callbacks run on the
 // server connection's data thread and neither allocate nor lock.
@@ -17,6 +19,7 @@
 #include "platform/audio/pipewire/pipewire_node.h"
 
 struct pw_stream;
+struct spa_io_position;
 
 namespace platform::audio {
 
@@ -73,6 +76,10 @@ public:
   void bufferFramesChanged(AspObjectId local, uint32_t frames) override;
 
   const PipewireNode& node() const { return node_; }
+  // Control lock held: the server told another latency for the input (or output) side.
+  void setLatency(bool input, const PipewireLatency& latency);
+  // A latency in frames at `rate` when a graph cycle is `quantum` frames, rounded.
+  static uint32_t latencyFrames(const PipewireLatency& latency, double rate, uint32_t quantum);
 
   // One direction's stream with its listener; the process callbacks find their way back here.
   struct Stream;
@@ -81,6 +88,13 @@ private:
   static void cycle(void* context, DeviceIo& io, uint32_t frames, uint64_t now); // audio thread
   static void onCapture(void* data);                                             // audio thread
   static void onPlayback(void* data);                                            // audio thread
+  static void onIoChanged(void* data, uint32_t id, void* area, uint32_t size);
+  // Audio thread: the first of the streams to run in a graph cycle runs the cycles of every
+  // output-only device, each into its own block.
+  static void startGraphCycle(const Stream& s);
+  void runOutputCycle(const spa_io_position& cycle);
+  void enlistOutput();  // control side, before the streams open
+  void dismissOutput(); // control side; no callback uses this provider afterwards
   bool openStream(Stream& stream, bool capture, uint32_t frames);
   void closeStreams(); // loop lock held
   std::vector<ObjectId> streams(uint32_t scope) const;
@@ -98,6 +112,10 @@ private:
   float* pendingOutput_ = nullptr;      // the playback buffer of the cycle that runs
   FrameRing duplexRing_;
   double sampleTime_ = 0.0;
+  std::vector<float> block_; // an output-only device's cycle of this graph cycle
+  uint32_t blockFrames_ = 0;
+  uint64_t blockPosition_ = UINT64_MAX; // the graph cycle the block belongs to
+  bool enlisted_ = false;               // control side
 };
 
 } // namespace platform::audio

@@ -373,7 +373,8 @@ void SimDeviceProvider::fillInputs(DeviceIo& io, uint32_t frames) {
       const bool live = !tap.destroyed.load(std::memory_order_acquire);
       float* mix = mixdown_.data();
       std::fill_n(mix, size_t(frames) * kStereo, 0.0f);
-      for (size_t p = 0; p < tap.processes.size(); ++p) {
+      if (tap.feed && live) tap.feed->read(mix, frames);
+      for (size_t p = 0; p < tap.processes.size() && !tap.feed; ++p) {
         SourceCursor& cursor = part.cursors[p];
         const SimProcess& process = *tap.processes[p];
         const SignalSource* source = cursor.follow(process.audio);

@@ -62,10 +62,30 @@ struct SimProcess {
   explicit SimProcess(const SimProcessConfig& config) : config(config), audio(config.audio) {}
   ObjectId object = 0;
   SimProcessConfig config; // control side
+  bool external = false;   // plays through a sound server by itself: the layer plays nothing
   SourceCell audio;
   std::atomic<int> mutingTaps{0};   // muting taps that exist: its devices do not hear it
   std::atomic<bool> playing{false}; // running output, as taps hear it
   std::vector<std::unique_ptr<SimPlayback>> playbacks; // control side
+};
+
+// What a sound server captured for a tap, handed from its thread to the aggregate device around
+// the tap: stereo frames, one writer, one reader, no locks. The reader waits until a writer's
+// block and its own are there (the two threads tick at different sizes), and drops a backlog
+// beyond twice that, so the delay stays small after a stall.
+class TapFeed {
+public:
+  explicit TapFeed(uint32_t frames);
+  void write(const float* stereo, uint32_t frames); // the server's thread; drops what does not fit
+  void read(float* stereo, uint32_t frames);        // the aggregate's thread; silence when short
+
+private:
+  std::vector<float> data_;
+  uint64_t capacity_;
+  std::atomic<uint64_t> written_{0};
+  std::atomic<uint64_t> read_{0};
+  std::atomic<uint32_t> lastBlock_{0};
+  bool primed_ = false; // reader only
 };
 
 struct SimTap {
@@ -73,10 +93,17 @@ struct SimTap {
   TapDescription description;
   std::vector<std::shared_ptr<SimProcess>> processes; // fixed once made
   std::atomic<bool> destroyed{false};                 // an aggregate then hears silence
+  std::shared_ptr<TapFeed> feed; // a server's capture of external processes; set before use
 };
 
 // Lets every process play to the devices of its configuration that exist now, and stops the
 // callbacks on devices that went or that it no longer plays to. Control lock held.
 void syncProcessPlayback(AudioSystem& system);
+
+// Processes that a sound server reports, with the process list's listeners told. Control lock
+// held. add gives the new object id.
+ObjectId addExternalProcess(AudioSystem& system, const SimProcessConfig& config);
+void updateExternalProcess(AudioSystem& system, ObjectId process, const SimProcessConfig& config);
+void removeExternalProcess(AudioSystem& system, ObjectId process);
 
 } // namespace platform::audio

@@ -67,6 +67,7 @@ DeviceEntry* playTarget(AudioSystem& system, const SimProcess& process, const st
 }
 
 void syncOne(AudioSystem& system, SimProcess& process) {
+  if (process.external) return;
   auto& playbacks = process.playbacks;
   for (auto it = playbacks.begin(); it != playbacks.end();) {
     SimPlayback& playback = **it;
@@ -116,6 +117,22 @@ void stopAll(AudioSystem& system, SimProcess& process) {
 void postProcessList(AudioSystem& system) {
   system.notifications.post(
       kSystemObject, {AspPropertyAddress{kPropProcessList, kAspScopeGlobal, kAspElementMain}});
+}
+
+// The process properties that differ between two configurations, for its listeners.
+std::vector<AspPropertyAddress> changedProperties(const SimProcessConfig& before,
+                                                  const SimProcessConfig& after) {
+  std::vector<AspPropertyAddress> changed;
+  auto note = [&](bool differs, uint32_t selector) {
+    if (differs) changed.push_back(AspPropertyAddress{selector, kAspScopeGlobal, kAspElementMain});
+  };
+  note(before.pid != after.pid, kPropProcessPid);
+  note(before.bundleId != after.bundleId, kPropProcessBundleId);
+  note(before.runningOutput != after.runningOutput, kPropProcessRunningOutput);
+  note(before.runningInput != after.runningInput, kPropProcessRunningInput);
+  note(before.inputDevices != after.inputDevices || before.outputDevices != after.outputDevices,
+       kPropProcessDevices);
+  return changed;
 }
 
 // ---- the process object's properties --------------------------------------------------------
@@ -183,6 +200,35 @@ void syncProcessPlayback(AudioSystem& system) {
   for (auto& [id, process] : system.processes) syncOne(system, *process);
 }
 
+ObjectId addExternalProcess(AudioSystem& system, const SimProcessConfig& config) {
+  auto process = std::make_shared<SimProcess>(config);
+  process->external = true;
+  const ObjectId id = system.nextObjectId++;
+  process->object = id;
+  system.objects[id] = ObjectEntry{nullptr, 0, ObjectKind::Process};
+  system.processes[id] = process;
+  postProcessList(system);
+  return id;
+}
+
+void updateExternalProcess(AudioSystem& system, ObjectId object, const SimProcessConfig& config) {
+  const std::shared_ptr<SimProcess> process = processOf(system, object);
+  if (!process || !process->external) return;
+  const std::vector<AspPropertyAddress> changed = changedProperties(process->config, config);
+  if (changed.empty()) return;
+  process->config = config;
+  system.notifications.post(object, changed);
+  postProcessList(system);
+}
+
+void removeExternalProcess(AudioSystem& system, ObjectId object) {
+  const std::shared_ptr<SimProcess> process = processOf(system, object);
+  if (!process || !process->external) return;
+  system.processes.erase(object);
+  system.objects.erase(object);
+  postProcessList(system);
+}
+
 ObjectId addSimProcess(const SimProcessConfig& config) {
   AudioSystem& system = audioSystem();
   std::lock_guard<std::mutex> lock(system.control);
@@ -204,17 +250,7 @@ bool updateSimProcess(ObjectId object, const SimProcessConfig& config) {
   if (!system.running) return false;
   const std::shared_ptr<SimProcess> process = processOf(system, object);
   if (!process) return false;
-  const SimProcessConfig before = process->config;
-  std::vector<AspPropertyAddress> changed;
-  auto note = [&](bool differs, uint32_t selector) {
-    if (differs) changed.push_back(AspPropertyAddress{selector, kAspScopeGlobal, kAspElementMain});
-  };
-  note(before.pid != config.pid, kPropProcessPid);
-  note(before.bundleId != config.bundleId, kPropProcessBundleId);
-  note(before.runningOutput != config.runningOutput, kPropProcessRunningOutput);
-  note(before.runningInput != config.runningInput, kPropProcessRunningInput);
-  note(before.inputDevices != config.inputDevices || before.outputDevices != config.outputDevices,
-       kPropProcessDevices);
+  const std::vector<AspPropertyAddress> changed = changedProperties(process->config, config);
   process->config = config;
   process->audio.set(config.audio);
   process->playing.store(config.runningOutput, std::memory_order_release);

@@ -11,6 +11,9 @@
 namespace platform::audio {
 namespace {
 
+// Room for a server's largest blocks on both sides of the hand-over.
+constexpr uint32_t kTapFeedFrames = 4 * kMaxBufferFrames;
+
 std::shared_ptr<SimTap> tapOf(AudioSystem& system, ObjectId object) {
   auto it = system.taps.find(object);
   return it == system.taps.end() ? nullptr : it->second;
@@ -142,7 +145,16 @@ AspStatus createProcessTap(const TapDescription& description, ObjectId* outTap) 
     if (it == system.processes.end()) return kAspBadObject;
     tap->processes.push_back(it->second);
   }
+  const bool external =
+      std::any_of(tap->processes.begin(), tap->processes.end(),
+                  [](const std::shared_ptr<SimProcess>& process) { return process->external; });
+  if (external) {
+    // Only the sound server that plays them can capture them.
+    if (!system.tapWatch) return kStatusIllegalOperation;
+    tap->feed = std::make_shared<TapFeed>(kTapFeedFrames);
+  }
   tap->object = system.nextObjectId++;
+  if (external && !system.tapWatch(*tap, true)) return kStatusIllegalOperation;
   mute(*tap, +1);
   system.objects[tap->object] = ObjectEntry{nullptr, 0, ObjectKind::Tap};
   system.taps[tap->object] = tap;
@@ -157,6 +169,7 @@ AspStatus destroyProcessTap(ObjectId object) {
   const std::shared_ptr<SimTap> tap = tapOf(system, object);
   if (!tap) return kAspBadObject;
   tap->destroyed.store(true, std::memory_order_release);
+  if (tap->feed && system.tapWatch) system.tapWatch(*tap, false);
   mute(*tap, -1);
   system.taps.erase(object);
   system.objects.erase(object);
