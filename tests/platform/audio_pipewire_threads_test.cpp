@@ -5,7 +5,9 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <functional>
 #include <map>
@@ -17,9 +19,9 @@
 #include "platform/audio/layer/host_time.h"
 #include "platform/audio/layer/io_procs.h"
 #include "platform/audio/layer/listeners.h"
+#include "platform/audio/layer/properties.h"
 #include "platform/audio/pipewire/pipewire_devices.h"
-#include "tests/support/audio_test_system.h"
-#include "tests/support/pipewire_daemon.h"
+#include "tests/support/pipewire/pipewire_test.h"
 #include "tests/support/test_files.h"
 
 namespace {
@@ -33,13 +35,9 @@ using velto::test::PipewireDaemon;
 
 constexpr auto kAppear = std::chrono::seconds(3);
 
+// The layer's lists are looked at every 5 ms: each look takes the layer's locks.
 bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout = kAppear) {
-  const auto deadline = std::chrono::steady_clock::now() + timeout;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() >= deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  return true;
+  return velto::test::waitUntil(done, timeout, std::chrono::milliseconds(5));
 }
 
 double processSeconds() {
@@ -61,32 +59,11 @@ std::vector<double> availableRates(audio::ObjectId device) {
   return rates;
 }
 
-class PipewireDevicesThreads : public ::testing::Test {
+// The devices start in each test, after the nodes it needs.
+class PipewireDevicesThreads : public velto::test::PipewireTest {
 protected:
-  void SetUp() override {
-    if (!velto::test::pipewireInstalled()) GTEST_SKIP() << "PipeWire is not installed";
-    daemon_ = std::make_unique<PipewireDaemon>();
-    ASSERT_TRUE(daemon_->running()) << "the private server did not answer";
-    system_ = std::make_unique<AudioTestSystem>(
-        AudioTestOptions{audio::ClockMode::RealTime, /*withDriver=*/false});
-    ASSERT_TRUE(system_->started());
-  }
-
-  void TearDown() override {
-    audio::stopPipewireDevices();
-    system_.reset();
-    daemon_.reset();
-  }
-
-  bool startDevices() {
-    audio::PipewireOptions options;
-    options.remote = daemon_->socket();
-    options.answerMillis = 3000;
-    return audio::startPipewireDevices(options);
-  }
-
-  std::unique_ptr<PipewireDaemon> daemon_;
-  std::unique_ptr<AudioTestSystem> system_;
+  explicit PipewireDevicesThreads(velto::test::PipewireSetup setup = {{}, false, false})
+      : PipewireTest(std::move(setup)) {}
 };
 
 struct NodeCase {
@@ -193,6 +170,37 @@ TEST_F(PipewireDevicesThreads, RemovedNodeLeavesTheListAndListenersHear) {
   EXPECT_EQ(list, std::vector<audio::ObjectId>{kept});
 }
 
+// The server's global id of the node described so (from `pw-cli ls Node`); empty when none.
+std::string nodeIdOf(PipewireDaemon& daemon, const std::string& description) {
+  const std::string listing = daemon.nodes();
+  const size_t at = listing.find("node.description = \"" + description + "\"");
+  const size_t id = listing.rfind("\tid ", at);
+  if (at == std::string::npos || id == std::string::npos) return {};
+  return listing.substr(id + 4, listing.find(',', id) - id - 4);
+}
+
+TEST_F(PipewireDevicesThreads, SecondNodeOfAUidIsListedOnceTheFirstGoes) {
+  ASSERT_TRUE(daemon_->addNode({"test.twice", "Erste", false, 2}));
+  ASSERT_TRUE(startDevices());
+  ASSERT_TRUE(daemon_->addNode({"test.twice", "Zweite", false, 2}));
+  ASSERT_TRUE(daemon_->addNode({"test.marker", "Marker", false, 2}));
+  ASSERT_TRUE(waitUntil([] { return deviceForUid("test.marker") != 0; }));
+  const audio::ObjectId first = deviceForUid("test.twice");
+  ASSERT_NE(first, 0u);
+  EXPECT_EQ(velto::test::textProperty(first, audio::kPropName), "Erste");
+  const std::string firstId = nodeIdOf(*daemon_, "Erste");
+  ASSERT_FALSE(firstId.empty());
+  ASSERT_TRUE(daemon_->removeNode(firstId));
+  // The UID's device is the other node now, under a new id.
+  ASSERT_TRUE(waitUntil([&] {
+    const audio::ObjectId now = deviceForUid("test.twice");
+    return now != 0 && now != first;
+  }));
+  EXPECT_EQ(velto::test::textProperty(deviceForUid("test.twice"), audio::kPropName), "Zweite");
+  ASSERT_TRUE(daemon_->removeNode(nodeIdOf(*daemon_, "Zweite")));
+  EXPECT_TRUE(waitUntil([] { return deviceForUid("test.twice") == 0; }));
+}
+
 TEST_F(PipewireDevicesThreads, OwnNodesAreNeverDevices) {
   ASSERT_TRUE(startDevices());
   const std::string own = std::string(audio::kOwnNodePrefix) + "mixer-output";
@@ -234,6 +242,7 @@ struct Cycles {
   std::atomic<uint64_t> last{0};
   std::atomic<uint64_t> longestGap{0};
   std::atomic<uint32_t> expectFrames{0};
+  std::atomic<uint32_t> lastFrames{0};
   uint32_t inputChannels = 0;
   uint32_t outputChannels = 0;
 };
@@ -253,6 +262,7 @@ AspStatus countCycle(audio::ObjectId, const audio::TimeStamp*, const audio::Buff
   const uint32_t frames = list.buffers[0].byteSize / (channels * uint32_t(sizeof(float)));
   if (frames != c.expectFrames.load(std::memory_order_relaxed))
     c.wrongSize.fetch_add(1, std::memory_order_relaxed);
+  c.lastFrames.store(frames, std::memory_order_relaxed);
   if (!in) {
     auto* samples = static_cast<float*>(list.buffers[0].data);
     for (uint32_t s = 0; s < frames * channels; ++s) samples[s] = 0.25f;
@@ -460,8 +470,10 @@ TEST_F(PipewireDevicesThreads, NewBufferSizeReachesARunningDevice) {
     ASSERT_EQ(velto::test::setWordProperty(device, audio::kPropBufferFrameSize, frames),
               kAspNoError);
     cycles.expectFrames.store(frames);
-    // The server changes over within a few cycles; from then on every cycle has the new size.
-    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    // The server changes over within a few cycles (more on a loaded machine); from then on
+    // every cycle has the new size.
+    ASSERT_TRUE(waitUntil([&] { return cycles.lastFrames.load() == frames; }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
     cycles.wrongSize.store(0);
     const uint64_t before = cycles.calls.load();
     std::this_thread::sleep_for(std::chrono::milliseconds(250));
@@ -474,17 +486,9 @@ TEST_F(PipewireDevicesThreads, NewBufferSizeReachesARunningDevice) {
 // The driver's visible devices as nodes of the server, for other applications.
 class PipewireDriverNodesThreads : public PipewireDevicesThreads {
 protected:
-  void SetUp() override {
-    if (!velto::test::pipewireInstalled()) GTEST_SKIP() << "PipeWire is not installed";
-    daemon_ = std::make_unique<PipewireDaemon>();
-    ASSERT_TRUE(daemon_->running()) << "the private server did not answer";
-    // A null sink drives the graph, as the hardware would.
-    ASSERT_TRUE(daemon_->addNode({"test.speakers", "Speakers", false, 2}));
-    system_ = std::make_unique<AudioTestSystem>(
-        AudioTestOptions{audio::ClockMode::RealTime, /*withDriver=*/true});
-    ASSERT_TRUE(system_->started());
-    ASSERT_TRUE(startDevices());
-  }
+  // A null sink drives the graph, as the hardware would.
+  PipewireDriverNodesThreads()
+      : PipewireDevicesThreads({{{"test.speakers", "Speakers", false, 2}}, true, true}) {}
 
   // node.name -> the node's listing (its properties as `pw-cli ls Node` prints them).
   std::map<std::string, std::string> ownNodes() {
@@ -645,6 +649,119 @@ TEST_F(PipewireDriverNodesThreads, WhatTheFeedsPlayIsRecordedFromTheOuts) {
   }
 }
 
+// The volume and mute of an Out node are its device's controls, both ways, and the driver alone
+// applies them: set on the node with wpctl they reach the control and the recorded level; set
+// on the control they show on the node.
+TEST_F(PipewireDriverNodesThreads, OutNodesVolumeAndMuteAreTheirDevicesControls) {
+  struct VolumeCase {
+    const char* what;
+    const char* deviceUid;
+    const char* feedUid;
+    const char* node;
+    std::vector<std::string> wpctl; // after the node's id; empty: the control is set instead
+    float controlVolume;            // set on the control when there is no wpctl command
+    bool controlMute;
+    float shownVolume; // wpctl get-volume afterwards
+    float recorded;    // the feed's 0.5 times the cube of the volume, or 0 when muted
+  };
+  const std::vector<VolumeCase> cases = {
+      {"node volume 0.5",
+       "VeltoOut1_UID",
+       "VeltoOut1Feed_UID",
+       "velto.VeltoOut1_UID",
+       {"set-volume", "0.5"},
+       0.5f,
+       false,
+       0.5f,
+       0.0625f},
+      {"node muted",
+       "VeltoOut2_UID",
+       "VeltoOut2Feed_UID",
+       "velto.VeltoOut2_UID",
+       {"set-mute", "1"},
+       1.0f,
+       true,
+       1.0f,
+       0.0f},
+      {"control volume 0.8",
+       "VeltoOut3_UID",
+       "VeltoOut3Feed_UID",
+       "velto.VeltoOut3_UID",
+       {},
+       0.8f,
+       false,
+       0.8f,
+       0.256f},
+      {"control muted",
+       "VeltoOut1_UID",
+       "VeltoOut1Feed_UID",
+       "velto.VeltoOut1_UID",
+       {},
+       0.5f,
+       true,
+       0.5f,
+       0.0f},
+  };
+  ASSERT_TRUE(nodesListed(kDriverNodes.size()));
+  auto nodeId = [&](const std::string& name) {
+    const std::string block = ownNodes()[name];
+    return block.size() > 4 ? std::to_string(std::strtoul(block.c_str() + 4, nullptr, 10)) : "";
+  };
+  for (const VolumeCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    const audio::ObjectId device = deviceForUid(c.deviceUid);
+    ASSERT_NE(device, 0u);
+    const std::string id = nodeId(c.node);
+    ASSERT_FALSE(id.empty());
+    if (c.wpctl.empty()) {
+      ASSERT_EQ(velto::test::setFloatProperty(device, audio::kPropVolumeScalar, c.controlVolume,
+                                              kAspScopeInput),
+                kAspNoError);
+      ASSERT_EQ(velto::test::setWordProperty(device, audio::kPropMute, c.controlMute ? 1 : 0,
+                                             kAspScopeInput),
+                kAspNoError);
+    } else {
+      std::vector<std::string> command = {c.wpctl[0], id};
+      command.insert(command.end(), c.wpctl.begin() + 1, c.wpctl.end());
+      daemon_->wpctl(command);
+    }
+    EXPECT_TRUE(waitUntil([&] {
+      return std::fabs(
+                 velto::test::floatProperty(device, audio::kPropVolumeScalar, kAspScopeInput) -
+                 c.controlVolume) < 0.01f &&
+             (velto::test::wordProperty(device, audio::kPropMute, kAspScopeInput) != 0) ==
+                 c.controlMute;
+    })) << "the control never took the node's volume";
+    std::string shown;
+    EXPECT_TRUE(waitUntil([&] {
+      shown = daemon_->wpctl({"get-volume", id});
+      const size_t at = shown.find("Volume: ");
+      return at != std::string::npos &&
+             std::fabs(std::strtof(shown.c_str() + at + 8, nullptr) - c.shownVolume) < 0.01f &&
+             (shown.find("[MUTED]") != std::string::npos) == c.controlMute;
+    })) << shown;
+
+    const audio::ObjectId feed = deviceForUid(c.feedUid);
+    ASSERT_NE(feed, 0u);
+    float level = 0.5f;
+    audio::IoProcId proc = audio::kNoIoProc;
+    ASSERT_EQ(audio::createIoProcId(feed, playLevel, &level, &proc), kAspNoError);
+    ASSERT_EQ(audio::startDevice(feed, proc), kAspNoError);
+    const std::vector<float> recorded = daemon_->recordSource(c.node, 2, 600);
+    audio::destroyIoProcId(feed, proc);
+    size_t at = 0, other = 0; // silence before the recorder was linked counts as neither
+    for (float s : recorded) {
+      if (std::fabs(s - c.recorded) <= 1e-4f * c.recorded) {
+        ++at;
+      } else if (s != 0.0f) {
+        ++other;
+      }
+    }
+    EXPECT_GT(at, 2u * 4800) << "more than 0.1 s at the driver's gain";
+    EXPECT_EQ(other, 0u) << "attenuated once, by the driver";
+  }
+}
+
 // Where and how fast a device's cycles run.
 struct Paced {
   std::atomic<size_t> thread{0}; // the first cycle's thread
@@ -710,9 +827,11 @@ TEST_F(PipewireDriverNodesThreads, TheMixersDriverDevicesRunOnTheGraphsClock) {
       p.longestGap = 0;
     }
     ASSERT_TRUE(waitUntil([&] { return paced[0].calls.load() > 0 && paced[1].calls.load() > 0; }));
+    // An idle graph runs 1024-frame cycles, 21 ms apart: the window is long enough that a
+    // cycle more or less at its ends stays within 2 %.
     const uint64_t framesBefore = paced[0].frames.load();
     const uint64_t started = audio::hostTimeNow();
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
     const double seconds = double(audio::hostTimeNow() - started) / 1e9;
     const double rate = double(paced[0].frames.load() - framesBefore) / seconds;
     EXPECT_NEAR(rate, 48000.0, 48000.0 * 0.1);

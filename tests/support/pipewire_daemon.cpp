@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <poll.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -147,7 +148,19 @@ PipewireDaemon::PipewireDaemon() {
       "PIPEWIRE_REMOTE=" + socket_,
       "DISPLAY=",
   };
+  launch();
+}
+
+bool PipewireDaemon::restart() {
+  stop();
+  return !folder_.empty() && launch();
+}
+
+bool PipewireDaemon::launch() {
   const std::string log = folder_ + "/log.txt";
+  // A bus that ended may leave its socket behind; readiness is told by a fresh one.
+  std::error_code error;
+  std::filesystem::remove(folder_ + "/bus", error);
   const std::vector<std::vector<std::string>> commands = {
       {"dbus-daemon", "--session", "--nofork", "--nopidfile",
        "--address=unix:path=" + folder_ + "/bus"},
@@ -157,7 +170,7 @@ PipewireDaemon::PipewireDaemon() {
   const auto deadline = std::chrono::steady_clock::now() + kStartTimeout;
   for (const std::vector<std::string>& command : commands) {
     const pid_t pid = spawnChild(command, environment_, -1, log);
-    if (pid < 0) return;
+    if (pid < 0) return false;
     children_.push_back(pid);
     // Each waits for the one before: the server needs the bus, the manager the server.
     bool ready = false;
@@ -171,9 +184,10 @@ PipewireDaemon::PipewireDaemon() {
       }
       if (!ready) std::this_thread::sleep_for(kPoll);
     }
-    if (!ready) return;
+    if (!ready) return false;
   }
   running_ = true;
+  return true;
 }
 
 void PipewireDaemon::stop() {
@@ -217,6 +231,12 @@ std::string PipewireDaemon::metadata(const std::vector<std::string>& args) {
   return output(command);
 }
 
+std::string PipewireDaemon::wpctl(const std::vector<std::string>& args) {
+  std::vector<std::string> command = {"wpctl"};
+  command.insert(command.end(), args.begin(), args.end());
+  return running_ ? output(command) : std::string();
+}
+
 std::string PipewireDaemon::output(const std::vector<std::string>& command) {
   int fds[2];
   if (::pipe2(fds, O_CLOEXEC) != 0) return {};
@@ -224,9 +244,18 @@ std::string PipewireDaemon::output(const std::vector<std::string>& command) {
   ::close(fds[1]);
   std::string output;
   char chunk[4096];
-  for (ssize_t n; (n = ::read(fds[0], chunk, sizeof chunk)) != 0;) {
+  // A program that hangs (a server that no longer answers) is given up on, not waited for.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+  for (;;) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    pollfd ready{fds[0], POLLIN, 0};
+    const int polled = left.count() > 0 ? ::poll(&ready, 1, int(left.count())) : 0;
+    if (polled < 0 && errno == EINTR) continue;
+    if (polled <= 0) break;
+    const ssize_t n = ::read(fds[0], chunk, sizeof chunk);
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) break;
+    if (n <= 0) break;
     output.append(chunk, size_t(n));
   }
   ::close(fds[0]);
@@ -266,10 +295,14 @@ std::vector<float> PipewireDaemon::recordSource(const std::string& name, uint32_
   return record(name, channels, millis, false);
 }
 
-pid_t PipewireDaemon::play(const std::string& name, const std::string& file) {
+pid_t PipewireDaemon::play(const std::string& name, const std::string& file,
+                           const std::string& properties) {
   if (!running_) return -1;
-  return spawnChild({"pw-cat", "--playback", "--remote", socket_, "--target", name, file},
-                    environment_, -1, folder_ + "/log.txt");
+  std::vector<std::string> command = {"pw-cat", "--playback", "--remote", socket_};
+  if (!name.empty()) command.insert(command.end(), {"--target", name});
+  if (!properties.empty()) command.insert(command.end(), {"-P", properties});
+  command.push_back(file);
+  return spawnChild(command, environment_, -1, folder_ + "/log.txt");
 }
 
 void PipewireDaemon::endPlay(pid_t player) {
@@ -288,7 +321,10 @@ std::vector<float> PipewireDaemon::record(const std::string& name, uint32_t chan
   if (!running_) return samples;
   const std::string file = folder_ + "/recording.wav";
   std::vector<std::string> command = {"pw-cat", "--record", "--remote", socket_, "--target", name};
-  if (monitor) command.insert(command.end(), {"-P", "{ stream.capture.sink=true }"});
+  // An application of its own, never taken for a player (they share the binary).
+  command.insert(command.end(),
+                 {"-P", monitor ? "{ application.id=velto.test.recorder stream.capture.sink=true }"
+                                : "{ application.id=velto.test.recorder }"});
   command.insert(command.end(), {"--rate", "48000", "--channels", std::to_string(channels),
                                  "--format", "f32", file});
   const pid_t pid = spawnChild(command, environment_, -1, folder_ + "/log.txt");

@@ -44,8 +44,10 @@ public:
   std::vector<float> recordSink(const std::string& name, uint32_t channels, int millis);
   // The same for what a source hands on.
   std::vector<float> recordSource(const std::string& name, uint32_t channels, int millis);
-  // Starts playing a WAV file into the node; the player's process, -1 when it did not start.
-  pid_t play(const std::string& name, const std::string& file);
+  // Starts playing a WAV file into the node (an empty name: wherever the server's default sink
+  // is, as system sound plays); the player's process, -1 when it did not start. `properties`
+  // (a "{ key=value ... }" text) are added to the player's stream.
+  pid_t play(const std::string& name, const std::string& file, const std::string& properties = {});
   // Ends a player started by play and waits for it.
   void endPlay(pid_t player);
   // What `pw-cli ls Node` lists; empty on failure.
@@ -53,11 +55,18 @@ public:
   // Runs `pw-metadata` with these arguments (the "default" metadata unless they name another);
   // what it prints, empty on failure.
   std::string metadata(const std::vector<std::string>& args);
+  // Runs `wpctl` with these arguments, as the desktop's volume controls do; what it prints,
+  // empty on failure.
+  std::string wpctl(const std::vector<std::string>& args);
   // Ends the server (and the rest) now, as a crash or a log-out would; the folder stays until
   // the end.
   void stop();
+  // Ends the server and starts it anew in the same folder, on the same socket, with none of the
+  // nodes added before; false when it did not answer again.
+  bool restart();
 
 private:
+  bool launch(); // starts the bus, the server and its session manager
   int control(const std::vector<std::string>& args);
   std::vector<float> record(const std::string& name, uint32_t channels, int millis, bool monitor);
   bool answers();

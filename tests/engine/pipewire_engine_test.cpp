@@ -1,0 +1,80 @@
+#include "pipewire_engine_test.h"
+
+#include "effects/noise_filter.h"
+#include "engine_harness.h"
+#include "platform/dispatch/main_queue.h"
+#include "tests/support/test_files.h"
+#include "tests/support/tone_level.h"
+
+#include <algorithm>
+#include <chrono>
+
+namespace velto::test {
+
+namespace dispatch = platform::dispatch;
+
+void PipewireEngineTest::SetUp() {
+  dispatch::resetMainQueue();
+  PipewireTest::SetUp();
+}
+
+void PipewireEngineTest::TearDown() {
+  engine_.reset();
+  dispatch::resetMainQueue();
+  PipewireTest::TearDown();
+}
+
+void PipewireEngineTest::startEngineOnTestNodes() {
+  const NullNode mic = testMicrophone();
+  const NullNode speakers = testSpeakers();
+  ASSERT_NE(deviceForUid(mic.name), 0u);
+  ASSERT_NE(deviceForUid(speakers.name), 0u);
+  engine_ = std::make_unique<Engine>(true);
+  makeTransparent(*engine_);
+  for (HwInput& in : engine_->hwInputs) {
+    ASSERT_NE(in.noiseFilter, nullptr);
+    in.noiseFilter->enabled.store(false);
+  }
+  engine_->setHwInputDevice(0, mic.name);
+  engine_->setHwOutputDevice(0, speakers.name);
+}
+
+std::string PipewireEngineTest::writeTone(double hz, int millis) {
+  const std::string file =
+      system_->home() + "/tone-" + std::to_string(int(hz)) + "-" + std::to_string(millis) + ".wav";
+  return fixtures::writeWav(file, kToneRate, 2, stereoTone(hz, kToneAmplitude, kToneRate, millis))
+             ? file
+             : std::string();
+}
+
+std::vector<float> PipewireEngineTest::playAndRecord(const std::string& target,
+                                                     const std::string& file, PeakMeter& meter,
+                                                     float arrival, int millis,
+                                                     const Serve& serve) {
+  meter.takeLeft();
+  const pid_t player = daemon_->play(target, file);
+  if (player <= 0) {
+    ADD_FAILURE() << "the player did not start";
+    return {};
+  }
+  const bool arrived = serve([&] { return meter.takeLeft() > arrival; });
+  std::vector<float> recorded;
+  // The meter hears the mix before the session manager may have linked the speakers' stream,
+  // and a recorder linked late records nothing at all (both slow on a loaded machine): while
+  // the recording is all silence, record again for twice as long.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(6);
+  for (int length = millis; arrived; length = std::min(length * 2, 4 * millis)) {
+    recorded = daemon_->recordSink(testSpeakers().name, 2, length);
+    const bool silent =
+        std::all_of(recorded.begin(), recorded.end(), [](float s) { return s == 0.0f; });
+    if (!silent || std::chrono::steady_clock::now() >= deadline) break;
+  }
+  daemon_->endPlay(player);
+  serve([&] {
+    dispatch::runMainQueueFor(std::chrono::milliseconds(20));
+    return meter.takeLeft() == 0.0f;
+  });
+  return recorded;
+}
+
+} // namespace velto::test
