@@ -14,6 +14,7 @@
 #include "engine/engine.h"
 #include "platform/audio/layer/io_procs.h"
 #include "platform/audio/pipewire/pipewire_devices.h"
+#include "platform/audio/pipewire/stereo_format.h"
 #include "platform/audio/simulated/sim_devices.h"
 #include "platform/dispatch/main_queue.h"
 #include "tests/support/audio_test_system.h"
@@ -21,7 +22,6 @@
 
 #include <pipewire/pipewire.h>
 #include <spa/node/io.h>
-#include <spa/param/audio/format-utils.h>
 
 #include <pthread.h>
 #include <time.h>
@@ -233,15 +233,9 @@ private:
     s.stream = pw_stream_new(core_, capture ? "bench.listen" : "bench.play", props);
     if (s.stream == nullptr) return;
     pw_stream_add_listener(s.stream, &s.listener, &s.events, &s);
-    spa_audio_info_raw info{};
-    info.format = SPA_AUDIO_FORMAT_F32;
-    info.rate = 48000;
-    info.channels = 2;
-    info.position[0] = SPA_AUDIO_CHANNEL_FL;
-    info.position[1] = SPA_AUDIO_CHANNEL_FR;
     uint8_t buffer[1024];
     spa_pod_builder builder = SPA_POD_BUILDER_INIT(buffer, sizeof buffer);
-    const spa_pod* params[1] = {spa_format_audio_raw_build(&builder, SPA_PARAM_EnumFormat, &info)};
+    const spa_pod* params[1] = {audio::stereoFloatFormat(builder, 48000)};
     pw_stream_connect(s.stream, capture ? SPA_DIRECTION_INPUT : SPA_DIRECTION_OUTPUT, PW_ID_ANY,
                       pw_stream_flags(PW_STREAM_FLAG_AUTOCONNECT | PW_STREAM_FLAG_MAP_BUFFERS |
                                       PW_STREAM_FLAG_RT_PROCESS),

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 namespace velto::test {
@@ -64,6 +65,12 @@ private:
 // An effect-free signal path: the switches a fresh input bank and bus bank have on are turned
 // off before any audio runs, so a routed signal arrives sample for sample.
 void makeTransparent(Engine& engine);
+
+// The heaviest load of the real-time tests, on an engine whose inputs and outputs are bound:
+// every strip routed everywhere it can go, and three pads sounding throughout (two loops across
+// their seams and a one-shot that is retriggered) from a tone file written into `folder`. Fatal
+// failures when a link is unbound or a pad does not load.
+void routeEverywhereWithPads(Engine& engine, const std::string& folder);
 
 // Every frame waiting in one ring, interleaved.
 std::vector<float> drainRing(StereoRing& ring);

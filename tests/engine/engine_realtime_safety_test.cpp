@@ -120,28 +120,7 @@ TEST_F(EngineRealtimeSafetyThreads, WholeEngineRunsWithoutAllocatingOrLockingOnA
     engine->hwInputs[i].fx->enabled[FxId::aec].store(true); // echo references on every bus
   }
   for (auto& m : markers) addEnd(*m);
-  for (HwInput& in : engine->hwInputs) in.strip.routeMask.store(0x3f);
-  for (VirtualIn& v : engine->virtualIns) v.strip.routeMask.store(0x3f);
-  engine->padsStrip.routeMask.store(0x3f);
-  engine->playerStrip.routeMask.store(0x3f);
-  engine->systemStrip.routeMask.store(0xf);
-  for (AppSource& app : engine->apps) app.strip.routeMask.store(0xf);
-  for (HwInput& in : engine->hwInputs) ASSERT_NE(in.link.device, 0u);
-  for (Bus& bus : engine->buses) ASSERT_NE(bus.link.device, 0u);
-  ASSERT_NE(engine->clockLink.device, 0u);
-  ASSERT_NE(engine->systemLink.device, 0u);
-
-  // Pads sound throughout: two loops across their seams and a one-shot that is retriggered.
-  std::vector<float> tone(2 * 14400);
-  for (size_t i = 0; i < tone.size(); ++i) tone[i] = 0.3f * std::sin(0.02f * float(i / 2));
-  const std::string padFile = system->home() + "/pad.wav";
-  ASSERT_TRUE(fixtures::writeWav(padFile, 48000, 2, tone));
-  for (int pad = 0; pad < 3; ++pad) {
-    std::string error;
-    ASSERT_TRUE(engine->pads.load(pad, padFile, error)) << error;
-    engine->pads.pads[pad].loop.store(pad != 1);
-    engine->pads.play(pad, true);
-  }
+  ASSERT_NO_FATAL_FAILURE(test::routeEverywhereWithPads(*engine, system->home()));
 
   const uint64_t allocationsBefore = test::realtimeAllocations();
   const uint64_t locksBefore = test::realtimeLocks();

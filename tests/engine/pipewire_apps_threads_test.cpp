@@ -164,22 +164,14 @@ TEST_F(PipewireAppsThreads, PlayerIsCapturedToVeltoOutOneAndItsSpeakersFollowThe
   }
 }
 
-// The server's id of the first node with this node.name (from `pw-cli ls Node`); empty: none.
-std::string nodeIdNamed(test::PipewireDaemon& daemon, const std::string& name) {
-  const std::string listing = daemon.nodes();
-  const size_t at = listing.find("node.name = \"" + name + "\"");
-  const size_t id = listing.rfind("\tid ", at);
-  if (at == std::string::npos || id == std::string::npos) return {};
-  return listing.substr(id + 4, listing.find(',', id) - id - 4);
-}
-
 TEST_F(PipewireAppsThreads, TargetChosenBeforeVeltoStartedIsGivenBackWhenTheAppIsRemoved) {
   ASSERT_TRUE(daemon_->addNode({"test.headphones", "Test Headphones", false, 2}));
   const std::string file = writeTone(kTone, 30000);
   const pid_t player = daemon_->play(kSpeakers, file, "{ application.id=org.example.moved }");
   ASSERT_GT(player, 0);
   std::string stream;
-  ASSERT_TRUE(test::waitUntil([&] { return !(stream = nodeIdNamed(*daemon_, "pw-cat")).empty(); }));
+  ASSERT_TRUE(
+      test::waitUntil([&] { return !(stream = daemon_->nodeId("node.name", "pw-cat")).empty(); }));
   // The user moved the player to the headphones, then Velto started.
   daemon_->metadata({stream, "target.object", "test.headphones"});
   ASSERT_TRUE(

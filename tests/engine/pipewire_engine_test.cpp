@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 
 namespace velto::test {
 
@@ -75,6 +76,21 @@ std::vector<float> PipewireEngineTest::playAndRecord(const std::string& target,
     return meter.takeLeft() == 0.0f;
   });
   return recorded;
+}
+
+void PipewireEngineTest::expectToneLevel(const std::vector<float>& recorded, double hz,
+                                         double expectedDb, const std::string& what) {
+  for (int channel = 0; channel < 2; ++channel) {
+    SCOPED_TRACE(channel == 0 ? "left" : "right");
+    const ToneLevel level = steadyToneLevel(recorded, channel, hz, kToneRate);
+    // A loaded machine (a sanitizer build) breaks the tone often; 50 ms still measure it.
+    EXPECT_GT(level.clean, size_t(kToneRate) / 20) << "50 ms of steady tone at least";
+    EXPECT_NEAR(level.db, expectedDb, 0.1);
+    std::printf("[ figures  ] %s, channel %d: %.3f dBFS (expected %.3f, error %+.4f dB) over "
+                "%zu frames, %d breaks\n",
+                what.c_str(), channel, level.db, expectedDb, level.db - expectedDb, level.clean,
+                level.breaks);
+  }
 }
 
 } // namespace velto::test

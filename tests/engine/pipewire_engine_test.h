@@ -39,6 +39,11 @@ protected:
   std::vector<float> playAndRecord(const std::string& target, const std::string& file,
                                    PeakMeter& meter, float arrival, int millis, const Serve& serve);
 
+  // Both channels of `recorded` hold at least 50 ms of steady tone of `hz` at `expectedDb`
+  // (within 0.1 dB); prints the figures under `what`.
+  static void expectToneLevel(const std::vector<float>& recorded, double hz, double expectedDb,
+                              const std::string& what);
+
   std::unique_ptr<Engine> engine_;
 };
 

@@ -112,27 +112,7 @@ TEST_F(PipewireRealtimeSafetyThreads, WholeEngineRunsWithoutAllocatingOrLockingO
     engine_->setHwOutputDevice(i, "spk" + std::to_string(i + 1));
     engine_->hwInputs[i].fx->enabled[FxId::aec].store(true); // echo references on every bus
   }
-  for (HwInput& in : engine_->hwInputs) in.strip.routeMask.store(0x3f);
-  for (VirtualIn& v : engine_->virtualIns) v.strip.routeMask.store(0x3f);
-  engine_->padsStrip.routeMask.store(0x3f);
-  engine_->playerStrip.routeMask.store(0x3f);
-  engine_->systemStrip.routeMask.store(0xf);
-  for (AppSource& app : engine_->apps) app.strip.routeMask.store(0xf);
-  for (HwInput& in : engine_->hwInputs) ASSERT_NE(in.link.device, 0u) << in.link.uid;
-  for (Bus& bus : engine_->buses) ASSERT_NE(bus.link.device, 0u);
-  ASSERT_NE(engine_->clockLink.device, 0u);
-  ASSERT_NE(engine_->systemLink.device, 0u);
-
-  std::vector<float> tone(2 * 14400);
-  for (size_t i = 0; i < tone.size(); ++i) tone[i] = 0.3f * std::sin(0.02f * float(i / 2));
-  const std::string padFile = system_->home() + "/pad.wav";
-  ASSERT_TRUE(fixtures::writeWav(padFile, 48000, 2, tone));
-  for (int pad = 0; pad < 3; ++pad) {
-    std::string error;
-    ASSERT_TRUE(engine_->pads.load(pad, padFile, error)) << error;
-    engine_->pads.pads[pad].loop.store(pad != 1);
-    engine_->pads.play(pad, true);
-  }
+  ASSERT_NO_FATAL_FAILURE(test::routeEverywhereWithPads(*engine_, system_->home()));
   // The streams are set up and running before counting starts.
   auto allCycled = [&](uint64_t atLeast) {
     for (const auto& m : markers_) {

@@ -170,15 +170,6 @@ TEST_F(PipewireDevicesThreads, RemovedNodeLeavesTheListAndListenersHear) {
   EXPECT_EQ(list, std::vector<audio::ObjectId>{kept});
 }
 
-// The server's global id of the node described so (from `pw-cli ls Node`); empty when none.
-std::string nodeIdOf(PipewireDaemon& daemon, const std::string& description) {
-  const std::string listing = daemon.nodes();
-  const size_t at = listing.find("node.description = \"" + description + "\"");
-  const size_t id = listing.rfind("\tid ", at);
-  if (at == std::string::npos || id == std::string::npos) return {};
-  return listing.substr(id + 4, listing.find(',', id) - id - 4);
-}
-
 TEST_F(PipewireDevicesThreads, SecondNodeOfAUidIsListedOnceTheFirstGoes) {
   ASSERT_TRUE(daemon_->addNode({"test.twice", "Erste", false, 2}));
   ASSERT_TRUE(startDevices());
@@ -188,7 +179,7 @@ TEST_F(PipewireDevicesThreads, SecondNodeOfAUidIsListedOnceTheFirstGoes) {
   const audio::ObjectId first = deviceForUid("test.twice");
   ASSERT_NE(first, 0u);
   EXPECT_EQ(velto::test::textProperty(first, audio::kPropName), "Erste");
-  const std::string firstId = nodeIdOf(*daemon_, "Erste");
+  const std::string firstId = daemon_->nodeId("node.description", "Erste");
   ASSERT_FALSE(firstId.empty());
   ASSERT_TRUE(daemon_->removeNode(firstId));
   // The UID's device is the other node now, under a new id.
@@ -197,7 +188,7 @@ TEST_F(PipewireDevicesThreads, SecondNodeOfAUidIsListedOnceTheFirstGoes) {
     return now != 0 && now != first;
   }));
   EXPECT_EQ(velto::test::textProperty(deviceForUid("test.twice"), audio::kPropName), "Zweite");
-  ASSERT_TRUE(daemon_->removeNode(nodeIdOf(*daemon_, "Zweite")));
+  ASSERT_TRUE(daemon_->removeNode(daemon_->nodeId("node.description", "Zweite")));
   EXPECT_TRUE(waitUntil([] { return deviceForUid("test.twice") == 0; }));
 }
 
@@ -703,15 +694,11 @@ TEST_F(PipewireDriverNodesThreads, OutNodesVolumeAndMuteAreTheirDevicesControls)
        0.0f},
   };
   ASSERT_TRUE(nodesListed(kDriverNodes.size()));
-  auto nodeId = [&](const std::string& name) {
-    const std::string block = ownNodes()[name];
-    return block.size() > 4 ? std::to_string(std::strtoul(block.c_str() + 4, nullptr, 10)) : "";
-  };
   for (const VolumeCase& c : cases) {
     SCOPED_TRACE(c.what);
     const audio::ObjectId device = deviceForUid(c.deviceUid);
     ASSERT_NE(device, 0u);
-    const std::string id = nodeId(c.node);
+    const std::string id = daemon_->nodeId("node.name", c.node);
     ASSERT_FALSE(id.empty());
     if (c.wpctl.empty()) {
       ASSERT_EQ(velto::test::setFloatProperty(device, audio::kPropVolumeScalar, c.controlVolume,

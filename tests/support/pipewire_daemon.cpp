@@ -315,6 +315,14 @@ std::string PipewireDaemon::nodes() {
   return running_ ? listing("Node") : std::string();
 }
 
+std::string PipewireDaemon::nodeId(const std::string& key, const std::string& value) {
+  const std::string listing = nodes();
+  const size_t at = listing.find(key + " = \"" + value + "\"");
+  const size_t id = at == std::string::npos ? std::string::npos : listing.rfind("\tid ", at);
+  if (id == std::string::npos) return {};
+  return listing.substr(id + 4, listing.find(',', id) - id - 4);
+}
+
 std::vector<float> PipewireDaemon::record(const std::string& name, uint32_t channels, int millis,
                                           bool monitor) {
   std::vector<float> samples;

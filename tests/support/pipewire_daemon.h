@@ -52,6 +52,9 @@ public:
   void endPlay(pid_t player);
   // What `pw-cli ls Node` lists; empty on failure.
   std::string nodes();
+  // The server's global id of the first node whose property `key` is `value` (from that
+  // listing); empty when there is none.
+  std::string nodeId(const std::string& key, const std::string& value);
   // Runs `pw-metadata` with these arguments (the "default" metadata unless they name another);
   // what it prints, empty on failure.
   std::string metadata(const std::vector<std::string>& args);

@@ -140,7 +140,6 @@ struct AppStreams::State {
   spa_hook coreListener{};
   pw_core_events coreEvents{};
   SharedMetadata* shared = nullptr;
-  std::map<uint32_t, std::string> targets; // the metadata's target.object per node
   std::map<uint32_t, ClientView> clients;
   std::map<uint32_t, std::unique_ptr<StreamView>> streams;
   std::map<uint32_t, PortView> ports;
@@ -247,9 +246,7 @@ struct AppStreams::State {
       if (!stream->known || !stream->output || tap.clients.count(stream->client) == 0) continue;
       if (tap.muting) {
         if (tap.moved.count(sid) != 0 || metadata == nullptr) continue;
-        auto before = targets.find(sid);
-        tap.moved[sid].before =
-            before != targets.end() ? std::optional<std::string>(before->second) : std::nullopt;
+        tap.moved[sid].before = shared->find(sid, kTargetKey);
         pw_metadata_set_property(metadata, sid, kTargetKey, nullptr, tap.nodeName.c_str());
         continue;
       }
@@ -379,23 +376,6 @@ struct AppStreams::State {
     if (!changed || !stream.known) return;
     self.publish();
     self.rewireAll();
-  }
-
-  void onMetadataProperty(uint32_t subject, const char* key, const char* value) {
-    if (key == nullptr) {
-      // One subject's properties went, or everything's.
-      if (subject == PW_ID_ANY) {
-        targets.clear();
-      } else {
-        targets.erase(subject);
-      }
-    } else if (std::strcmp(key, kTargetKey) == 0) {
-      if (value != nullptr) {
-        targets[subject] = value;
-      } else {
-        targets.erase(subject);
-      }
-    }
   }
 
   static void onGlobal(void* data, uint32_t id, uint32_t, const char* type, uint32_t,
@@ -597,18 +577,19 @@ void SharedMetadata::remember(uint32_t subject, const char* key, const char* val
   }
 }
 
+std::optional<std::string> SharedMetadata::find(uint32_t subject, const char* key) const {
+  auto keys = properties.find(subject);
+  if (keys == properties.end()) return std::nullopt;
+  auto value = keys->second.find(key);
+  return value != keys->second.end() ? std::optional<std::string>(value->second) : std::nullopt;
+}
+
 AppStreams::AppStreams(std::shared_ptr<PipewireConnection> connection, SharedMetadata& metadata)
     : state_(std::make_unique<State>()) {
   State& s = *state_;
   s.connection = std::move(connection);
   s.shared = &metadata;
   pw_thread_loop_lock(s.connection->loop);
-  metadata.watch = [&s](uint32_t subject, const char* key, const char* value) {
-    s.onMetadataProperty(subject, key, value);
-  };
-  for (const auto& [subject, keys] : metadata.properties) {
-    for (const auto& [key, value] : keys) s.onMetadataProperty(subject, key.c_str(), value.c_str());
-  }
   s.coreEvents.version = PW_VERSION_CORE_EVENTS;
   s.coreEvents.error = &State::onCoreError;
   pw_core_add_listener(s.connection->core, &s.coreListener, &s.coreEvents, &s);
@@ -652,7 +633,6 @@ AppStreams::~AppStreams() {
   for (int32_t pid : s.registered) removeRunningApplication(pid);
   pw_thread_loop_lock(s.connection->loop);
   s.forget();
-  s.shared->watch = nullptr;
   if (s.registry != nullptr) {
     spa_hook_remove(&s.registryListener);
     pw_proxy_destroy(reinterpret_cast<pw_proxy*>(s.registry));

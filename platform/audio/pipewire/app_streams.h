@@ -12,9 +12,9 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 
 struct pw_metadata;
@@ -27,12 +27,12 @@ struct PipewireConnection;
 // the same connection can leave the server's new clients waiting.
 struct SharedMetadata {
   pw_metadata* proxy = nullptr; // loop lock; null while there is none
-  // Told (loop thread) of every change, null key: everything cleared.
-  std::function<void(uint32_t subject, const char* key, const char* value)> watch;
-  // Every property told so far, per subject (loop lock), so that a watch set later learns what
-  // was there before it, such as a stream's target chosen before Velto started.
+  // Every property told so far, per subject (loop lock), such as a stream's target chosen
+  // before Velto started.
   std::map<uint32_t, std::map<std::string, std::string>> properties;
   void remember(uint32_t subject, const char* key, const char* value);
+  // The subject's property, none when it has none.
+  std::optional<std::string> find(uint32_t subject, const char* key) const;
 };
 
 class AppStreams {

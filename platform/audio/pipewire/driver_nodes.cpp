@@ -24,7 +24,6 @@ namespace {
 constexpr uint32_t kNodeRate = 48000;
 constexpr uint32_t kNodeChannels = 2; // the driver's devices are interleaved stereo
 constexpr uint32_t kFrameBytes = kNodeChannels * uint32_t(sizeof(float));
-constexpr const char* kNodeGroup = kOwnNodeGroup;
 
 // The next "now" on a time line of whole cycles laid end to end, so that the ring positions of
 // consecutive cycles meet exactly; a clock that moved off the line by more than a cycle (a
@@ -191,7 +190,7 @@ void DriverNodes::publish(ProviderSlot& slot) {
     pw_properties* props = pw_properties_new(
         PW_KEY_MEDIA_TYPE, "Audio", PW_KEY_MEDIA_CLASS, sink ? "Audio/Sink" : "Audio/Source",
         PW_KEY_NODE_NAME, name.c_str(), PW_KEY_NODE_DESCRIPTION, description.c_str(),
-        PW_KEY_NODE_GROUP, kNodeGroup, PW_KEY_NODE_VIRTUAL, "true", PW_KEY_NODE_ALWAYS_PROCESS,
+        PW_KEY_NODE_GROUP, kOwnNodeGroup, PW_KEY_NODE_VIRTUAL, "true", PW_KEY_NODE_ALWAYS_PROCESS,
         "true", nullptr);
     node->events.version = PW_VERSION_STREAM_EVENTS;
     node->events.process = &Node::onProcess;

@@ -566,7 +566,6 @@ private:
                                 const char* value) {
     auto& self = *static_cast<Monitor*>(data);
     self.shared_.remember(subject, key, value);
-    if (self.shared_.watch) self.shared_.watch(subject, key, value);
     if (subject != PW_ID_CORE) return 0;
     // No key: everything was cleared, the defaults too.
     const bool sink = key == nullptr || std::strcmp(key, kDefaultSinkKey) == 0;

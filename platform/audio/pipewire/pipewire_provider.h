@@ -16,29 +16,13 @@
 
 #include "platform/audio/layer/device_io.h"
 #include "platform/audio/layer/device_provider.h"
+#include "platform/audio/layer/frame_ring.h"
 #include "platform/audio/pipewire/pipewire_node.h"
 
 struct pw_stream;
 struct spa_io_position;
 
 namespace platform::audio {
-
-// Interleaved frames from a duplex node's capture cycle to its playback stream. One writer, one
-// reader, no locks.
-class FrameRing {
-public:
-  FrameRing(uint32_t frames, uint32_t channels);
-  void write(const float* interleaved, uint32_t frames); // what does not fit is dropped
-  uint32_t read(float* interleaved, uint32_t frames);    // frames read; the rest stays unset
-  void clear();                                          // only while neither side runs
-
-private:
-  std::vector<float> data_;
-  uint32_t channels_;
-  uint64_t capacity_;
-  std::atomic<uint64_t> written_{0};
-  std::atomic<uint64_t> read_{0};
-};
 
 class PipewireProvider final : public DeviceProvider {
 public:
@@ -110,7 +94,7 @@ private:
   // Audio side.
   const float* pendingInput_ = nullptr; // the capture buffer of the cycle that runs
   float* pendingOutput_ = nullptr;      // the playback buffer of the cycle that runs
-  FrameRing duplexRing_;
+  FrameRing duplexRing_;                // a duplex node: its capture cycle's mix to its playback
   double sampleTime_ = 0.0;
   std::vector<float> block_; // an output-only device's cycle of this graph cycle
   uint32_t blockFrames_ = 0;

@@ -1,7 +1,6 @@
 #include "platform/audio/simulated/sim_objects.h"
 
 #include <algorithm>
-#include <cstring>
 
 namespace platform::audio {
 
@@ -18,35 +17,22 @@ namespace {
 constexpr uint32_t kStereo = 2;
 } // namespace
 
-TapFeed::TapFeed(uint32_t frames) : data_(size_t(frames) * kStereo, 0.0f), capacity_(frames) {}
+TapFeed::TapFeed(uint32_t frames) : ring_(frames, kStereo) {}
 
 void TapFeed::write(const float* stereo, uint32_t frames) {
-  const uint64_t written = written_.load(std::memory_order_relaxed);
-  const uint64_t read = read_.load(std::memory_order_acquire);
-  const uint64_t count = std::min<uint64_t>(frames, capacity_ - (written - read));
-  for (uint64_t f = 0; f < count; ++f) {
-    std::memcpy(&data_[((written + f) % capacity_) * kStereo], stereo + f * kStereo,
-                kStereo * sizeof(float));
-  }
+  ring_.write(stereo, frames);
   lastBlock_.store(frames, std::memory_order_relaxed);
-  written_.store(written + count, std::memory_order_release);
 }
 
 void TapFeed::read(float* stereo, uint32_t frames) {
-  const uint64_t written = written_.load(std::memory_order_acquire);
-  uint64_t read = read_.load(std::memory_order_relaxed);
-  const uint64_t wanted =
-      std::min<uint64_t>(uint64_t(lastBlock_.load(std::memory_order_relaxed)) + frames, capacity_);
-  if (!primed_ && written - read >= wanted) primed_ = true;
-  if (primed_ && written - read > 2 * wanted) read = written - wanted;
-  const uint64_t count = primed_ ? std::min<uint64_t>(frames, written - read) : 0;
-  for (uint64_t f = 0; f < count; ++f) {
-    std::memcpy(stereo + f * kStereo, &data_[((read + f) % capacity_) * kStereo],
-                kStereo * sizeof(float));
-  }
-  std::fill(stereo + count * kStereo, stereo + size_t(frames) * kStereo, 0.0f);
+  const uint64_t wanted = std::min<uint64_t>(
+      uint64_t(lastBlock_.load(std::memory_order_relaxed)) + frames, ring_.capacity());
+  const uint64_t waiting = ring_.available();
+  if (!primed_ && waiting >= wanted) primed_ = true;
+  if (primed_ && waiting > 2 * wanted) ring_.skip(waiting - wanted);
+  const uint32_t count = primed_ ? ring_.read(stereo, frames) : 0;
+  std::fill(stereo + size_t(count) * kStereo, stereo + size_t(frames) * kStereo, 0.0f);
   if (count < frames) primed_ = false; // ran dry: wait for a fresh margin
-  read_.store(read + count, std::memory_order_release);
 }
 
 } // namespace platform::audio

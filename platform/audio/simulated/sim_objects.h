@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/audio/layer/frame_ring.h"
 #include "platform/audio/layer/io_procs.h"
 #include "platform/audio/layer/system_state.h"
 #include "platform/audio/simulated/sim_processes.h"
@@ -80,10 +81,7 @@ public:
   void read(float* stereo, uint32_t frames);        // the aggregate's thread; silence when short
 
 private:
-  std::vector<float> data_;
-  uint64_t capacity_;
-  std::atomic<uint64_t> written_{0};
-  std::atomic<uint64_t> read_{0};
+  FrameRing ring_;
   std::atomic<uint32_t> lastBlock_{0};
   bool primed_ = false; // reader only
 };

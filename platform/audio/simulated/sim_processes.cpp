@@ -200,15 +200,26 @@ void syncProcessPlayback(AudioSystem& system) {
   for (auto& [id, process] : system.processes) syncOne(system, *process);
 }
 
-ObjectId addExternalProcess(AudioSystem& system, const SimProcessConfig& config) {
+namespace {
+
+// A new process object in the layer's lists, its listeners told. Control lock held.
+ObjectId insertProcess(AudioSystem& system, const SimProcessConfig& config, bool external) {
   auto process = std::make_shared<SimProcess>(config);
-  process->external = true;
+  process->external = external;
   const ObjectId id = system.nextObjectId++;
   process->object = id;
+  if (!external) process->playing.store(config.runningOutput, std::memory_order_release);
   system.objects[id] = ObjectEntry{nullptr, 0, ObjectKind::Process};
   system.processes[id] = process;
+  syncOne(system, *process);
   postProcessList(system);
   return id;
+}
+
+} // namespace
+
+ObjectId addExternalProcess(AudioSystem& system, const SimProcessConfig& config) {
+  return insertProcess(system, config, true);
 }
 
 void updateExternalProcess(AudioSystem& system, ObjectId object, const SimProcessConfig& config) {
@@ -233,15 +244,7 @@ ObjectId addSimProcess(const SimProcessConfig& config) {
   AudioSystem& system = audioSystem();
   std::lock_guard<std::mutex> lock(system.control);
   if (!system.running) return 0;
-  auto process = std::make_shared<SimProcess>(config);
-  const ObjectId id = system.nextObjectId++;
-  process->object = id;
-  process->playing.store(config.runningOutput, std::memory_order_release);
-  system.objects[id] = ObjectEntry{nullptr, 0, ObjectKind::Process};
-  system.processes[id] = process;
-  syncOne(system, *process);
-  postProcessList(system);
-  return id;
+  return insertProcess(system, config, false);
 }
 
 bool updateSimProcess(ObjectId object, const SimProcessConfig& config) {
