@@ -8,6 +8,7 @@
 #include "pipewire_engine_test.h"
 #include "platform/audio/pipewire/pipewire_devices.h"
 #include "platform/dispatch/main_queue.h"
+#include "tests/support/tone_level.h"
 
 #include <gtest/gtest.h>
 
@@ -32,19 +33,8 @@ constexpr size_t kBlock = 480;
 const std::string kSpeakers = test::testSpeakers().name;
 constexpr const char* kVeltoOut1 = "velto.VeltoOut1_UID";
 
-// The median RMS in dBFS of the left channel's 10 ms blocks: dropouts and the silence before
-// the recorder was linked do not move it. -200 for silence.
 double medianLevel(const std::vector<float>& stereo) {
-  std::vector<double> levels;
-  for (size_t b = 0; (b + 1) * kBlock * 2 <= stereo.size(); ++b) {
-    double sum = 0.0;
-    for (size_t f = b * kBlock; f < (b + 1) * kBlock; ++f)
-      sum += double(stereo[f * 2]) * stereo[f * 2];
-    levels.push_back(sum > 0.0 ? 10.0 * std::log10(sum / kBlock) : -200.0);
-  }
-  if (levels.empty()) return -200.0;
-  std::nth_element(levels.begin(), levels.begin() + levels.size() / 2, levels.end());
-  return levels[levels.size() / 2];
+  return test::medianBlockLevel(stereo, kBlock);
 }
 
 class PipewireAppsThreads : public test::PipewireEngineTest {

@@ -9,6 +9,7 @@
 #include "pipewire_engine_test.h"
 #include "platform/audio/layer/properties.h"
 #include "platform/dispatch/main_queue.h"
+#include "tests/support/tone_level.h"
 
 #include <gtest/gtest.h>
 
@@ -35,42 +36,10 @@ constexpr char kDefaultSink[] = "@DEFAULT_AUDIO_SINK@";
 constexpr double kTone = 1000.0; // ten whole cycles in each block of kBlock frames
 constexpr size_t kBlock = 480;
 
-struct NodeVolume {
-  bool read = false;
-  float volume = 0.0f;
-  bool muted = false;
-};
-
-// "Volume: 0.63 [MUTED]" as wpctl prints it.
-NodeVolume parseVolume(const std::string& text) {
-  NodeVolume node;
-  const size_t at = text.find("Volume:");
-  if (at == std::string::npos) return node;
-  char* end = nullptr;
-  const char* start = text.c_str() + at + 7;
-  node.volume = std::strtof(start, &end);
-  node.read = end != start;
-  node.muted = text.find("[MUTED]") != std::string::npos;
-  return node;
-}
-
-// The level in dBFS of the left channel: the median of the RMS of whole blocks that carry sound,
-// so that a block lost to a loaded machine neither lowers nor raises it.
+// The level of the left channel: the median of whole blocks that carry sound, so that a block
+// lost to a loaded machine neither lowers nor raises it; 0.2 s of tone at least.
 double toneLevel(const std::vector<float>& stereo) {
-  std::vector<double> levels;
-  for (size_t start = 0; (start + kBlock) * 2 <= stereo.size(); start += kBlock) {
-    double sum = 0.0;
-    bool silent = false;
-    for (size_t f = start; f < start + kBlock; ++f) {
-      const double s = stereo[f * 2];
-      silent |= s == 0.0 && f + 1 < start + kBlock && stereo[(f + 1) * 2] == 0.0;
-      sum += s * s;
-    }
-    if (!silent) levels.push_back(10.0 * std::log10(sum / double(kBlock)));
-  }
-  if (levels.size() < 20) return -200.0; // 0.2 s of tone at least
-  std::nth_element(levels.begin(), levels.begin() + levels.size() / 2, levels.end());
-  return levels[levels.size() / 2];
+  return test::medianBlockLevel(stereo, kBlock, 20);
 }
 
 class PipewireVolumeThreads : public test::PipewireEngineTest {
@@ -95,7 +64,7 @@ protected:
     })) << "Velto Input never became the default sink";
     // The engine's first write-back has reached the node: the fader (0 dB) wins.
     ASSERT_TRUE(pump([&] {
-      const NodeVolume node = parseVolume(daemon_->wpctl({"get-volume", kDefaultSink}));
+      const test::NodeVolume node = daemon_->volumeOf(kDefaultSink);
       return node.read && std::fabs(node.volume - 1.0f) < 0.01f && !node.muted;
     })) << daemon_->wpctl({"get-volume", kDefaultSink});
 
@@ -120,7 +89,7 @@ protected:
     return test::wordProperty(device_, audio::kPropMute, kAspScopeOutput) != 0;
   }
   float targetDb() { return gainToDb(engine_->volumeKeysGain().load()); }
-  NodeVolume nodeVolume() { return parseVolume(daemon_->wpctl({"get-volume", kDefaultSink})); }
+  test::NodeVolume nodeVolume() { return daemon_->volumeOf(kDefaultSink); }
 
   // The level at which a tone of 0.25 played into "Velto Input" leaves on the speakers.
   double playedLevel() {
@@ -160,7 +129,7 @@ TEST_F(PipewireVolumeThreads, KeysOnTheDefaultSinkMoveTheDriverAndTheFader) {
         << driverVolume() << (driverMute() ? " muted" : "") << ", fader " << targetDb() << " dB";
     // Let the write-back step twice: it writes nothing back, so the node keeps what was set.
     dispatch::runMainQueueFor(milliseconds(250));
-    const NodeVolume node = nodeVolume();
+    const test::NodeVolume node = nodeVolume();
     ASSERT_TRUE(node.read);
     EXPECT_NEAR(node.volume, c.volume, 0.01f);
     EXPECT_EQ(node.muted, c.mute);
@@ -190,7 +159,7 @@ TEST_F(PipewireVolumeThreads, TheFaderShowsOnTheDefaultSink) {
     SCOPED_TRACE(c.what);
     engine_->volumeKeysGain().store(dbToGain(c.faderDb));
     engine_->volumeKeysMute().store(c.mute);
-    NodeVolume node;
+    test::NodeVolume node;
     EXPECT_TRUE(pump([&] {
       node = nodeVolume();
       return node.read && std::fabs(node.volume - c.volume) < 0.01f && node.muted == c.mute;

@@ -646,9 +646,7 @@ TEST_F(PipewireDriverNodesThreads, WhatTheFeedsPlayIsRecordedFromTheOuts) {
 TEST_F(PipewireDriverNodesThreads, OutNodesVolumeAndMuteAreTheirDevicesControls) {
   struct VolumeCase {
     const char* what;
-    const char* deviceUid;
-    const char* feedUid;
-    const char* node;
+    int out;                        // Velto Out <out>, fed by its feed device
     std::vector<std::string> wpctl; // after the node's id; empty: the control is set instead
     float controlVolume;            // set on the control when there is no wpctl command
     bool controlMute;
@@ -656,49 +654,19 @@ TEST_F(PipewireDriverNodesThreads, OutNodesVolumeAndMuteAreTheirDevicesControls)
     float recorded;    // the feed's 0.5 times the cube of the volume, or 0 when muted
   };
   const std::vector<VolumeCase> cases = {
-      {"node volume 0.5",
-       "VeltoOut1_UID",
-       "VeltoOut1Feed_UID",
-       "velto.VeltoOut1_UID",
-       {"set-volume", "0.5"},
-       0.5f,
-       false,
-       0.5f,
-       0.0625f},
-      {"node muted",
-       "VeltoOut2_UID",
-       "VeltoOut2Feed_UID",
-       "velto.VeltoOut2_UID",
-       {"set-mute", "1"},
-       1.0f,
-       true,
-       1.0f,
-       0.0f},
-      {"control volume 0.8",
-       "VeltoOut3_UID",
-       "VeltoOut3Feed_UID",
-       "velto.VeltoOut3_UID",
-       {},
-       0.8f,
-       false,
-       0.8f,
-       0.256f},
-      {"control muted",
-       "VeltoOut1_UID",
-       "VeltoOut1Feed_UID",
-       "velto.VeltoOut1_UID",
-       {},
-       0.5f,
-       true,
-       0.5f,
-       0.0f},
+      {"node volume 0.5", 1, {"set-volume", "0.5"}, 0.5f, false, 0.5f, 0.0625f},
+      {"node muted", 2, {"set-mute", "1"}, 1.0f, true, 1.0f, 0.0f},
+      {"control volume 0.8", 3, {}, 0.8f, false, 0.8f, 0.256f},
+      {"control muted", 1, {}, 0.5f, true, 0.5f, 0.0f},
   };
   ASSERT_TRUE(nodesListed(kDriverNodes.size()));
   for (const VolumeCase& c : cases) {
     SCOPED_TRACE(c.what);
-    const audio::ObjectId device = deviceForUid(c.deviceUid);
+    const std::string out = "VeltoOut" + std::to_string(c.out);
+    const std::string node = "velto." + out + "_UID";
+    const audio::ObjectId device = deviceForUid(out + "_UID");
     ASSERT_NE(device, 0u);
-    const std::string id = daemon_->nodeId("node.name", c.node);
+    const std::string id = daemon_->nodeId("node.name", node);
     ASSERT_FALSE(id.empty());
     if (c.wpctl.empty()) {
       ASSERT_EQ(velto::test::setFloatProperty(device, audio::kPropVolumeScalar, c.controlVolume,
@@ -719,22 +687,21 @@ TEST_F(PipewireDriverNodesThreads, OutNodesVolumeAndMuteAreTheirDevicesControls)
              (velto::test::wordProperty(device, audio::kPropMute, kAspScopeInput) != 0) ==
                  c.controlMute;
     })) << "the control never took the node's volume";
-    std::string shown;
+    velto::test::NodeVolume shown;
     EXPECT_TRUE(waitUntil([&] {
-      shown = daemon_->wpctl({"get-volume", id});
-      const size_t at = shown.find("Volume: ");
-      return at != std::string::npos &&
-             std::fabs(std::strtof(shown.c_str() + at + 8, nullptr) - c.shownVolume) < 0.01f &&
-             (shown.find("[MUTED]") != std::string::npos) == c.controlMute;
-    })) << shown;
+      shown = daemon_->volumeOf(id);
+      return shown.read && std::fabs(shown.volume - c.shownVolume) < 0.01f &&
+             shown.muted == c.controlMute;
+    })) << shown.volume
+        << (shown.muted ? " muted" : "");
 
-    const audio::ObjectId feed = deviceForUid(c.feedUid);
+    const audio::ObjectId feed = deviceForUid(out + "Feed_UID");
     ASSERT_NE(feed, 0u);
     float level = 0.5f;
     audio::IoProcId proc = audio::kNoIoProc;
     ASSERT_EQ(audio::createIoProcId(feed, playLevel, &level, &proc), kAspNoError);
     ASSERT_EQ(audio::startDevice(feed, proc), kAspNoError);
-    const std::vector<float> recorded = daemon_->recordSource(c.node, 2, 600);
+    const std::vector<float> recorded = daemon_->recordSource(node, 2, 600);
     audio::destroyIoProcId(feed, proc);
     size_t at = 0, other = 0; // silence before the recorder was linked counts as neither
     for (float s : recorded) {

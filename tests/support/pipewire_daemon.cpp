@@ -237,6 +237,19 @@ std::string PipewireDaemon::wpctl(const std::vector<std::string>& args) {
   return running_ ? output(command) : std::string();
 }
 
+NodeVolume PipewireDaemon::volumeOf(const std::string& node) {
+  const std::string text = wpctl({"get-volume", node});
+  NodeVolume volume;
+  const size_t at = text.find("Volume:");
+  if (at == std::string::npos) return volume;
+  char* end = nullptr;
+  const char* start = text.c_str() + at + 7;
+  volume.volume = std::strtof(start, &end);
+  volume.read = end != start;
+  volume.muted = text.find("[MUTED]") != std::string::npos;
+  return volume;
+}
+
 std::string PipewireDaemon::output(const std::vector<std::string>& command) {
   int fds[2];
   if (::pipe2(fds, O_CLOEXEC) != 0) return {};

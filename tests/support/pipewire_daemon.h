@@ -22,6 +22,13 @@ struct NullNode {
   const char* mediaClass = nullptr;              // instead of the one `source` gives
 };
 
+// A node's volume as `wpctl get-volume` prints it ("Volume: 0.63 [MUTED]").
+struct NodeVolume {
+  bool read = false; // false: nothing printed that reads as a volume
+  float volume = 0.0f;
+  bool muted = false;
+};
+
 class PipewireDaemon {
 public:
   PipewireDaemon();
@@ -61,6 +68,8 @@ public:
   // Runs `wpctl` with these arguments, as the desktop's volume controls do; what it prints,
   // empty on failure.
   std::string wpctl(const std::vector<std::string>& args);
+  // The volume of a node (its id, or a name wpctl takes such as "@DEFAULT_AUDIO_SINK@").
+  NodeVolume volumeOf(const std::string& node);
   // Ends the server (and the rest) now, as a crash or a log-out would; the folder stays until
   // the end.
   void stop();

@@ -52,4 +52,22 @@ std::vector<float> stereoTone(double hz, double amplitude, int rate, int millis)
   return tone;
 }
 
+double medianBlockLevel(const std::vector<float>& stereo, size_t block, size_t minSounding) {
+  std::vector<double> levels;
+  for (size_t start = 0; (start + block) * 2 <= stereo.size(); start += block) {
+    double sum = 0.0;
+    bool gap = false;
+    for (size_t f = start; f < start + block; ++f) {
+      const double s = stereo[f * 2];
+      gap |= s == 0.0 && f + 1 < start + block && stereo[(f + 1) * 2] == 0.0;
+      sum += s * s;
+    }
+    if (minSounding > 0 && gap) continue;
+    levels.push_back(sum > 0.0 ? 10.0 * std::log10(sum / double(block)) : -200.0);
+  }
+  if (levels.empty() || levels.size() < minSounding) return -200.0;
+  std::nth_element(levels.begin(), levels.begin() + levels.size() / 2, levels.end());
+  return levels[levels.size() / 2];
+}
+
 } // namespace velto::test

@@ -19,6 +19,12 @@ struct ToneLevel {
 // left out and counted, so they are reported rather than measured.
 ToneLevel steadyToneLevel(const std::vector<float>& stereo, int channel, double hz, int rate);
 
+// The median RMS level in dBFS of the left channel's whole blocks of `block` frames, so that
+// dropouts and the silence before a recorder was linked do not move it; -200 for silence or no
+// block. With `minSounding` above 0, blocks that hold a gap (two zero samples in a row) are left
+// out, and fewer than that many remaining blocks count as silence.
+double medianBlockLevel(const std::vector<float>& stereo, size_t block, size_t minSounding = 0);
+
 // Interleaved stereo of a sine of `amplitude` and `hz` at `rate`, both channels alike.
 std::vector<float> stereoTone(double hz, double amplitude, int rate, int millis);
 
