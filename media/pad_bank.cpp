@@ -57,6 +57,7 @@ void PadBank::install(int index, std::unique_ptr<PadSample> sample, const std::s
   if (old != nullptr) retired.push_back({std::unique_ptr<PadSample>(old), now()});
   pad->file = file;
   pad->error.clear();
+  pad->errorFile.clear();
   if (pad->name.empty() && !file.empty()) pad->name = nameOfFile(file);
   collect();
 }
@@ -73,6 +74,7 @@ bool PadBank::load(int index, const std::string& path, std::string& error) {
   std::string message;
   if (!decodeAudioFile(path, *sample, message)) {
     pad->error = message;
+    pad->errorFile = path;
     error = message;
     return false;
   }
@@ -87,6 +89,7 @@ void PadBank::loadAsync(int index, const std::string& path, bool rename) {
   if (pad == nullptr) return;
   pad->loading = true;
   pad->error.clear();
+  pad->errorFile.clear();
   const uint32_t token = ++pad->loadToken;
   std::weak_ptr<PadBank*> bank = self_;
   platform::dispatch::backgroundAsync([bank, index, token, path, rename] {
@@ -104,6 +107,7 @@ void PadBank::loadAsync(int index, const std::string& path, bool rename) {
         self.install(index, std::move(result->sample), path);
       } else {
         pad.error = result->error;
+        pad.errorFile = path;
       }
     });
   });

@@ -32,8 +32,9 @@ public:
   struct Pad {
     // Control side: main thread only.
     std::string name;
-    std::string file;  // full path of the installed file, "" when none
-    std::string error; // message of the last failed load
+    std::string file;      // full path of the installed file, "" when none
+    std::string error;     // message of the last failed load
+    std::string errorFile; // the file that load failed on, "" without an error
     bool loading = false;
     uint32_t loadToken = 0; // a background result with another token is dropped
 

@@ -85,8 +85,11 @@ bool rowIcon(const char* id, Icon icon, const char* tip) {
 std::string shortPath(const std::string& path) {
   const char* home = std::getenv("HOME");
   if (!home || !*home) return path;
-  const std::string prefix(home);
+  std::string prefix(home);
+  while (prefix.size() > 1 && prefix.back() == '/') prefix.pop_back();
   if (path.compare(0, prefix.size(), prefix) != 0) return path;
+  // "/home/u2" merely starts with the text of "/home/u"; it is not inside it.
+  if (path.size() > prefix.size() && path[prefix.size()] != '/') return path;
   std::string shortened = "~";
   shortened.append(path, prefix.size());
   return shortened;

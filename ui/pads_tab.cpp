@@ -117,7 +117,9 @@ void padTile(PadBank& bank, int i, ImVec2 p0, float c) {
     list->AddLine(ImVec2(m.x, m.y - 9), ImVec2(m.x, m.y + 9), colourU32(kPlus), 2.0f);
   }
 
-  if (hovered && !pad.file.empty()) ImGui::SetTooltip("%s", shortPath(pad.file).c_str());
+  // A failed load names the file it failed on, not the sound the pad kept.
+  const std::string& shown = pad.error.empty() || pad.errorFile.empty() ? pad.file : pad.errorFile;
+  if (hovered && !shown.empty()) ImGui::SetTooltip("%s", shortPath(shown).c_str());
 }
 
 // Label of an editor row; its value starts at the value column.

@@ -9,6 +9,7 @@
 #include "platform/dispatch/main_queue.h"
 #include "tests/support/test_files.h"
 #include "tests/support/ui/ui_harness.h"
+#include "ui/icons.h"
 #include "ui/window.h"
 
 #include <chrono>
@@ -185,6 +186,43 @@ TEST_F(PadsTabTest, EditorRowsReachThePadBank) {
     ui->frame();
     EXPECT_TRUE(c.holds()) << "name " << p.name << "\n" << ui->text();
   }
+}
+
+TEST_F(PadsTabTest, TileTooltipNamesTheFileItsSoundOrItsFailedLoadCameFrom) {
+  engine->pads.loadAsync(3, path("Snare.wav"));
+  runUntil([this] { return !pad(3).loading; });
+  engine->pads.loadAsync(3, path("Kaputt.wav")); // fails, keeps the snare
+  engine->pads.loadAsync(4, path("Kaputt.wav"));
+  runUntil([this] { return !pad(3).loading && !pad(4).loading; });
+  std::string error;
+  EXPECT_FALSE(engine->pads.load(6, path("Fehlt.wav"), error));
+  const struct {
+    const char* name;
+    int tile;
+    const char* file; // the file the tooltip names; null: no tooltip
+  } cases[] = {
+      {"a loaded pad", 2, "Kick.wav"},
+      {"a failed load over a sound", 3, "Kaputt.wav"},
+      {"a failed load on an empty pad", 4, "Kaputt.wav"},
+      {"a file that is not there", 6, "Fehlt.wav"},
+      {"an empty pad", 5, nullptr},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ui->move(padPoint(c.tile));
+    ui->frames(2);
+    for (const char* file : {"Kick.wav", "Snare.wav", "Kaputt.wav", "Fehlt.wav"}) {
+      const bool named = c.file != nullptr && std::string(c.file) == file;
+      EXPECT_EQ(ui->shows(shortPath(path(file))), named) << file << "\n" << ui->text();
+    }
+  }
+  // A good load afterwards names its own file again.
+  engine->pads.loadAsync(4, path("Snare.wav"));
+  runUntil([this] { return !pad(4).loading; });
+  ui->move(padPoint(4));
+  ui->frames(2);
+  EXPECT_TRUE(ui->shows(shortPath(path("Snare.wav"))));
+  EXPECT_FALSE(ui->shows(shortPath(path("Kaputt.wav"))));
 }
 
 TEST_F(PadsTabTest, FreshAccountGetsThePadsFolderWithItsParents) {

@@ -44,9 +44,15 @@ TEST(ShortPath, AbbreviatesALeadingHome) {
     const char* path;
     const char* shown;
   } cases[] = {
-      {"/Users/ann", "/Users/ann/Music", "~/Music"}, {"/Users/ann", "/Users/ann2/x", "~2/x"},
-      {"/Users/ann", "/Volumes/x", "/Volumes/x"},    {"/Users/ann", "/Users", "/Users"},
-      {nullptr, "/Users/ann/x", "/Users/ann/x"},     {"", "/Users/ann/x", "/Users/ann/x"},
+      {"/Users/ann", "/Users/ann/Music", "~/Music"},
+      {"/Users/ann", "/Users/ann", "~"},
+      {"/Users/ann", "/Users/ann2/x", "/Users/ann2/x"}, // a sibling that shares the text
+      {"/home/u", "/home/u2/Velto Player", "/home/u2/Velto Player"},
+      {"/home/u/", "/home/u/Musik", "~/Musik"},
+      {"/Users/ann", "/Volumes/x", "/Volumes/x"},
+      {"/Users/ann", "/Users", "/Users"},
+      {nullptr, "/Users/ann/x", "/Users/ann/x"},
+      {"", "/Users/ann/x", "/Users/ann/x"},
   };
   for (const auto& c : cases) {
     c.home ? setenv("HOME", c.home, 1) : unsetenv("HOME");
