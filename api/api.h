@@ -26,17 +26,31 @@ public:
   // The configuration file, "$HOME/Library/Application Support/Velto/config.txt"; creates its
   // folder (and the missing ones above it) on the way.
   static std::string configPath();
-  // main thread: rewrites the configuration file from the engine's current state.
+  // main thread: rewrites the configuration file from the engine's current state; nothing when
+  // the file could not be read at start. A failure is kept in saveError until a save succeeds.
   void save();
   // main thread, once at start-up: replays the configuration file, repairs, applies settings.
+  // A file that exists but cannot be read sets configError.
   void load();
+  // The line the window and the start show about the configuration file; empty while all is
+  // well.
+  std::string configNotice() const;
   // main thread: starts, restarts or stops the local server from the settings record.
   void applySettings();
+  // main thread: the same on a later turn of the main queue. Stopping the server joins its
+  // thread, which may be waiting for the main queue with a request, so a frame or a request
+  // never applies the settings itself.
+  void applySettingsLater();
 
   Engine& engine;
   HttpServer server;
   // Why the local server could not start; empty while all is well.
   std::string apiError;
+  // Why the configuration file could not be read at start. While set the file is never
+  // written: the user's file stays as it is, whatever this run changes.
+  std::string configError;
+  // Why the last save failed; emptied by a save that went through.
+  std::string saveError;
   // Set while the configuration file is replayed: devices that are not connected now are kept,
   // missing playlist files are skipped, pad files load in the background.
   bool loading = false;

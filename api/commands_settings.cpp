@@ -118,16 +118,6 @@ HttpResponse volumeKeysCommand(Api& api, const Request& r) {
   return settings(api);
 }
 
-// The server restart waits for a later turn of the main queue: it joins the server thread,
-// which may be serving the very request that asked for it.
-void applySettingsLater(Api& api) {
-  std::weak_ptr<const bool> alive = api.lifetime;
-  Api* self = &api;
-  platform::dispatch::mainAsync([self, alive] {
-    if (!alive.expired()) self->applySettings();
-  });
-}
-
 HttpResponse apiEnabledCommand(Api& api, const Request& r) {
   bool& enabled = api.engine.settings.apiEnabled;
   if (r.method == Method::read) return ok(boolText(enabled));
@@ -136,7 +126,7 @@ HttpResponse apiEnabledCommand(Api& api, const Request& r) {
     return error(400, kMessageB);
   }
   enabled = value;
-  applySettingsLater(api);
+  api.applySettingsLater();
   return settings(api);
 }
 
@@ -157,7 +147,7 @@ HttpResponse apiPortCommand(Api& api, const Request& r) {
     return error(400, "Port " + std::to_string(value) + " belegt");
   }
   port = static_cast<uint32_t>(value);
-  applySettingsLater(api);
+  api.applySettingsLater();
   return settings(api);
 }
 
@@ -207,3 +197,17 @@ HttpResponse settingsCommand(Api& api, const Request& r) {
 }
 
 } // namespace velto::detail
+
+namespace velto {
+
+// The server restart waits for a later turn of the main queue: it joins the server thread,
+// which may be serving the very request that asked for it.
+void Api::applySettingsLater() {
+  std::weak_ptr<const bool> alive = lifetime;
+  Api* self = this;
+  platform::dispatch::mainAsync([self, alive] {
+    if (!alive.expired()) self->applySettings();
+  });
+}
+
+} // namespace velto

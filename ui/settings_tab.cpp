@@ -201,7 +201,7 @@ void apiSection(Engine& engine, Api& api, float left) {
   row("API", left);
   if (toggle("api", s.apiEnabled, 64)) {
     s.apiEnabled = !s.apiEnabled;
-    api.applySettings();
+    api.applySettingsLater();
     api.save();
   }
   if (!api.apiError.empty()) {
@@ -218,7 +218,7 @@ void apiSection(Engine& engine, Api& api, float left) {
   ImGui::InputInt("##port", &port, 0, 0);
   if (ImGui::IsItemDeactivatedAfterEdit() && port >= 1024 && port <= 65535) {
     s.apiPort = static_cast<uint32_t>(port);
-    api.applySettings();
+    api.applySettingsLater();
     api.save();
   }
 

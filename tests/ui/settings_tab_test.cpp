@@ -1,5 +1,6 @@
 #include "api/api.h"
 #include "api/hooks.h"
+#include "platform/dispatch/queue_state.h"
 #include "tests/support/free_port.h"
 #include "tests/support/test_files.h"
 #include "tests/support/ui/ui_steps.h"
@@ -13,8 +14,13 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <functional>
+#include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace velto::test {
@@ -128,6 +134,97 @@ TEST_F(SettingsTabTest, PortFieldKeepsUnusablePortsAndShowsTheServersMessage) {
   EXPECT_NE(configText().find("settings/api/port=" + std::to_string(taken) + "\n"),
             std::string::npos);
   close(blocker);
+}
+
+// A GET on a thread of its own; its status code, 0 while or when nothing answered.
+struct PendingGet {
+  explicit PendingGet(int port) {
+    thread = std::thread([this, port] {
+      const int fd = socket(AF_INET, SOCK_STREAM, 0);
+      sockaddr_in a{};
+      a.sin_family = AF_INET;
+      a.sin_port = htons(static_cast<uint16_t>(port));
+      a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+      std::string reply;
+      if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) {
+        const std::string request = "GET /settings HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+        send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+        char buffer[4096];
+        for (ssize_t n; (n = recv(fd, buffer, sizeof buffer, 0)) > 0;)
+          reply.append(buffer, size_t(n));
+      }
+      close(fd);
+      status.store(reply.size() > 12 ? std::atoi(reply.c_str() + 9) : 0);
+    });
+  }
+  ~PendingGet() { wait(); }
+  int wait() {
+    if (thread.joinable()) thread.join();
+    return status.load();
+  }
+  std::thread thread;
+  std::atomic<int> status{0};
+};
+
+// Whether work waits on the main queue (a request handed over by the server thread).
+bool mainQueueHasWork() {
+  auto& queue = platform::dispatch::detail::mainQueue();
+  std::lock_guard<std::mutex> lock(queue.mutex);
+  return !queue.work.empty();
+}
+
+TEST_F(SettingsTabTest, ServerSwitchesNeverWaitInsideAFrameForARequestThatWaitsOnIt) {
+  struct Case {
+    const char* name;
+    std::function<void(int)> act;     // with a second free port
+    std::function<bool(int)> applied; // the server as the switch left it
+    const char* line;                 // saved in the configuration file
+  };
+  const Case cases[] = {
+      {"API an -> aus", [&](int) { ui->click(rowControl("API")); },
+       [&](int) { return api->server.listenFd < 0 && !engine->settings.apiEnabled; },
+       "settings/api/enabled=off\n"},
+      {"port moved", [&](int port) { typePort(port); },
+       [&](int port) { return api->server.listenFd >= 0 && api->server.port == port; },
+       "settings/api/port="},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const int port = freePort();
+    ASSERT_GT(port, 0);
+    engine->settings.apiPort = static_cast<uint32_t>(port);
+    engine->settings.apiEnabled = true;
+    api->applySettings();
+    ASSERT_GE(api->server.listenFd, 0);
+    ui->frames(2);
+
+    // Every frame of the switch starts with a request waiting for the main queue.
+    std::vector<std::unique_ptr<PendingGet>> requests;
+    double longest = 0.0;
+    ui->scene = [&] {
+      if (api->server.listenFd >= 0) {
+        requests.push_back(std::make_unique<PendingGet>(api->server.port));
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while (!mainQueueHasWork() && std::chrono::steady_clock::now() < end)
+          std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      }
+      const auto start = std::chrono::steady_clock::now();
+      drawMixer(*engine, *api);
+      longest = std::max(
+          longest, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+    };
+    const int second = freePort();
+    ASSERT_GT(second, 0);
+    c.act(second);
+    ui->frames(2);
+    ui->scene = [this] { drawMixer(*engine, *api); };
+    EXPECT_LT(longest, 0.05);
+    EXPECT_TRUE(c.applied(second));
+    EXPECT_NE(configText().find(c.line), std::string::npos) << configText();
+    ASSERT_FALSE(requests.empty());
+    for (auto& r : requests) EXPECT_EQ(r->wait(), 200) << "answered in time";
+    api->server.stop();
+  }
 }
 
 // Stand-ins for the driver's hooks.
