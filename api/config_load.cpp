@@ -4,7 +4,12 @@
 #include "api/api_detail.h"
 #include "api/config.h"
 
-#include <fstream>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sstream>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace velto {
 
@@ -32,11 +37,73 @@ void repairVirtualOutNames(Engine& engine) {
   }
 }
 
+std::string systemError(int code) {
+  const char* text = std::strerror(code);
+  return text != nullptr ? std::string(text) : "Fehler " + std::to_string(code);
+}
+
+// The file's text. False with the reason when it exists and cannot be read; a missing file is
+// a first start and reads as empty. Opened without waiting, so a pipe or a device of that name
+// cannot hold the start.
+bool readConfig(const std::string& path, std::string& text, std::string& reason) {
+  text.clear();
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  if (fd < 0) {
+    const int code = errno;
+    struct stat link {};
+    if (code != ENOENT) {
+      reason = systemError(code);
+      return false;
+    }
+    if (::lstat(path.c_str(), &link) == 0) {
+      reason = "Verknüpfung ohne Ziel";
+      return false;
+    }
+    return true;
+  }
+  struct stat info {};
+  bool ok = ::fstat(fd, &info) == 0;
+  if (!ok) {
+    reason = systemError(errno);
+  } else if (!S_ISREG(info.st_mode)) {
+    ok = false;
+    reason = S_ISDIR(info.st_mode) ? systemError(EISDIR) : "keine gewöhnliche Datei";
+  }
+  char buffer[4096];
+  while (ok) {
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n > 0) {
+      text.append(buffer, static_cast<size_t>(n));
+    } else if (n == 0) {
+      break;
+    } else if (errno != EINTR) {
+      ok = false;
+      reason = systemError(errno);
+    }
+  }
+  ::close(fd);
+  if (!ok) text.clear();
+  return ok;
+}
+
 } // namespace
+
+std::string Api::configNotice() const {
+  if (!configError.empty()) {
+    return "Einstellungen nicht lesbar (" + configError + "), Velto läuft ohne zu speichern";
+  }
+  if (!saveError.empty()) return "Einstellungen nicht gespeichert: " + saveError;
+  return {};
+}
 
 // main thread
 void Api::load() {
-  std::ifstream file(configPath(), std::ios::binary);
+  std::string text;
+  if (!readConfig(configPath(), text, configError)) {
+    // Nothing from it is replayed; what follows runs as on a first start.
+    text.clear();
+  }
+  std::istringstream file(text);
   bool versioned = false;
   bool appRouteSeen = false;
   loading = true;

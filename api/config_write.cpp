@@ -15,6 +15,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -232,8 +233,16 @@ std::string Api::configPath() {
 
 // main thread
 void Api::save() {
-  // No caller reads a result; a failed save keeps the previous file.
-  replaceFile(configPath(), configText(engine));
+  // A file that could not be read holds what the user has and this run does not know.
+  if (!configError.empty()) return;
+  // A failed save keeps the previous file; the change stays in memory and the window says so.
+  if (replaceFile(configPath(), configText(engine))) {
+    saveError.clear();
+    return;
+  }
+  const int code = errno;
+  const char* reason = std::strerror(code);
+  saveError = reason != nullptr ? reason : "Fehler " + std::to_string(code);
 }
 
 } // namespace velto

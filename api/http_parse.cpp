@@ -106,6 +106,8 @@ const char* reasonPhrase(int status) {
     return "Not Found";
   case 405:
     return "Method Not Allowed";
+  case 411:
+    return "Length Required";
   case 413:
     return "Payload Too Large";
   default:

@@ -2,6 +2,7 @@
 #include "api/http_server.h"
 
 #include "api/http_parse.h"
+#include "api/http_peer.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -35,6 +36,8 @@ constexpr size_t kDrainBytes = 1 << 20;
 
 constexpr const char* kTooLarge = "{\"error\":\"Anfrage zu groß\"}";
 constexpr const char* kForbidden = "{\"error\":\"nur lokale Aufrufe ohne Browser-Origin\"}";
+constexpr const char* kOtherUser = "{\"error\":\"nur Programme dieses Benutzers\"}";
+constexpr const char* kNoLength = "{\"error\":\"Länge fehlt\"}";
 
 int remainingMs(Clock::time_point deadline) {
   const auto left = std::chrono::duration_cast<milliseconds>(deadline - Clock::now()).count();
@@ -149,6 +152,10 @@ void serveConnection(int fd, const HttpHandler& handler) {
   if (length > http::kMaxBody) {
     response = {413, kTooLarge};
     unread = true; // the body was never read
+  } else if (!http::header(head, "Transfer-Encoding").empty()) {
+    // A body in chunks would otherwise be read as an empty one and applied as the empty value.
+    response = {411, kNoLength};
+    unread = true;
   } else {
     std::string body = buffer.substr(headEnd + 4);
     while (body.size() < length) {
@@ -253,6 +260,12 @@ void HttpServer::loop() {
 
 // server thread
 void HttpServer::serve(int fd) {
+  // Without a password, only the owner's own programs get in; the others learn nothing more.
+  uid_t peer = 0;
+  if (!http::peerUid(fd, peer) || peer != ::geteuid()) {
+    if (sendAll(fd, http::responseBytes({403, kOtherUser}), Clock::now() + kDrainTime)) drain(fd);
+    return;
+  }
   http::serveConnection(fd, handler);
 }
 

@@ -14,6 +14,8 @@ namespace velto {
 namespace {
 
 constexpr const char* kNotPossible = "nicht möglich";
+// Autostart entries are read by the desktop's session manager, not only by their owner.
+constexpr mode_t kEntryMode = 0644;
 
 bool makeFolders(const std::string& folder) {
   for (size_t slash = folder.find('/', 1); slash != std::string::npos;
@@ -98,7 +100,7 @@ bool setLoginItem(bool on, const std::string& programPath, std::string& error) {
       error = systemError(errno);
       return false;
     }
-    if (!replaceFile(path, entryText(programPath))) {
+    if (!replaceFile(path, entryText(programPath), kEntryMode)) {
       error = systemError(errno);
       return false;
     }
@@ -117,8 +119,9 @@ void repairLoginItem(const std::string& programPath) {
   if (!loginItemEnabled()) return;
   std::string registered;
   if (userDefault(kLoginItemDefault, registered) && registered == programPath) return;
+  // The new entry takes the old one's place in one rename: if it cannot be written, the old
+  // entry stays and still starts the program.
   std::string ignored;
-  setLoginItem(false, programPath, ignored);
   setLoginItem(true, programPath, ignored);
 }
 

@@ -10,6 +10,7 @@
 #include <imgui.h>
 
 #include "api/api.h"
+#include "api/file_text.h"
 #include "app/default_devices.h"
 #include "app/docs_window.h"
 #include "app/env.h"
@@ -20,6 +21,7 @@
 #include "app/resource_dir.h"
 #include "app/services.h"
 #include "app/single_instance.h"
+#include "app/user_defaults.h"
 #include "app/window_fonts.h"
 #include "engine/engine.h"
 #include "platform/audio/layer/audio_system.h"
@@ -146,12 +148,19 @@ int runApp() {
   const bool snapshot = snapshotMode();
   InstanceLock instance;
   if (!snapshot) instance.acquire(instanceLockPath());
+  // Holding the lock, no other copy is saving now (the one it replaced saved before it let the
+  // lock go): temporary files of an interrupted save are leftovers.
+  if (instance.held()) {
+    removeTemporaryFiles(Api::configPath());
+    removeTemporaryFiles(userDefaultsPath());
+  }
   dropInvalidWindowVariables();
 
   if (!startAudio()) say("das Audiosystem startet nicht");
   shell::gEngine = std::make_unique<Engine>(!snapshot);
   shell::gApi = std::make_unique<Api>(*shell::gEngine);
   shell::gApi->load();
+  if (!shell::gApi->configError.empty()) say(shell::gApi->configNotice());
   installServices(snapshot);
 
   shell::gDocs = std::make_unique<DocsWindow>(readResourceText("API.md"));

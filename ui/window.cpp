@@ -21,6 +21,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <functional>
+#include <string>
 #include <strings.h>
 
 namespace velto {
@@ -97,6 +98,25 @@ void applyFxDemo(Engine& engine) {
   fx->set(FxId::eq, 1, 3.0f);
   fx->set(FxId::eq, 3, -4.0f);
   fx->set(FxId::eq, 9, 2.5f);
+}
+
+// Settings that are not saved concern every tab, so the line runs along the window's foot, in
+// the red of the other status lines, over whatever the tab draws there.
+void configNoticeLine(const Api& api) {
+  const std::string notice = api.configNotice();
+  if (notice.empty()) return;
+  constexpr float kPad = 6.0f;
+  const ImVec2 pos = ImGui::GetWindowPos();
+  const ImVec2 size = ImGui::GetWindowSize();
+  const float height = ImGui::GetTextLineHeight() + 2.0f * kPad;
+  const ImVec2 top(pos.x, pos.y + size.y - height);
+  const ImVec2 end(pos.x + size.x, pos.y + size.y);
+  ImDrawList* list = ImGui::GetWindowDrawList();
+  list->PushClipRect(top, end, false);
+  list->AddRectFilled(top, end, ImGui::GetColorU32(kBg));
+  list->AddText(ImVec2(top.x + 2.0f * kPad, top.y + kPad), ImGui::GetColorU32(kRed),
+                notice.c_str());
+  list->PopClipRect();
 }
 
 } // namespace
@@ -223,6 +243,7 @@ void drawMixer(Engine& engine, Api& api) {
     ImGui::PopStyleVar();
   }
   helpOverlay(helpClicked, current);
+  configNoticeLine(api);
 
   ImGui::PopStyleVar();
   ImGui::End();
