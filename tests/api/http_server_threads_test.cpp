@@ -31,6 +31,7 @@ TEST_F(HttpServerThreads, ResponseBytesCarryStatusReasonAndLength) {
                 {400, "Bad Request"},
                 {403, "Forbidden"},
                 {405, "Method Not Allowed"},
+                {411, "Length Required"},
                 {413, "Payload Too Large"},
                 {503, "Service Unavailable"},
                 {201, "Service Unavailable"}};
