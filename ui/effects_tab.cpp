@@ -40,7 +40,8 @@ constexpr float kInputW = 150.0f;
 constexpr float kOutputsW = 140.0f;
 constexpr float kPlusW = 38.0f;
 constexpr float kRounding = 8.0f;
-constexpr float kBand = 30.0f; // free band above the graph
+constexpr float kBand = 30.0f;    // free band above the graph
+constexpr float kLabelPad = 8.0f; // least room left and right of a node's label
 
 const ImVec4 kWireColour{0.8f, 0.79f, 0.75f, 0.85f};
 const ImVec4 kWireOff{0.8f, 0.79f, 0.75f, 0.5f};
@@ -129,6 +130,11 @@ void buildNodes(const HwInput& in, std::vector<Node>& nodes) {
   for (const FxChain::Slot& slot : chain.run())
     nodes.push_back(
         {slotLabel(slot), slot, fixedId(slot.id), chain.banks[slot.bank]->enabled[slot.id].load()});
+}
+
+// The row's width for every node, widened where a label would not fit inside it.
+float nodeWidth(const std::string& label, float w) {
+  return std::max(w, std::ceil(ImGui::CalcTextSize(label.c_str()).x) + 2 * kLabelPad);
 }
 
 std::string nodeHelpKey(const Node& n, int k) {
@@ -269,11 +275,12 @@ void finishDrag(FxChain& chain, int drop, float y, float w) {
     return;
   }
   const float mx = ImGui::GetIO().MousePos.x;
+  const std::string label = slotLabel(chain.movable[static_cast<size_t>(gFxDragFrom)]);
+  w = nodeWidth(label, w);
   const ImVec2 p0(mx - w * 0.5f, y), p1(mx + w * 0.5f, y + kBoxH);
   ImDrawList* fg = ImGui::GetForegroundDrawList();
   shimmerRect(fg, p0, p1, kMintGhost, kRoseGhost);
   fg->AddRect(p0, p1, u32(ImVec4(1, 1, 1, 1)), kRounding, 0, 2.0f);
-  const std::string label = slotLabel(chain.movable[static_cast<size_t>(gFxDragFrom)]);
   const float tw = ImGui::CalcTextSize(label.c_str()).x;
   fg->AddText(ImVec2(mx - tw * 0.5f, y + 10), u32(kTextDark), label.c_str());
   if (ImGui::IsMouseDown(ImGuiMouseButton_Left)) return;
@@ -324,18 +331,19 @@ float drawRow(Engine& engine, int r, ImVec2 o, float w) {
     const Node& node = nodes[static_cast<size_t>(k)];
     const int at = node.fixed || node.inputTool ? -1 : position++;
     wire(list, a, ImVec2(x, wireY), node.on);
-    const ImVec2 p0(x, y), p1(x + w, y + kBoxH);
+    const float nw = nodeWidth(node.label, w);
+    const ImVec2 p0(x, y), p1(x + nw, y + kBoxH);
     const int item = node.inputTool ? (k == 0 ? 2 : 1) : itemOf(node.slot);
     if (dragInRow(r) && at == gFxDragFrom)
       list->AddRect(p0, p1, u32(kFxPink), kRounding, 0, 1.5f);
     else
       nodeBody(list, node, p0, p1, item == gFxItem && r == gFxInput);
-    nodeControl(chain, node, r, k, at, p0, w);
-    const ImVec2 centre(x + w * 0.5f, wireY);
+    nodeControl(chain, node, r, k, at, p0, nw);
+    const ImVec2 centre(x + nw * 0.5f, wireY);
     if (k < kStoredNodes) gFxNode[r][k] = centre;
     if (dragInRow(r) && at >= 0 && drop < 0 && centre.x > mouseX) drop = at;
-    a = ImVec2(x + w, wireY);
-    x += w + kGap;
+    a = ImVec2(x + nw, wireY);
+    x += nw + kGap;
     if (k == plusAfter) {
       plusButton(r, ImVec2(x, y + 8));
       a = ImVec2(x + kPlusW, wireY);

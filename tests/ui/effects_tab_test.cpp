@@ -103,6 +103,33 @@ TEST_F(EffectsTabTest, DroppedNodeTakesThePlaceComputedFromTheCentres) {
   }
 }
 
+TEST_F(EffectsTabTest, EveryNodeIsAsWideAsItsLabelAtAnyChainLength) {
+  Chain all; // every movable effect once, then echoes in all four banks
+  for (FxId id : {FxId::lowCut, FxId::gate, FxId::eq, FxId::compressor, FxId::deEsser, FxId::pitch,
+                  FxId::octaver, FxId::harmonizer, FxId::chorus, FxId::reverb})
+    all.push_back({0, id});
+  for (const Slot& echo : kEcho) all.push_back(echo);
+  const struct {
+    const char* name;
+    Chain chain;
+  } cases[] = {{"empty chain", {}}, {"three effects", kThree}, {"fourteen effects", all}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    for (int r = 0; r < 3; ++r) setChain(r, c.chain);
+    ui->move(ImVec2(1, 1));
+    ui->frames(2);
+    // A label cut at the node's edge loses its last glyph in the drawn text.
+    EXPECT_EQ(count(ui->text(), "R\xC3\xBC"
+                                "ckkopplung\n"),
+              3u)
+        << ui->text();
+    EXPECT_EQ(count(ui->text(), "Rauschfilter\n"), 3u);
+    // The slots ahead of the feedback node, which stay in view however long the chain is.
+    for (size_t k = 0; k < c.chain.size() && k < 5; ++k)
+      EXPECT_EQ(count(ui->text(), slotLabel(c.chain[k]) + "\n"), 3u) << slotLabel(c.chain[k]);
+  }
+}
+
 TEST_F(EffectsTabTest, PlusOffersTheMovableEffectsAndAddsIntoTheLowestFreeBank) {
   const std::string offered = "Low-Cut\nGate\nEQ\nKompressor\nDe-Esser\nTonh\xC3\xB6he\nOktaver\n"
                               "Harmonizer\nChorus\nEcho\nHall\nLooper";
