@@ -4,12 +4,11 @@
 #include "config_fixture.h"
 
 #include "api/file_text.h"
+#include "tests/support/file_size_limit.h"
 
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <csignal>
 #include <filesystem>
 #include <functional>
 #include <set>
@@ -92,27 +91,6 @@ TEST_F(ConfigSafetyThreads, UnreadableFileIsKeptAndSaidWhileAMissingOneIsAFirstS
     }
   }
 }
-
-// A file size limit makes a write fail midway, for root as well; the signal it raises is
-// ignored while it holds, so the write reports the error instead.
-class FileSizeLimit {
-public:
-  explicit FileSizeLimit(rlim_t bytes) {
-    getrlimit(RLIMIT_FSIZE, &saved);
-    rlimit limit = saved;
-    limit.rlim_cur = bytes;
-    setrlimit(RLIMIT_FSIZE, &limit);
-    previous = std::signal(SIGXFSZ, SIG_IGN);
-  }
-  ~FileSizeLimit() {
-    setrlimit(RLIMIT_FSIZE, &saved);
-    std::signal(SIGXFSZ, previous);
-  }
-
-private:
-  rlimit saved{};
-  void (*previous)(int) = nullptr;
-};
 
 TEST_F(ConfigSafetyThreads, FailedSaveIsShownWithItsReasonUntilASaveGoesThrough) {
   const std::string path = Api::configPath();
