@@ -18,6 +18,7 @@ constexpr int kFftLog2 = 10;
 constexpr size_t kFftSize = size_t(1) << kFftLog2;
 constexpr size_t kHop = 512;
 constexpr size_t kFluxBins = 170;  // up to 7921.875 Hz
+constexpr size_t kBodyBins = 41;   // 46.875 to 1875 Hz (bin 0 left out)
 constexpr size_t kMeanRadius = 23; // adaptive threshold over 47 frames
 constexpr double kOpeningWindow = 30.0;
 constexpr double kClosingWindow = 40.0;
@@ -70,16 +71,26 @@ std::vector<float> readMono(AudioFileReader& reader, double startSeconds, double
   return mono;
 }
 
-// Spectral flux of compressed magnitudes, one value per hop.
-std::vector<float> spectralFlux(const std::vector<float>& mono) {
+// The onset curve and a second one of the body of the sound: the rise of plain magnitudes below
+// 1.9 kHz, where kicks, snares, bass and voices sound but hi-hats and cymbals hardly do. It tells
+// whether an onset between two beats is a drum or only a hi-hat.
+struct OnsetCurves {
+  std::vector<float> full;
+  std::vector<float> body;
+};
+
+// Spectral flux of compressed magnitudes, one value per hop, and the flux of the body band.
+OnsetCurves spectralFlux(const std::vector<float>& mono) {
   std::vector<float> window(kFftSize);
   dsp::hannWindow(window.data(), uint32_t(kFftSize), dsp::HannKind::normalised);
   Spectrum spectrum;
   std::vector<float> frame(kFftSize);
   std::vector<float> magnitude(kFluxBins);
   std::vector<float> previous(kFluxBins, 0.0f);
-  std::vector<float> flux;
-  flux.reserve(mono.size() / kHop + 1);
+  std::vector<float> previousBody(kBodyBins, 0.0f);
+  OnsetCurves flux;
+  flux.full.reserve(mono.size() / kHop + 1);
+  flux.body.reserve(mono.size() / kHop + 1);
   for (size_t offset = 0; offset + kFftSize <= mono.size(); offset += kHop) {
     for (size_t n = 0; n < kFftSize; ++n) frame[n] = mono[offset + n] * window[n];
     spectrum.magnitudes(frame.data(), magnitude.data(), kFluxBins);
@@ -89,7 +100,14 @@ std::vector<float> spectralFlux(const std::vector<float>& mono) {
       sum += std::max(0.0f, c - previous[k]);
       previous[k] = c;
     }
-    flux.push_back(sum);
+    // Plain magnitudes: a soft hi-hat's spill below 1.9 kHz stays small beside a drum's body.
+    float body = 0.0f;
+    for (size_t k = 1; k < kBodyBins; ++k) {
+      body += std::max(0.0f, magnitude[k] - previousBody[k]);
+      previousBody[k] = magnitude[k];
+    }
+    flux.full.push_back(sum);
+    flux.body.push_back(flux.body.empty() ? 0.0f : body);
   }
   return flux;
 }
@@ -109,12 +127,14 @@ std::vector<float> aboveLocalMean(const std::vector<float>& flux) {
   return curve;
 }
 
-std::vector<float> onsetCurve(AudioFileReader& reader, double startSeconds,
-                              double durationSeconds) {
+std::vector<float> onsetCurve(AudioFileReader& reader, double startSeconds, double durationSeconds,
+                              std::vector<float>* body) {
   bool ok = false;
   std::vector<float> mono = readMono(reader, startSeconds, durationSeconds, &ok);
   if (!ok || mono.size() < kReadBlock) return {};
-  return aboveLocalMean(spectralFlux(mono));
+  OnsetCurves flux = spectralFlux(mono);
+  *body = aboveLocalMean(flux.body);
+  return aboveLocalMean(flux.full);
 }
 
 // Autocorrelation at a fractional lag, divided by the number of overlapping frames.
@@ -200,14 +220,53 @@ double beatStrength(const float* x, size_t n, double frameRate, double bpm, doub
   return count > 0 ? sum / count - mean : 0.0;
 }
 
+// The largest curve value within a frame of `p`.
+double peakNear(const float* x, size_t n, double p) {
+  size_t centre = size_t(std::lround(p));
+  size_t from = centre > 0 ? centre - 1 : 0;
+  double peak = 0.0;
+  for (size_t i = from; i <= centre + 1 && i < n; ++i) peak = std::max(peak, double(x[i]));
+  return peak;
+}
+
+// Share of the pulses of `bpm`, at their best phase in the curve, that carry an onset stronger
+// than `share` times a pulse's typical one (the pulse at four fifths up the sorted list, so that
+// rests on some pulses do not lower it). In the body curve, a kick and a snare taking turns
+// carry every pulse of their beat; hi-hats between the beats leave those points quiet.
+double coverage(const float* body, size_t n, double frameRate, double bpm, double share) {
+  // The phase is found afresh for every 16 pulses: a tempo a few hundredths of a BPM off would
+  // otherwise drift off the onsets over a long window.
+  constexpr int kBlock = 16;
+  const double period = 60.0 * frameRate / bpm;
+  std::vector<double> pulses;
+  for (double start = 0.0; start + period + 1.0 < double(n); start += kBlock * period) {
+    size_t from = size_t(start);
+    size_t length = std::min(n - from, size_t((kBlock + 1) * period) + 2);
+    double phase = double(from) + bestOffset(body + from, length, period);
+    for (int k = 0; k < kBlock; ++k) {
+      double p = phase + k * period;
+      if (!(p + 1.0 < double(n))) break;
+      pulses.push_back(peakNear(body, n, p));
+    }
+  }
+  if (pulses.size() < 4) return 0.0;
+  std::vector<double> sorted = pulses;
+  const size_t upper = sorted.size() * 4 / 5;
+  std::nth_element(sorted.begin(), sorted.begin() + upper, sorted.end());
+  const double typical = sorted[upper];
+  if (!(typical > 0.0)) return 0.0;
+  size_t carried = 0;
+  for (double v : pulses) carried += v > share * typical;
+  return double(carried) / double(pulses.size());
+}
+
 // The autocorrelation finds a period of the music, which may be the beat, two of them or one
-// and a half. Among the tempos at simple ratios to it, the beat is where the onsets are
-// strongest; twice that tempo is taken when its off-beats are nearly as strong as its beats
-// (an accent on every beat, not every other one).
-double metricalTempo(const float* x, size_t n, double frameRate, double found) {
+// and a half. Among the tempos at simple ratios to it, the strongest onsets mark a metrical
+// level; the beat is then the fastest level within the range whose pulses nearly all carry a
+// drum or another onset of the body, not only a hi-hat.
+double metricalTempo(const float* x, const float* body, size_t n, double frameRate, double found) {
   const double mean = curveMean(x, n);
   constexpr double kRatios[] = {0.5, 2.0 / 3.0, 1.0, 1.5, 2.0};
-  constexpr double kOffBeatShare = 0.85;
   // Near ties (onsets on every eighth and hardly any accent) keep what the autocorrelation found.
   constexpr double kClearlyStronger = 1.05;
   double tempo = found;
@@ -222,29 +281,84 @@ double metricalTempo(const float* x, size_t n, double frameRate, double found) {
       tempo = bpm;
     }
   }
-  double twice = 2.0 * tempo;
-  if (twice <= kFastest &&
-      beatStrength(x, n, frameRate, twice, mean) >= kOffBeatShare * strongest) {
-    tempo = twice;
+  constexpr double kRegular = 0.7;
+  constexpr double kBodyShare = 0.3;
+  if (tempo * 2 <= kFastest && coverage(body, n, frameRate, tempo * 2, kBodyShare) >= kRegular) {
+    return tempo * 2;
+  }
+  if (tempo / 2 >= kSlowest && coverage(body, n, frameRate, tempo, kBodyShare) < kRegular &&
+      coverage(body, n, frameRate, tempo / 2, kBodyShare) >= kRegular) {
+    return tempo / 2;
   }
   return tempo;
 }
 
-// Autocorrelation at the beat against the energy, both of the curve without its mean: a
-// floor of onsets that never stops (held notes, noise) correlates with itself at every lag
-// and must not pass for a beat.
+// How steady a beat of `bpm` is, 0 to 1: the autocorrelation at the beat against the energy,
+// both of the curve's onsets that stand out of its texture (above twice the level that nine
+// frames in ten stay below, and without the first frame, which holds the whole opening
+// spectrum). The floor of onsets that never stops in held notes and noise, and its ripple from
+// beating partials, must not pass for a beat; neither must a smooth swell that repeats (vibrato,
+// tremolo), which rises over many frames where a struck onset rises within one or two.
 double beatConfidence(const float* x, size_t n, double frameRate, double bpm) {
-  const double mean = curveMean(x, n);
-  std::vector<float> centred(n);
+  if (n < 4) return 0.0;
+  std::vector<float> sorted(x + 1, x + n);
+  std::nth_element(sorted.begin(), sorted.begin() + sorted.size() * 9 / 10, sorted.end());
+  const double floor = 2.0 * double(sorted[sorted.size() * 9 / 10]);
+  std::vector<float> onsets(n, 0.0f);
+  for (size_t i = 1; i < n; ++i) onsets[i] = float(std::max(0.0, double(x[i]) - floor));
+  // Most beats must carry an onset that stands out: pulses on every other beat are a slower
+  // tempo's.
+  constexpr double kHalf = 0.5, kMost = 0.75;
+  const double regularity = std::clamp(
+      (coverage(onsets.data(), n, frameRate, bpm, 0.0) - kHalf) / (kMost - kHalf), 0.0, 1.0);
+  const double mean = curveMean(onsets.data(), n);
   double energy = 0.0;
-  for (size_t i = 0; i < n; ++i) {
-    centred[i] = float(double(x[i]) - mean);
-    energy += double(centred[i]) * double(centred[i]);
+  for (float& v : onsets) {
+    v = float(double(v) - mean);
+    energy += double(v) * double(v);
   }
-  double meanEnergy = energy / double(n < 2 ? 1 : n);
+  const double meanEnergy = energy / double(n);
   if (!(meanEnergy > 0.0)) return 0.0;
-  double c = autocorrelation(centred.data(), n, frameRate * 60.0 / bpm) / meanEnergy;
-  return std::clamp(c, 0.0, 1.0);
+  // The beat, two of them and a bar of four: a kick and a snare taking turns correlate less at
+  // one beat than at two, a syncopated pattern most at the bar.
+  const double lag = frameRate * 60.0 / bpm;
+  const double periodicity =
+      (autocorrelation(onsets.data(), n, lag) + autocorrelation(onsets.data(), n, 2 * lag) +
+       autocorrelation(onsets.data(), n, 4 * lag)) /
+      (3 * meanEnergy);
+  // Neighbouring frames of struck onsets correlate little; those of a swell nearly fully.
+  const double smoothness = autocorrelation(onsets.data(), n, 1.0) / meanEnergy;
+  constexpr double kSharp = 0.3, kSmooth = 0.6;
+  const double sharpness = std::clamp((kSmooth - smoothness) / (kSmooth - kSharp), 0.0, 1.0);
+  return std::clamp(periodicity, 0.0, 1.0) * sharpness * regularity;
+}
+
+// The tempo of an onset curve, its level among half and twice it told by the body curve.
+double estimateTempo(const float* curve, const float* body, size_t count, double frameRate,
+                     double* confidence) {
+  if (!curve || !(frameRate > 0) || count < size_t(4.0 * frameRate)) return 0.0;
+
+  double best = 0.0;
+  double bestScore = 0.0;
+  for (int step = 0; step <= 220; ++step) {
+    double bpm = kSlowest + 0.5 * step;
+    double lag = frameRate * 60.0 / bpm;
+    double score = tempoPrior(bpm) * (autocorrelation(curve, count, lag) +
+                                      0.5 * autocorrelation(curve, count, 2.0 * lag));
+    if (score > bestScore) {
+      bestScore = score;
+      best = bpm;
+    }
+  }
+  if (best <= 0.0) return 0.0;
+
+  // Once more around another metrical level if the onsets choose one.
+  double tempo = fineTempo(curve, count, frameRate, best);
+  double level = metricalTempo(curve, body, count, frameRate, tempo);
+  if (level != tempo) tempo = fineTempo(curve, count, frameRate, level);
+
+  if (confidence) *confidence = beatConfidence(curve, count, frameRate, tempo);
+  return tempo;
 }
 
 struct Phases {
@@ -265,29 +379,7 @@ Phases findPhases(const std::vector<float>& opening, const std::vector<float>& c
 } // namespace
 
 double estimateBpm(const float* curve, size_t count, double frameRate, double* confidence) {
-  if (!curve || !(frameRate > 0) || count < size_t(4.0 * frameRate)) return 0.0;
-
-  double best = 0.0;
-  double bestScore = 0.0;
-  for (int step = 0; step <= 220; ++step) {
-    double bpm = kSlowest + 0.5 * step;
-    double lag = frameRate * 60.0 / bpm;
-    double score = tempoPrior(bpm) * (autocorrelation(curve, count, lag) +
-                                      0.5 * autocorrelation(curve, count, 2.0 * lag));
-    if (score > bestScore) {
-      bestScore = score;
-      best = bpm;
-    }
-  }
-  if (best <= 0.0) return 0.0;
-
-  // Once more around another metrical level if the onsets choose one.
-  double tempo = fineTempo(curve, count, frameRate, best);
-  double level = metricalTempo(curve, count, frameRate, tempo);
-  if (level != tempo) tempo = fineTempo(curve, count, frameRate, level);
-
-  if (confidence) *confidence = beatConfidence(curve, count, frameRate, tempo);
-  return tempo;
+  return estimateTempo(curve, curve, count, frameRate, confidence);
 }
 
 double estimatePhase(const float* curve, size_t count, double frameRate, double bpm) {
@@ -308,14 +400,20 @@ BeatInfo analyzeBeats(const std::string& path, double startSeconds, double endSe
 
   double closingLength = std::min(span, kClosingWindow);
   double closingStart = end - closingLength;
-  std::vector<float> opening = onsetCurve(reader, startSeconds, std::min(span, kOpeningWindow));
-  std::vector<float> closing = onsetCurve(reader, closingStart, closingLength);
+  std::vector<float> openingBody;
+  std::vector<float> closingBody;
+  std::vector<float> opening =
+      onsetCurve(reader, startSeconds, std::min(span, kOpeningWindow), &openingBody);
+  std::vector<float> closing = onsetCurve(reader, closingStart, closingLength, &closingBody);
   reader.close();
   if (opening.empty()) return info;
 
-  const std::vector<float>& longer = opening.size() > closing.size() ? opening : closing;
+  const bool openingLonger = opening.size() > closing.size();
+  const std::vector<float>& longer = openingLonger ? opening : closing;
+  const std::vector<float>& longerBody = openingLonger ? openingBody : closingBody;
   double confidence = 0.0;
-  double bpm = estimateBpm(longer.data(), longer.size(), kOnsetFrameRate, &confidence);
+  double bpm =
+      estimateTempo(longer.data(), longerBody.data(), longer.size(), kOnsetFrameRate, &confidence);
   info.bpm = bpm;
   if (bpm <= 0.0) return info;
   info.confidence = confidence;
