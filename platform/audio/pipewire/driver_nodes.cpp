@@ -103,21 +103,37 @@ void DriverNodes::Node::onStateChanged(void* data, pw_stream_state, pw_stream_st
                                                        state == PW_STREAM_STATE_STREAMING);
 }
 
-void DriverNodes::graphCycle(uint64_t position, uint32_t frames) {
+uint64_t DriverNodes::timeOf(const spa_io_position& position) {
+  const uint64_t at = position.clock.position;
+  // A new driver counts from its own start, a stalled one may leap: ten seconds apart or
+  // backwards is another line.
+  const bool apart = at < linePosition_ || at - linePosition_ > 10 * uint64_t(kNodeRate);
+  if (lineStart_ == 0 || position.clock.id != lineClock_ || apart) {
+    lineStart_ = hostTimeNow();
+    lineFrames_ = at;
+    lineClock_ = position.clock.id;
+  }
+  linePosition_ = at;
+  return lineStart_ + framesToNanoseconds(at - lineFrames_);
+}
+
+void DriverNodes::runClock(uint64_t position, uint32_t frames, uint64_t now) {
   if (position == lastPosition_ || frames == 0) return;
   lastPosition_ = position;
-  const uint64_t start = nextOnLine(&lineStart_, &lineFrames_, frames);
   for (uint32_t done = 0; done < frames;) {
     const uint32_t piece = std::min(frames - done, kMaxBufferFrames);
-    runGraphCycles(clock_, piece, start + framesToNanoseconds(done));
+    runGraphCycles(clock_, piece, now + framesToNanoseconds(done));
     done += piece;
   }
 }
 
 void DriverNodes::Node::onProcess(void* data) {
   Node& node = *static_cast<Node*>(data);
-  if (const spa_io_position* position = node.position.load(std::memory_order_acquire)) {
-    node.owner->graphCycle(position->clock.position, uint32_t(position->clock.duration));
+  DriverNodes& owner = *node.owner;
+  const spa_io_position* position = node.position.load(std::memory_order_acquire);
+  const uint64_t cycleStart = position != nullptr ? owner.timeOf(*position) : 0;
+  if (position != nullptr && !owner.hosted_.load(std::memory_order_acquire)) {
+    owner.runClock(position->clock.position, uint32_t(position->clock.duration), cycleStart);
   }
   pw_buffer* b = pw_stream_dequeue_buffer(node.stream);
   if (b == nullptr) return;
@@ -131,7 +147,9 @@ void DriverNodes::Node::onProcess(void* data) {
     const uint32_t offset = std::min(d.chunk->offset, d.maxsize);
     const uint32_t frames = std::min(d.chunk->size, d.maxsize - offset) / kFrameBytes;
     const auto* in = reinterpret_cast<const float*>(static_cast<const uint8_t*>(d.data) + offset);
-    const uint64_t start = frames > 0 ? node.cycleTime(frames) : 0;
+    const uint64_t start = position != nullptr ? cycleStart
+                           : frames > 0        ? node.cycleTime(frames)
+                                               : 0;
     for (uint32_t done = 0; done < frames;) {
       const uint32_t piece = std::min(frames - done, kMaxBufferFrames);
       std::memcpy(node.scratch.data(), in + size_t(done) * kNodeChannels,
@@ -144,7 +162,9 @@ void DriverNodes::Node::onProcess(void* data) {
     uint64_t wanted = b->requested != 0 ? b->requested : kDefaultBufferFrames;
     const uint32_t frames = uint32_t(std::min<uint64_t>(wanted, d.maxsize / kFrameBytes));
     auto* out = static_cast<float*>(d.data);
-    const uint64_t start = frames > 0 ? node.cycleTime(frames) : 0;
+    const uint64_t start = position != nullptr ? cycleStart
+                           : frames > 0        ? node.cycleTime(frames)
+                                               : 0;
     for (uint32_t done = 0; done < frames;) {
       const uint32_t piece = std::min(frames - done, kMaxBufferFrames);
       node.host->runCycle(node.device, piece, start + framesToNanoseconds(done),

@@ -12,11 +12,14 @@
 // nor lock.
 #pragma once
 
+#include <atomic>
 #include <memory>
 #include <vector>
 
 #include "platform/audio/layer/system_state.h"
 #include "platform/audio/pipewire/pipewire_node.h"
+
+struct spa_io_position;
 
 namespace platform::audio {
 
@@ -37,20 +40,31 @@ public:
   // What paces the driver's devices that the layer runs.
   GraphClock& clock() { return clock_; }
 
+  // Control side: while hosted, the mixer's node runs the graph clock between its inputs and its
+  // outputs, and the driver's own nodes no longer do.
+  void hostClock(bool hosted) { hosted_.store(hosted, std::memory_order_seq_cst); }
+  // Data thread: the host time of a graph position. Every node of the connection counts on one
+  // line laid out by the graph's own frame count, so the rings of the driver's devices meet
+  // exactly whatever the order of the nodes and however late the thread wakes; a jump of the
+  // position (another driver, a restart of the graph) starts a new line.
+  uint64_t timeOf(const spa_io_position& position);
+  // Data thread: one cycle of every device on the graph clock for this graph position (once).
+  void runClock(uint64_t position, uint32_t frames, uint64_t now);
+
   struct Node;
 
 private:
-  // Data thread: runs the layer's devices once per graph cycle, on a time line of whole cycles.
-  void graphCycle(uint64_t position, uint32_t frames);
-
   std::shared_ptr<PipewireConnection> connection_;
   std::unique_ptr<NodeVolumes> volumes_; // the nodes' volume and mute are their devices' controls
   std::vector<std::unique_ptr<Node>> nodes_;
   GraphClock clock_;
+  std::atomic<bool> hosted_{false};
   // Data thread only.
   uint64_t lastPosition_ = UINT64_MAX;
-  uint64_t lineStart_ = 0;
-  uint64_t lineFrames_ = 0;
+  uint64_t lineStart_ = 0;    // host time of lineFrames_
+  uint64_t lineFrames_ = 0;   // graph position the line starts at
+  uint64_t lineClock_ = 0;    // the graph clock's id
+  uint64_t linePosition_ = 0; // the last position seen
 };
 
 } // namespace platform::audio

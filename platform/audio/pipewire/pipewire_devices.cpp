@@ -23,6 +23,7 @@
 #include "platform/audio/layer/system_state.h"
 #include "platform/audio/pipewire/app_streams.h"
 #include "platform/audio/pipewire/driver_nodes.h"
+#include "platform/audio/pipewire/mixer_node.h"
 #include "platform/audio/pipewire/pipewire_node.h"
 #include "platform/audio/pipewire/pipewire_provider.h"
 
@@ -131,6 +132,7 @@ class Monitor;
 
 // Written under gStartStop and the control lock, read under either.
 std::unique_ptr<DriverNodes> gDriverNodes;
+std::unique_ptr<MixerNode> gMixer;
 
 // One server node we follow; lives on the loop thread.
 struct NodeWatch {
@@ -696,6 +698,7 @@ void teardown(std::unique_ptr<Monitor> monitor) {
     std::lock_guard<std::mutex> control(system.control);
     system.plugInWatch = nullptr;
     system.defaultWatch = nullptr;
+    if (gMixer) gMixer->setDriver(nullptr);
     if (gDriverNodes) setGraphClock(system, nullptr);
     gDriverNodes.reset();
     if (system.running) {
@@ -703,6 +706,9 @@ void teardown(std::unique_ptr<Monitor> monitor) {
       monitor->removeAll(system);
       devicesChanged(system, before, true);
     }
+    // Every device has left it.
+    monitor->connection()->mixer = nullptr;
+    gMixer.reset();
   }
   std::shared_ptr<PipewireConnection> connection = monitor->connection();
   pw_thread_loop_lock(connection->loop);
@@ -743,6 +749,9 @@ std::unique_ptr<Monitor> connectServer(const PipewireOptions& options) {
   auto monitor = std::make_unique<Monitor>(connection);
   monitor->attach();
   pw_thread_loop_unlock(connection->loop);
+  // In place before any device can start.
+  gMixer = std::make_unique<MixerNode>(connection);
+  connection->mixer = gMixer.get();
   connection.reset();
   monitor->startApplier();
   if (!monitor->waitListed(std::chrono::milliseconds(options.answerMillis))) {
@@ -754,6 +763,7 @@ std::unique_ptr<Monitor> connectServer(const PipewireOptions& options) {
     std::lock_guard<std::mutex> control(system.control);
     if (system.running) {
       publishDriver(system, monitor->connection());
+      gMixer->setDriver(gDriverNodes.get());
       Monitor* watching = monitor.get();
       system.defaultWatch = [watching](bool output, const std::string& uid) {
         watching->writeDefault(audioSystem(), output, uid);

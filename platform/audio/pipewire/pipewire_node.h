@@ -13,10 +13,15 @@ struct pw_core;
 
 namespace platform::audio {
 
+class MixerNode;
+
 struct PipewireConnection {
   pw_thread_loop* loop = nullptr;
   pw_context* context = nullptr;
   pw_core* core = nullptr;
+  // The node the devices run through; set and cleared under the layer's control lock (null: each
+  // device runs streams of its own).
+  MixerNode* mixer = nullptr;
   ~PipewireConnection();
 };
 

@@ -92,6 +92,8 @@ PipewireProvider::PipewireProvider(const PipewireNode& node,
       block_(size_t(kMaxBufferFrames) * std::max(node.outputChannels, 1u), 0.0f) {}
 
 PipewireProvider::~PipewireProvider() {
+  if (member_ != nullptr && connection_->mixer != nullptr) connection_->mixer->detach(member_);
+  member_ = nullptr;
   dismissOutput();
   if (!capture_ && !playback_) return;
   pw_thread_loop_lock(connection_->loop);
@@ -371,6 +373,10 @@ AspStatus PipewireProvider::startDevice(AspObjectId) {
   sampleTime_ = 0.0; // no cycle runs while the device is stopped
   duplexRing_.clear();
   blockPosition_ = UINT64_MAX;
+  if (connection_->mixer != nullptr) {
+    member_ = connection_->mixer->attach(*this, frames);
+    if (member_ != nullptr) return kAspNoError;
+  }
   pw_thread_loop_lock(connection_->loop);
   bool opened = true;
   if (node_.inputChannels > 0) {
@@ -389,6 +395,10 @@ AspStatus PipewireProvider::startDevice(AspObjectId) {
 }
 
 void PipewireProvider::bufferFramesChanged(AspObjectId, uint32_t frames) {
+  if (member_ != nullptr) {
+    connection_->mixer->setFrames(member_, frames);
+    return;
+  }
   if (!capture_ && !playback_) return; // the next start asks for it
   const std::string latency = quantumOf(frames);
   const spa_dict_item items[] = {SPA_DICT_ITEM_INIT(PW_KEY_NODE_LATENCY, latency.c_str())};
@@ -401,6 +411,11 @@ void PipewireProvider::bufferFramesChanged(AspObjectId, uint32_t frames) {
 }
 
 AspStatus PipewireProvider::stopDevice(AspObjectId) {
+  if (member_ != nullptr) {
+    if (connection_->mixer != nullptr) connection_->mixer->detach(member_);
+    member_ = nullptr;
+    return kAspNoError;
+  }
   dismissOutput();
   pw_thread_loop_lock(connection_->loop);
   closeStreams(); // waits for a process callback in flight
@@ -467,6 +482,24 @@ void PipewireProvider::runOutputCycle(const spa_io_position& cycle) {
     blockPosition_ = cycle.clock.position;
   }
   io.cyclesInFlight.fetch_sub(1, std::memory_order_release);
+}
+
+bool PipewireProvider::runMixerCycle(const float* input, float* output, uint32_t frames,
+                                     uint64_t now) {
+  if (io_ == nullptr || frames == 0) return false;
+  DeviceIo& io = *io_;
+  // Counted in before `running` is read: the layer's halt waits for this cycle to end.
+  io.cyclesInFlight.fetch_add(1, std::memory_order_seq_cst);
+  const bool ran = io.running.load(std::memory_order_seq_cst);
+  if (ran) {
+    pendingInput_ = input;
+    pendingOutput_ = output;
+    io.runCycle(frames, now);
+    pendingInput_ = nullptr;
+    pendingOutput_ = nullptr;
+  }
+  io.cyclesInFlight.fetch_sub(1, std::memory_order_release);
+  return ran;
 }
 
 void PipewireProvider::cycle(void* context, DeviceIo& io, uint32_t frames, uint64_t now) {

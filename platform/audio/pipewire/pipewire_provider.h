@@ -17,6 +17,7 @@
 #include "platform/audio/layer/device_io.h"
 #include "platform/audio/layer/device_provider.h"
 #include "platform/audio/layer/frame_ring.h"
+#include "platform/audio/pipewire/mixer_node.h"
 #include "platform/audio/pipewire/pipewire_node.h"
 
 struct pw_stream;
@@ -65,6 +66,11 @@ public:
   // A latency in frames at `rate` when a graph cycle is `quantum` frames, rounded.
   static uint32_t latencyFrames(const PipewireLatency& latency, double rate, uint32_t quantum);
 
+  // Data thread: one cycle of the device run by the mixer's node, `input` and `output`
+  // interleaved (null: the direction is not there). False when the device does not run (the
+  // output is left as it is).
+  bool runMixerCycle(const float* input, float* output, uint32_t frames, uint64_t now);
+
   // One direction's stream with its listener; the process callbacks find their way back here.
   struct Stream;
 
@@ -100,6 +106,7 @@ private:
   uint32_t blockFrames_ = 0;
   uint64_t blockPosition_ = UINT64_MAX; // the graph cycle the block belongs to
   bool enlisted_ = false;               // control side
+  MixerNode::Member* member_ = nullptr; // control side: the device runs through the mixer's node
 };
 
 } // namespace platform::audio

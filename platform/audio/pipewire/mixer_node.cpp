@@ -1,0 +1,356 @@
+#include "platform/audio/pipewire/mixer_node.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+
+#include <pipewire/filter.h>
+#include <pipewire/pipewire.h>
+#include <spa/node/io.h>
+#include <spa/utils/dict.h>
+
+#include "platform/audio/layer/host_time.h"
+#include "platform/audio/layer/properties.h"
+#include "platform/audio/pipewire/driver_nodes.h"
+#include "platform/audio/pipewire/pipewire_devices.h"
+#include "platform/audio/pipewire/pipewire_provider.h"
+
+namespace platform::audio {
+namespace {
+
+constexpr const char* kMixerName = "velto.mixer";
+constexpr uint32_t kRate = 48000;
+
+uint32_t numberOf(const spa_dict* props, const char* key, uint32_t otherwise) {
+  const char* text = props != nullptr ? spa_dict_lookup(props, key) : nullptr;
+  if (text == nullptr) return otherwise;
+  char* end = nullptr;
+  const unsigned long value = std::strtoul(text, &end, 10);
+  return end != text ? uint32_t(value) : otherwise;
+}
+
+} // namespace
+
+struct MixerNode::Hooks {
+  pw_filter_events filterEvents{};
+  spa_hook filterListener{};
+  pw_registry_events registryEvents{};
+  spa_hook registryListener{};
+};
+
+struct MixerNode::Member {
+  PipewireProvider* device = nullptr;
+  uint32_t node = 0; // the device's server node
+  uint32_t inputs = 0;
+  uint32_t outputs = 0;
+  bool captureMonitor = false; // a duplex node hands its capture out of monitor ports
+  uint32_t frames = kDefaultBufferFrames;
+  std::vector<void*> inPorts;  // ours, fed by the device's capture
+  std::vector<void*> outPorts; // ours, feeding the device's playback
+  std::vector<std::string> inNames;
+  std::vector<std::string> outNames;
+  std::vector<pw_proxy*> inLinks; // null until linked
+  std::vector<pw_proxy*> outLinks;
+  std::vector<float> captured; // interleaved
+  std::vector<float> played;   // interleaved
+};
+
+MixerNode::MixerNode(std::shared_ptr<PipewireConnection> connection)
+    : connection_(std::move(connection)), hooks_(std::make_unique<Hooks>()) {
+  pw_thread_loop_lock(connection_->loop);
+  hooks_->registryEvents.version = PW_VERSION_REGISTRY_EVENTS;
+  hooks_->registryEvents.global = &MixerNode::onGlobal;
+  hooks_->registryEvents.global_remove = &MixerNode::onGlobalRemove;
+  registry_ = pw_core_get_registry(connection_->core, PW_VERSION_REGISTRY, 0);
+  if (registry_ != nullptr) {
+    pw_registry_add_listener(registry_, &hooks_->registryListener, &hooks_->registryEvents, this);
+  }
+  pw_thread_loop_unlock(connection_->loop);
+}
+
+MixerNode::~MixerNode() {
+  setDriver(nullptr);
+  pw_thread_loop_lock(connection_->loop);
+  for (const std::unique_ptr<Member>& member : members_) {
+    for (pw_proxy* link : member->inLinks)
+      if (link != nullptr) pw_proxy_destroy(link);
+    for (pw_proxy* link : member->outLinks)
+      if (link != nullptr) pw_proxy_destroy(link);
+  }
+  members_.clear();
+  destroyFilter();
+  if (registry_ != nullptr) {
+    spa_hook_remove(&hooks_->registryListener);
+    pw_proxy_destroy(reinterpret_cast<pw_proxy*>(registry_));
+  }
+  pw_thread_loop_unlock(connection_->loop);
+}
+
+void MixerNode::waitIdle() {
+  while (users_.load(std::memory_order_seq_cst) != 0) std::this_thread::yield();
+}
+
+void MixerNode::setDriver(DriverNodes* driver) {
+  DriverNodes* before = driver_.exchange(driver, std::memory_order_seq_cst);
+  if (before == driver) return;
+  // The clock runs here only while the node runs; else the driver's own nodes run it.
+  if (before != nullptr) before->hostClock(false);
+  waitIdle();
+  if (driver != nullptr && filter_ != nullptr) driver->hostClock(true);
+}
+
+bool MixerNode::createFilter(uint32_t frames) {
+  const std::string latency = std::to_string(frames) + "/" + std::to_string(kRate);
+  pw_properties* props = pw_properties_new(
+      PW_KEY_MEDIA_TYPE, "Audio", PW_KEY_MEDIA_CATEGORY, "Duplex", PW_KEY_MEDIA_ROLE, "DSP",
+      PW_KEY_NODE_NAME, kMixerName, PW_KEY_NODE_DESCRIPTION, "Velto", PW_KEY_NODE_GROUP,
+      kOwnNodeGroup, PW_KEY_NODE_LATENCY, latency.c_str(), PW_KEY_NODE_ALWAYS_PROCESS, "true",
+      nullptr);
+  filter_ = pw_filter_new(connection_->core, kMixerName, props);
+  if (filter_ == nullptr) return false;
+  hooks_->filterEvents.version = PW_VERSION_FILTER_EVENTS;
+  hooks_->filterEvents.process = &MixerNode::onProcess;
+  pw_filter_add_listener(filter_, &hooks_->filterListener, &hooks_->filterEvents, this);
+  if (pw_filter_connect(filter_, PW_FILTER_FLAG_RT_PROCESS, nullptr, 0) != 0) {
+    destroyFilter();
+    return false;
+  }
+  if (DriverNodes* driver = driver_.load()) driver->hostClock(true);
+  return true;
+}
+
+void MixerNode::destroyFilter() {
+  if (filter_ == nullptr) return;
+  if (DriverNodes* driver = driver_.load()) driver->hostClock(false);
+  spa_hook_remove(&hooks_->filterListener);
+  pw_filter_destroy(filter_); // waits for a process callback in flight
+  filter_ = nullptr;
+}
+
+void MixerNode::askQuantum() {
+  if (filter_ == nullptr || members_.empty()) return;
+  uint32_t frames = kMaxBufferFrames;
+  for (const std::unique_ptr<Member>& member : members_) frames = std::min(frames, member->frames);
+  const std::string latency = std::to_string(frames) + "/" + std::to_string(kRate);
+  const spa_dict_item items[] = {SPA_DICT_ITEM_INIT(PW_KEY_NODE_LATENCY, latency.c_str())};
+  const spa_dict dict = SPA_DICT_INIT_ARRAY(items);
+  pw_filter_update_properties(filter_, nullptr, &dict);
+}
+
+MixerNode::Member* MixerNode::attach(PipewireProvider& device, uint32_t frames) {
+  const PipewireNode& node = device.node();
+  auto member = std::make_unique<Member>();
+  member->device = &device;
+  member->node = node.id;
+  member->inputs = node.inputChannels;
+  member->outputs = node.outputChannels;
+  member->captureMonitor = node.inputChannels > 0 && node.outputChannels > 0;
+  member->frames = frames;
+  member->captured.assign(size_t(kMaxBufferFrames) * std::max(member->inputs, 1u), 0.0f);
+  member->played.assign(size_t(kMaxBufferFrames) * std::max(member->outputs, 1u), 0.0f);
+  size_t slot = kSlots;
+  for (size_t s = 0; s < kSlots; ++s) {
+    if (slots_[s].load(std::memory_order_relaxed) == nullptr) {
+      slot = s;
+      break;
+    }
+  }
+  if (slot == kSlots) return nullptr;
+
+  pw_thread_loop_lock(connection_->loop);
+  if (filter_ == nullptr && !createFilter(frames)) {
+    pw_thread_loop_unlock(connection_->loop);
+    return nullptr;
+  }
+  const uint32_t serial = ++serial_;
+  bool made = true;
+  for (int direction = 0; direction < 2 && made; ++direction) {
+    const bool in = direction == 0;
+    const uint32_t channels = in ? member->inputs : member->outputs;
+    for (uint32_t c = 0; c < channels; ++c) {
+      const std::string name =
+          std::string(in ? "in_" : "out_") + std::to_string(serial) + "_" + std::to_string(c + 1);
+      void* port =
+          pw_filter_add_port(filter_, in ? PW_DIRECTION_INPUT : PW_DIRECTION_OUTPUT,
+                             PW_FILTER_PORT_FLAG_MAP_BUFFERS, sizeof(uint32_t),
+                             pw_properties_new(PW_KEY_FORMAT_DSP, "32 bit float mono audio",
+                                               PW_KEY_PORT_NAME, name.c_str(), nullptr),
+                             nullptr, 0);
+      if (port == nullptr) {
+        made = false;
+        break;
+      }
+      (in ? member->inPorts : member->outPorts).push_back(port);
+      (in ? member->inNames : member->outNames).push_back(name);
+      (in ? member->inLinks : member->outLinks).push_back(nullptr);
+    }
+  }
+  if (!made) {
+    for (void* port : member->inPorts) pw_filter_remove_port(port);
+    for (void* port : member->outPorts) pw_filter_remove_port(port);
+    if (members_.empty()) destroyFilter();
+    pw_thread_loop_unlock(connection_->loop);
+    return nullptr;
+  }
+  Member* added = member.get();
+  members_.push_back(std::move(member));
+  askQuantum();
+  linkPending();
+  pw_thread_loop_unlock(connection_->loop);
+  // Seen by the callback only once its ports exist.
+  slots_[slot].store(added, std::memory_order_seq_cst);
+  return added;
+}
+
+void MixerNode::detach(Member* member) {
+  if (member == nullptr) return;
+  for (std::atomic<Member*>& slot : slots_) {
+    Member* self = member;
+    slot.compare_exchange_strong(self, nullptr, std::memory_order_seq_cst);
+  }
+  waitIdle();
+  pw_thread_loop_lock(connection_->loop);
+  for (pw_proxy* link : member->inLinks)
+    if (link != nullptr) pw_proxy_destroy(link);
+  for (pw_proxy* link : member->outLinks)
+    if (link != nullptr) pw_proxy_destroy(link);
+  for (void* port : member->inPorts) pw_filter_remove_port(port);
+  for (void* port : member->outPorts) pw_filter_remove_port(port);
+  std::erase_if(members_, [&](const std::unique_ptr<Member>& m) { return m.get() == member; });
+  // The node stays: a device that comes back (a new buffer size binds every device again) finds
+  // the graph as it was.
+  askQuantum();
+  pw_thread_loop_unlock(connection_->loop);
+}
+
+void MixerNode::setFrames(Member* member, uint32_t frames) {
+  if (member == nullptr) return;
+  pw_thread_loop_lock(connection_->loop);
+  member->frames = frames;
+  askQuantum();
+  pw_thread_loop_unlock(connection_->loop);
+}
+
+void MixerNode::linkPending() {
+  if (filter_ == nullptr) return;
+  const uint32_t own = pw_filter_get_node_id(filter_);
+  if (own == SPA_ID_INVALID) return;
+  // Our port of a name, and the device's port of an index (by port.id) in one direction.
+  auto ownPort = [&](const std::string& name) -> uint32_t {
+    for (const auto& [id, port] : ports_) {
+      if (port.node == own && port.name == name) return id;
+    }
+    return SPA_ID_INVALID;
+  };
+  auto devicePort = [&](uint32_t node, bool output, bool monitor, uint32_t index) -> uint32_t {
+    std::vector<std::pair<uint32_t, uint32_t>> found; // port.id, global id
+    for (const auto& [id, port] : ports_) {
+      if (port.node == node && port.output == output && (!output || port.monitor == monitor))
+        found.emplace_back(port.index, id);
+    }
+    std::sort(found.begin(), found.end());
+    return index < found.size() ? found[index].second : SPA_ID_INVALID;
+  };
+  auto link = [&](uint32_t outNode, uint32_t outPort, uint32_t inNode, uint32_t inPort) {
+    const std::string values[4] = {std::to_string(outNode), std::to_string(outPort),
+                                   std::to_string(inNode), std::to_string(inPort)};
+    pw_properties* props = pw_properties_new(
+        PW_KEY_LINK_OUTPUT_NODE, values[0].c_str(), PW_KEY_LINK_OUTPUT_PORT, values[1].c_str(),
+        PW_KEY_LINK_INPUT_NODE, values[2].c_str(), PW_KEY_LINK_INPUT_PORT, values[3].c_str(),
+        PW_KEY_OBJECT_LINGER, "false", nullptr);
+    auto* proxy = static_cast<pw_proxy*>(pw_core_create_object(connection_->core, "link-factory",
+                                                               PW_TYPE_INTERFACE_Link,
+                                                               PW_VERSION_LINK, &props->dict, 0));
+    pw_properties_free(props);
+    return proxy;
+  };
+  for (const std::unique_ptr<Member>& member : members_) {
+    for (uint32_t c = 0; c < member->inPorts.size(); ++c) {
+      if (member->inLinks[c] != nullptr) continue;
+      const uint32_t from = devicePort(member->node, true, member->captureMonitor, c);
+      const uint32_t to = ownPort(member->inNames[c]);
+      if (from != SPA_ID_INVALID && to != SPA_ID_INVALID)
+        member->inLinks[c] = link(member->node, from, own, to);
+    }
+    for (uint32_t c = 0; c < member->outPorts.size(); ++c) {
+      if (member->outLinks[c] != nullptr) continue;
+      const uint32_t from = ownPort(member->outNames[c]);
+      const uint32_t to = devicePort(member->node, false, false, c);
+      if (from != SPA_ID_INVALID && to != SPA_ID_INVALID)
+        member->outLinks[c] = link(own, from, member->node, to);
+    }
+  }
+}
+
+void MixerNode::onGlobal(void* data, uint32_t id, uint32_t, const char* type, uint32_t,
+                         const spa_dict* props) {
+  auto& self = *static_cast<MixerNode*>(data);
+  if (std::strcmp(type, PW_TYPE_INTERFACE_Port) != 0 || props == nullptr) return;
+  PortInfo port;
+  port.node = numberOf(props, PW_KEY_NODE_ID, SPA_ID_INVALID);
+  const char* direction = spa_dict_lookup(props, PW_KEY_PORT_DIRECTION);
+  port.output = direction != nullptr && std::strcmp(direction, "out") == 0;
+  const char* monitor = spa_dict_lookup(props, PW_KEY_PORT_MONITOR);
+  port.monitor = monitor != nullptr && spa_atob(monitor);
+  port.index = numberOf(props, PW_KEY_PORT_ID, 0);
+  const char* name = spa_dict_lookup(props, PW_KEY_PORT_NAME);
+  port.name = name != nullptr ? name : "";
+  self.ports_[id] = std::move(port);
+  self.linkPending();
+}
+
+void MixerNode::onGlobalRemove(void* data, uint32_t id) {
+  auto& self = *static_cast<MixerNode*>(data);
+  self.ports_.erase(id);
+}
+
+void MixerNode::onProcess(void* data, spa_io_position* position) {
+  auto& self = *static_cast<MixerNode*>(data);
+  if (position == nullptr) return;
+  self.users_.fetch_add(1, std::memory_order_seq_cst);
+  const uint32_t total =
+      uint32_t(std::min<uint64_t>(position->clock.duration, 8 * kMaxBufferFrames));
+  DriverNodes* driver = self.driver_.load(std::memory_order_seq_cst);
+  const uint64_t start = driver != nullptr ? driver->timeOf(*position) : hostTimeNow();
+  std::array<Member*, kSlots> members{};
+  for (size_t s = 0; s < kSlots; ++s) members[s] = self.slots_[s].load(std::memory_order_seq_cst);
+
+  // A quantum longer than the layer's buffers runs as several cycles, laid end to end.
+  for (uint32_t done = 0; done < total;) {
+    const uint32_t piece = std::min(total - done, kMaxBufferFrames);
+    const uint64_t now = start + framesToNanoseconds(done);
+    // Inputs first: what every input captured this cycle reaches every output in the same one.
+    for (Member* m : members) {
+      if (m == nullptr || m->inputs == 0) continue;
+      for (uint32_t c = 0; c < m->inputs; ++c) {
+        const auto* in = static_cast<const float*>(pw_filter_get_dsp_buffer(m->inPorts[c], total));
+        float* to = m->captured.data() + c;
+        for (uint32_t f = 0; f < piece; ++f)
+          to[size_t(f) * m->inputs] = in != nullptr ? in[done + f] : 0.0f;
+      }
+    }
+    for (Member* m : members) {
+      if (m != nullptr && m->inputs > 0 && m->outputs == 0)
+        m->device->runMixerCycle(m->captured.data(), nullptr, piece, now);
+    }
+    if (driver != nullptr) driver->runClock(position->clock.position + done, piece, now);
+    for (Member* m : members) {
+      if (m == nullptr || m->outputs == 0) continue;
+      const bool ran = m->device->runMixerCycle(m->inputs > 0 ? m->captured.data() : nullptr,
+                                                m->played.data(), piece, now);
+      for (uint32_t c = 0; c < m->outputs; ++c) {
+        auto* out = static_cast<float*>(pw_filter_get_dsp_buffer(m->outPorts[c], total));
+        if (out == nullptr) continue;
+        const float* from = m->played.data() + c;
+        for (uint32_t f = 0; f < piece; ++f)
+          out[done + f] = ran ? from[size_t(f) * m->outputs] : 0.0f;
+      }
+    }
+    done += piece;
+  }
+  self.users_.fetch_sub(1, std::memory_order_release);
+}
+
+} // namespace platform::audio

@@ -1,0 +1,86 @@
+// One node of Velto's own on the PipeWire server through which every bound device's sound goes:
+// each running device adds its channels as ports of this node, linked port by port to the
+// device's node. One process callback per graph cycle reads every input, runs the cycles of the
+// input devices, then of the driver's devices (the graph clock), then of the output devices, and
+// writes every output, so the graph orders source -> Velto -> sink inside one cycle and nothing
+// between them depends on the order or the count of separately scheduled streams.
+// The node is made when the first device is attached and stays until the connection ends.
+// Threading: attach, detach and setFrames under the layer's control lock (they take the
+// connection's loop lock); the process callback runs on the connection's data thread and neither
+// allocates nor locks.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <vector>
+
+#include "platform/audio/pipewire/pipewire_node.h"
+
+struct pw_filter;
+struct pw_registry;
+struct pw_proxy;
+struct spa_io_position;
+struct spa_dict;
+
+namespace platform::audio {
+
+class DriverNodes;
+class PipewireProvider;
+
+class MixerNode {
+public:
+  explicit MixerNode(std::shared_ptr<PipewireConnection> connection);
+  ~MixerNode(); // every device detached before
+  MixerNode(const MixerNode&) = delete;
+  MixerNode& operator=(const MixerNode&) = delete;
+
+  struct Member;
+
+  // The device's channels become ports linked to its node; its cycles run in this node's
+  // callback from now on. Null when the node or its ports could not be made.
+  Member* attach(PipewireProvider& device, uint32_t frames);
+  // No callback uses the member afterwards.
+  void detach(Member* member);
+  // The buffer size the device asks for; the node asks the server for the smallest.
+  void setFrames(Member* member, uint32_t frames);
+  // The driver's nodes whose graph clock runs between inputs and outputs (null: none). Waits
+  // until no callback uses the one before.
+  void setDriver(DriverNodes* driver);
+
+  struct PortInfo {
+    uint32_t node = 0;
+    bool output = false; // sound comes out of it
+    bool monitor = false;
+    uint32_t index = 0; // port.id within its direction
+    std::string name;
+  };
+
+private:
+  static void onProcess(void* data, spa_io_position* position); // data thread
+  static void onGlobal(void* data, uint32_t id, uint32_t permissions, const char* type,
+                       uint32_t version, const spa_dict* props);
+  static void onGlobalRemove(void* data, uint32_t id);
+  bool createFilter(uint32_t frames); // loop lock held
+  void destroyFilter();               // loop lock held
+  void linkPending();                 // loop lock held
+  void askQuantum();                  // loop lock held
+  void waitIdle();
+
+  std::shared_ptr<PipewireConnection> connection_;
+  pw_filter* filter_ = nullptr;
+  pw_registry* registry_ = nullptr;
+  struct Hooks;
+  std::unique_ptr<Hooks> hooks_;
+  std::map<uint32_t, PortInfo> ports_; // loop thread: every port of the server
+  std::vector<std::unique_ptr<Member>> members_;
+  static constexpr size_t kSlots = 32;
+  std::array<std::atomic<Member*>, kSlots> slots_{}; // what the callback runs, in order
+  std::atomic<DriverNodes*> driver_{nullptr};
+  std::atomic<uint32_t> users_{0}; // callbacks under way
+  uint32_t serial_ = 0;            // names our ports apart
+};
+
+} // namespace platform::audio
