@@ -129,13 +129,29 @@ void Engine::processApp(int slot, const audio::BufferList* list) {
 uint32_t Engine::mixRoute(Strip& strip, int destination, uint32_t frames, float* mix,
                           float* scratch, std::atomic<uint32_t>& underruns) {
   StereoRing& ring = *strip.rings[destination];
+  RingWatch& watch = strip.watches[destination];
   if ((strip.effectiveRoute() & (1u << destination)) == 0) {
     ring.drain();
+    watch = RingWatch{ring.writeIndex.load(std::memory_order_acquire)};
     return 0;
   }
-  ring.skipBacklog(frames, ioBufferFrames.load(std::memory_order_relaxed));
+  // Every block read short or empty while the source runs, and every backlog dropped, is one
+  // break heard on this output.
+  uint32_t breaks = ring.skipBacklog(frames, ioBufferFrames.load(std::memory_order_relaxed)) > 0;
+  const uint64_t written = ring.writeIndex.load(std::memory_order_acquire);
+  if (written != watch.written) {
+    watch.written = written;
+    if (watch.quietFrames < kBreakFrames) breaks += watch.emptyBlocks; // it ran on: a gap
+    watch.quietFrames = 0;
+    watch.emptyBlocks = 0;
+  }
   const uint32_t count = ring.read(scratch, frames);
-  if (count > 0 && count < frames) underruns.fetch_add(1);
+  if (count > 0 && count < frames) ++breaks;
+  if (count == 0 && watch.quietFrames < kBreakFrames) {
+    ++watch.emptyBlocks;
+    watch.quietFrames = std::min(kBreakFrames, watch.quietFrames + frames);
+  }
+  if (breaks > 0) underruns.fetch_add(breaks);
   for (uint32_t s = 0; s < 2 * count; ++s) mix[s] += scratch[s];
   return count;
 }

@@ -22,6 +22,19 @@ class FxChain;
 // and the system sound.
 inline constexpr int kRouteDestinations = 6;
 
+// How long a routed source may stay silent before it counts as stopped rather than broken:
+// 100 ms at 48 kHz.
+inline constexpr uint32_t kBreakFrames = 4800;
+
+// The reading side of one ring (the consumer's audio thread): blocks it found empty while the
+// source ran. They count as a break once the source writes again within kBreakFrames; a source
+// that stays silent longer has stopped, and its empty blocks count for nothing.
+struct RingWatch {
+  uint64_t written = 0;                // the ring's write index at the last read
+  uint32_t quietFrames = kBreakFrames; // frames read empty since then; starts as stopped
+  uint32_t emptyBlocks = 0;            // empty reads not yet counted
+};
+
 // One channel inside a device buffer.
 struct ChannelRef {
   const float* data = nullptr; // first sample of the channel; null reads as silence
@@ -49,6 +62,7 @@ struct Strip {
   FxChain* fxChain = nullptr;         // hardware inputs only; not owned
   PeakMeter meter;                    // after gain
   std::array<std::unique_ptr<StereoRing>, kRouteDestinations> rings;
+  std::array<RingWatch, kRouteDestinations> watches; // consumer side, one per ring
   std::vector<float> scratch;
   float lastGain = 1.0f; // audio thread: gain of the last frame of the previous block
 };
