@@ -324,6 +324,24 @@ void PipewireDaemon::endPlay(pid_t player) {
   waitChild(player, std::chrono::duration_cast<std::chrono::milliseconds>(kStopTimeout));
 }
 
+bool PipewireDaemon::link(const std::string& output, const std::string& input) {
+  if (!running_) return false;
+  const pid_t pid =
+      spawnChild({"pw-link", "-r", socket_, output, input}, environment_, -1, folder_ + "/log.txt");
+  return pid > 0 && waitChild(pid, std::chrono::seconds(3)) == 0;
+}
+
+pid_t PipewireDaemon::loopback(const std::string& source, const std::string& sink,
+                               uint32_t frames) {
+  if (!running_) return -1;
+  const std::string latency = "node.latency=" + std::to_string(frames) + "/48000";
+  // A duplex source is reached like a sink's monitor.
+  return spawnChild({"pw-loopback", "-r", socket_, "-C", source, "-P", sink,
+                     "--capture-props={ " + latency + " stream.capture.sink=true }",
+                     "--playback-props={ " + latency + " }"},
+                    environment_, -1, folder_ + "/log.txt");
+}
+
 std::string PipewireDaemon::nodes() {
   return running_ ? listing("Node") : std::string();
 }
@@ -346,8 +364,15 @@ std::vector<float> PipewireDaemon::record(const std::string& name, uint32_t chan
   command.insert(command.end(),
                  {"-P", monitor ? "{ application.id=velto.test.recorder stream.capture.sink=true }"
                                 : "{ application.id=velto.test.recorder }"});
-  command.insert(command.end(), {"--rate", "48000", "--channels", std::to_string(channels),
-                                 "--format", "f32", file});
+  command.insert(command.end(), {"--rate", "48000", "--channels", std::to_string(channels)});
+  // More than two channels in the order addNode gives them, so none is mixed into another.
+  if (channels > 2 && channels <= 8) {
+    static const char* const kPositions[] = {"FL", "FR", "FC", "LFE", "RL", "RR", "SL", "SR"};
+    std::string map;
+    for (uint32_t c = 0; c < channels; ++c) map += std::string(c > 0 ? "," : "") + kPositions[c];
+    command.insert(command.end(), {"--channel-map", map});
+  }
+  command.insert(command.end(), {"--format", "f32", file});
   const pid_t pid = spawnChild(command, environment_, -1, folder_ + "/log.txt");
   if (pid < 0) return samples;
   std::this_thread::sleep_for(std::chrono::milliseconds(millis));

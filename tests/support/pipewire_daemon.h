@@ -57,6 +57,12 @@ public:
   pid_t play(const std::string& name, const std::string& file, const std::string& properties = {});
   // Ends a player started by play and waits for it.
   void endPlay(pid_t player);
+  // Links an output port to an input port, each named "node:port", as pw-link does; false when
+  // it failed.
+  bool link(const std::string& output, const std::string& input);
+  // Starts the server's own loopback from `source` to `sink` at `frames` of latency (the peer a
+  // path is judged beside); its process, -1 when it did not start. End it with endPlay.
+  pid_t loopback(const std::string& source, const std::string& sink, uint32_t frames);
   // What `pw-cli ls Node` lists; empty on failure.
   std::string nodes();
   // The server's global id of the first node whose property `key` is `value` (from that

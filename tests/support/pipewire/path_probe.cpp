@@ -1,0 +1,61 @@
+#include "tests/support/pipewire/path_probe.h"
+
+#include <algorithm>
+#include <cmath>
+#include <map>
+
+namespace velto::test {
+namespace {
+
+constexpr int kRate = 48000;
+// An output frame whose value entered longer ago than this is not traced (a value seen in an
+// earlier period of the counter).
+constexpr int64_t kLongestTrace = 16384;
+
+// The counter value of a sample, 0 when it holds none.
+uint32_t counterOf(float sample) {
+  const long step = std::lround(double(sample) * 32768.0);
+  return step >= 1 && step <= long(kCounterPeriod) ? uint32_t(step) : 0;
+}
+
+} // namespace
+
+std::vector<float> countedTone(double hz, double amplitude, int millis) {
+  const size_t frames = size_t(kRate) * size_t(millis) / 1000;
+  std::vector<float> samples(2 * frames);
+  for (size_t f = 0; f < frames; ++f) {
+    samples[2 * f] = float(amplitude * std::sin(2.0 * M_PI * hz * double(f) / kRate));
+    samples[2 * f + 1] = float(1 + f % kCounterPeriod) / 32768.0f;
+  }
+  return samples;
+}
+
+PathJudgement judgePath(const std::vector<float>& recorded, uint32_t channels, uint32_t in,
+                        uint32_t out) {
+  PathJudgement judged;
+  if (channels == 0 || in >= channels || out >= channels) return judged;
+  const size_t frames = recorded.size() / channels;
+  std::vector<int64_t> entered(kCounterPeriod + 1, -1); // value -> the frame it last entered
+  std::map<int64_t, size_t> distances;
+  int64_t previous = -1;
+  for (size_t f = 0; f < frames; ++f) {
+    if (const uint32_t v = counterOf(recorded[f * channels + in])) entered[v] = int64_t(f);
+    const uint32_t v = counterOf(recorded[f * channels + out]);
+    if (v == 0 || entered[v] < 0) continue;
+    const int64_t distance = int64_t(f) - entered[v];
+    if (distance > kLongestTrace) continue;
+    ++judged.frames;
+    ++distances[distance];
+    if (previous >= 0 && distance != previous) ++judged.breaks;
+    previous = distance;
+  }
+  if (distances.empty()) return judged;
+  judged.shortest = distances.begin()->first;
+  judged.longest = distances.rbegin()->first;
+  judged.latency = std::max_element(distances.begin(), distances.end(), [](auto& a, auto& b) {
+                     return a.second < b.second;
+                   })->first;
+  return judged;
+}
+
+} // namespace velto::test
