@@ -7,7 +7,7 @@
 
 #include "pipewire_engine_test.h"
 #include "platform/audio/layer/host_time.h"
-#include "tests/support/pipewire/path_probe.h"
+#include "tests/support/path_probe.h"
 #include "tests/support/test_files.h"
 #include "tests/support/tone_level.h"
 

@@ -1,4 +1,4 @@
-#include "tests/support/pipewire/path_probe.h"
+#include "tests/support/path_probe.h"
 
 #include <algorithm>
 #include <cmath>
