@@ -1,0 +1,257 @@
+// The built program and the user's configuration folder: a configuration file that cannot be
+// read is reported in one line and survives the run untouched, and the temporary files of
+// interrupted saves are removed at start only by the copy that holds the single-instance lock.
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <spawn.h>
+#include <sys/file.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/support/free_port.h"
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+std::string fileText(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+// One run of the program under xvfb-run in a fresh HOME, its error output kept in a file.
+struct ConfigRun {
+  ConfigRun() {
+    base = fs::temp_directory_path() /
+           ("velto-config-run-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
+    fs::remove_all(base);
+    fs::create_directories(folder());
+    fs::create_directories(base / "root");
+  }
+  ~ConfigRun() {
+    std::error_code ignored;
+    fs::permissions(config(), fs::perms::owner_all, ignored);
+    fs::remove_all(base, ignored);
+  }
+  fs::path folder() const { return base / "home/Library/Application Support/Velto"; }
+  std::string config() const { return (folder() / "config.txt").string(); }
+  std::string errors() const { return fileText(base / "stderr.txt"); }
+
+  bool start() {
+    std::vector<std::string> env = {"HOME=" + (base / "home").string(),
+                                    "VELTO_SYSTEM_ROOT=" + (base / "root").string(),
+                                    "PATH=/usr/bin:/bin", "ASAN_OPTIONS=detect_leaks=0"};
+    std::vector<char*> envp;
+    for (auto& e : env) envp.push_back(e.data());
+    envp.push_back(nullptr);
+    const std::string display = std::to_string(100 + (::getpid() * 11 + counter * 17) % 800);
+    std::vector<std::string> args = {
+        "xvfb-run", "-a", "-n", display, "-s", "-screen 0 1280x800x24", VELTO_PROGRAM};
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    const std::string errorsPath = (base / "stderr.txt").string();
+    posix_spawn_file_actions_addopen(&actions, 2, errorsPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0600);
+    const bool started =
+        ::posix_spawn(&pid, "/usr/bin/xvfb-run", &actions, nullptr, argv.data(), envp.data()) == 0;
+    posix_spawn_file_actions_destroy(&actions);
+    return started;
+  }
+
+  // The program's own pid, once it is running (it is xvfb-run's child); 0 when none within 30 s.
+  pid_t program() const {
+    const std::string self = fs::canonical(VELTO_PROGRAM).string();
+    for (int i = 0; i < 600; ++i) {
+      for (const fs::directory_entry& entry : fs::directory_iterator("/proc")) {
+        const std::string name = entry.path().filename().string();
+        if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+        std::error_code error;
+        if (fs::read_symlink(entry.path() / "exe", error).string() != self) continue;
+        std::istringstream stat(fileText(entry.path() / "stat"));
+        std::string skip;
+        pid_t parent = 0;
+        stat >> skip >> skip >> skip >> parent;
+        if (parent == pid) return pid_t(std::stol(name));
+      }
+      std::this_thread::sleep_for(50ms);
+    }
+    return 0;
+  }
+
+  // The exit status of xvfb-run, which is the program's; -1 when it had to be killed.
+  int wait(std::chrono::seconds timeout) {
+    const auto end = std::chrono::steady_clock::now() + timeout;
+    int status = 0;
+    while (std::chrono::steady_clock::now() < end) {
+      if (::waitpid(pid, &status, WNOHANG) == pid)
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128;
+      std::this_thread::sleep_for(20ms);
+    }
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, &status, 0);
+    return -1;
+  }
+
+  fs::path base;
+  pid_t pid = -1;
+  static inline int counter = 0;
+};
+
+// The reply to one GET over a fresh connection; empty when nothing answered.
+std::string httpGet(int port, const std::string& path) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(uint16_t(port));
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  std::string reply;
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) {
+    const std::string request = "GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+    if (::send(fd, request.data(), request.size(), MSG_NOSIGNAL) == ssize_t(request.size())) {
+      char buffer[4096];
+      for (ssize_t n; (n = ::recv(fd, buffer, sizeof buffer, 0)) > 0;)
+        reply.append(buffer, size_t(n));
+    }
+  }
+  ::close(fd);
+  return reply;
+}
+
+bool answers(int port) {
+  for (int i = 0; i < 400; ++i) {
+    if (httpGet(port, "/settings/api/enabled").find(" 200 ") != std::string::npos) return true;
+    std::this_thread::sleep_for(50ms);
+  }
+  return false;
+}
+
+// What stands at the path, enough to tell that nothing replaced it.
+std::string describe(const std::string& path) {
+  struct stat info {};
+  if (::lstat(path.c_str(), &info) != 0) return "nothing";
+  if (S_ISLNK(info.st_mode)) return "link to " + fs::read_symlink(path).string();
+  if (S_ISDIR(info.st_mode)) return "folder";
+  return "file " + std::to_string(info.st_mode & 0777) + " " + fileText(path);
+}
+
+int countLines(const std::string& text, const std::string& part) {
+  int count = 0;
+  std::istringstream lines(text);
+  for (std::string line; std::getline(lines, line);) count += line.find(part) != std::string::npos;
+  return count;
+}
+
+bool haveXvfbRun() {
+  return ::access("/usr/bin/xvfb-run", X_OK) == 0;
+}
+
+TEST(ProgramConfig, UnreadableFileIsReportedOnceAndLeftAsItWas) {
+  if (!haveXvfbRun()) GTEST_SKIP() << "xvfb-run is not installed";
+  const std::string stored = "# velto-config 2\nsettings/board=Meins\n";
+  struct Case {
+    const char* what;
+    std::function<void(const std::string&)> make;
+    const char* reason; // empty: a first start, saved at exit
+  };
+  const Case cases[] = {
+      {"missing", [](const std::string&) {}, ""},
+      {"folder", [](const std::string& p) { fs::create_directories(p + "/x"); }, "Is a directory"},
+      {"dangling link", [](const std::string& p) { fs::create_symlink(p + ".weg", p); },
+       "Verknüpfung ohne Ziel"},
+      {"device", [](const std::string& p) { fs::create_symlink("/dev/null", p); },
+       "keine gewöhnliche Datei"},
+      {"mode 000",
+       [&](const std::string& p) {
+         std::ofstream(p) << stored;
+         ::chmod(p.c_str(), 0);
+       },
+       "Permission denied"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    // Root reads a file of mode 000 all the same: that case needs another user.
+    if (std::string(c.what) == "mode 000" && ::geteuid() == 0) continue;
+    ConfigRun run;
+    c.make(run.config());
+    const std::string before = describe(run.config());
+    ASSERT_TRUE(run.start());
+    const pid_t velto = run.program();
+    ASSERT_GT(velto, 0);
+    std::this_thread::sleep_for(1s);
+    ::kill(velto, SIGTERM);
+    EXPECT_EQ(run.wait(30s), 0);
+    const std::string errors = run.errors();
+    if (c.reason[0] == '\0') {
+      EXPECT_EQ(countLines(errors, "Einstellungen"), 0) << errors;
+      EXPECT_EQ(fileText(run.config()).rfind("# velto-config 2\n", 0), 0u);
+      continue;
+    }
+    EXPECT_EQ(countLines(errors, "Einstellungen"), 1) << errors;
+    EXPECT_NE(errors.find(std::string("velto: Einstellungen nicht lesbar (") + c.reason +
+                          "), Velto läuft ohne zu speichern\n"),
+              std::string::npos)
+        << errors;
+    EXPECT_EQ(describe(run.config()), before);
+  }
+}
+
+TEST(ProgramConfig, LeftoverTemporaryFilesGoOnlyWhenNoOtherCopyCouldBeSaving) {
+  if (!haveXvfbRun()) GTEST_SKIP() << "xvfb-run is not installed";
+  const char* const leftovers[] = {"config.txt.k3J9xQ", "config.txt.Z00000", "defaults.txt.a1B2c3"};
+  const char* const kept[] = {"config.txt.backup", "config.txt.k3J9xQ.old", "notes.txt"};
+  for (const bool lockHeld : {false, true}) {
+    SCOPED_TRACE(lockHeld ? "lock held by another program" : "lock free");
+    ConfigRun run;
+    const int port = velto::test::freePort();
+    ASSERT_GT(port, 0);
+    std::ofstream(run.config()) << "# velto-config 2\nsettings/api/port=" << port
+                                << "\nsettings/api/enabled=on\n";
+    for (const char* name : leftovers) std::ofstream(run.folder() / name) << "# velto-config 2\n";
+    for (const char* name : kept) std::ofstream(run.folder() / name) << "meins\n";
+    // Another program holding the lock: the copy cannot know who saves what, so it removes
+    // nothing.
+    int lock = -1;
+    if (lockHeld) {
+      lock = ::open((run.folder() / "velto.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+      ASSERT_EQ(::flock(lock, LOCK_EX | LOCK_NB), 0);
+      const std::string pid = std::to_string(::getpid()) + "\n";
+      ASSERT_EQ(::write(lock, pid.data(), pid.size()), ssize_t(pid.size()));
+    }
+    ASSERT_TRUE(run.start());
+    EXPECT_TRUE(answers(port)) << run.errors();
+    for (const char* name : leftovers) EXPECT_EQ(fs::exists(run.folder() / name), lockHeld) << name;
+    for (const char* name : kept) EXPECT_TRUE(fs::exists(run.folder() / name)) << name;
+    const pid_t velto = run.program();
+    ASSERT_GT(velto, 0);
+    ::kill(velto, SIGTERM);
+    EXPECT_EQ(run.wait(30s), 0);
+    if (lock >= 0) ::close(lock);
+    EXPECT_NE(fileText(run.config()).find("settings/api/enabled=on\n"), std::string::npos);
+  }
+}
+
+} // namespace
