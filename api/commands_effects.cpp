@@ -125,8 +125,8 @@ HttpResponse targetCommand(const Target& t, const Request& r, size_t depth) {
     if (r.method != Method::read) return error(405, "nur GET");
     return ok(fxJson(*t.bank, *t.info));
   }
-  // The looper's buffers must exist before a code is stored or a value is read below it.
-  if (id == FxId::looper) t.bank->ensureLooper();
+  // A looper that is addressed gets its buffers; a code stored before they arrive waits for them.
+  if (id == FxId::looper) t.bank->prepareLooper();
   const std::string& word = w[depth];
   if (id == FxId::eq && same(word, "presets")) return eqPresetCommand(*t.bank, *t.info, r, depth);
   if (w.size() != depth + 1) return error(404, "unbekannter Pfad");

@@ -2,6 +2,9 @@
 // writes, reduction readings, notches, latency and the looper's buffers.
 #include "effects/input_fx.h"
 
+#include "platform/dispatch/background_queue.h"
+#include "platform/dispatch/main_queue.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -117,19 +120,58 @@ uint32_t InputFx::latencyFrames() const {
   return frames;
 }
 
-void InputFx::ensureLooper() {
-  if (looperBase.load(std::memory_order_acquire) != nullptr) return;
+struct InputFx::LooperMemory {
+  std::unique_ptr<float[]> base;  // stereo frames
+  std::unique_ptr<float[]> layer; // stereo frames
+  std::unique_ptr<uint16_t[]> tags;
+};
+
+// Zero-filled by writing every element, so all pages are in memory before the audio thread
+// can reach them: it never takes a page fault on a first recording.
+std::shared_ptr<InputFx::LooperMemory> InputFx::makeLooperMemory() {
+  auto memory = std::make_shared<LooperMemory>();
   const size_t samples = size_t{kLoopFrames} * 2;
-  auto base = std::make_unique<float[]>(samples); // value-initialised: zero-filled
-  auto layer = std::make_unique<float[]>(samples);
-  auto tags = std::make_unique<uint16_t[]>(kLoopFrames);
-  looperTags.store(tags.get(), std::memory_order_release);
-  looperLayerBuffer.store(layer.get(), std::memory_order_release);
-  looperBaseOwned = std::move(base);
-  looperLayerOwned = std::move(layer);
-  looperTagsOwned = std::move(tags);
+  memory->base.reset(new float[samples]);
+  memory->layer.reset(new float[samples]);
+  memory->tags.reset(new uint16_t[kLoopFrames]);
+  std::fill_n(memory->base.get(), samples, 0.0f);
+  std::fill_n(memory->layer.get(), samples, 0.0f);
+  std::fill_n(memory->tags.get(), kLoopFrames, uint16_t{0});
+  return memory;
+}
+
+void InputFx::adoptLooper(LooperMemory& memory) {
+  looperTags.store(memory.tags.get(), std::memory_order_release);
+  looperLayerBuffer.store(memory.layer.get(), std::memory_order_release);
+  looperBaseOwned = std::move(memory.base);
+  looperLayerOwned = std::move(memory.layer);
+  looperTagsOwned = std::move(memory.tags);
   // Last: the audio thread treats a non-null base loop as "all three buffers exist".
   looperBase.store(looperBaseOwned.get(), std::memory_order_release);
+}
+
+void InputFx::ensureLooper() {
+  if (looperBase.load(std::memory_order_acquire) != nullptr) return;
+  adoptLooper(*makeLooperMemory());
+}
+
+void InputFx::prepareLooper() {
+  if (looperComing_ || looperBase.load(std::memory_order_acquire) != nullptr) return;
+  looperComing_ = true;
+  InputFx* self = this;
+  std::weak_ptr<const bool> alive = lifetime_;
+  // The worker touches only the memory it makes; the bank is reached on the main thread, and
+  // only while it lives (else the memory goes with the step).
+  platform::dispatch::backgroundAsync([self, alive] {
+    std::shared_ptr<LooperMemory> memory = makeLooperMemory();
+    platform::dispatch::mainAsync([self, alive, memory] {
+      if (alive.expired()) return;
+      self->looperComing_ = false;
+      // A synchronous ensureLooper in between already published buffers the audio thread
+      // may be using: those stay.
+      if (self->looperBase.load(std::memory_order_acquire) == nullptr) self->adoptLooper(*memory);
+    });
+  });
 }
 
 } // namespace velto

@@ -68,8 +68,12 @@ public:
   uint32_t latencyFrames() const; // frames this bank delays the signal
   // EQ magnitude response in dB at `hz` from the current parameters (not the glide).
   double eqResponseDb(double hz) const;
-  // Allocates the looper's buffers once; never on the audio thread.
+  // Allocates the looper's buffers once, on the calling thread; never on the audio thread.
   void ensureLooper();
+  // The same without holding up the main thread: the buffers are made (every page written)
+  // on the background queue and handed over on a later turn of the main queue. Nothing when
+  // they exist or are on their way. main thread
+  void prepareLooper();
 
   // ---- audio thread ----
   void process(float* interleaved, uint32_t frames);    // effects lowcut..limiter, in place
@@ -240,6 +244,13 @@ public:
   std::atomic<uint32_t> feedbackReset{0};
 
 private:
+  struct LooperMemory;
+  static std::shared_ptr<LooperMemory> makeLooperMemory();
+  void adoptLooper(LooperMemory& memory);
+  bool looperComing_ = false; // main thread: a prepareLooper's buffers are on their way
+  // Expires with the bank; the hand-over checks it before touching us.
+  std::shared_ptr<const bool> lifetime_ = std::make_shared<const bool>(true);
+
   void restoreDefaults();
   // State resets of an effect that is switched on from fully faded out. Audio thread.
   void resetEffectState(FxId id);

@@ -277,7 +277,7 @@ void Engine::prepareLoopers() {
   for (HwInput& input : hwInputs) {
     if (!input.fxChain) continue;
     for (auto& bank : input.fxChain->banks) {
-      if (bank && bank->enabled[FxId::looper].load()) bank->ensureLooper();
+      if (bank && bank->enabled[FxId::looper].load()) bank->prepareLooper();
     }
   }
 }

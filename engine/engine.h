@@ -222,6 +222,8 @@ public:
   void setProfile(int i, const float* values); // 257 values in dB
   void updateMeasureTimer();
   float measureInputDb(const std::string& key, double seconds);
+  // Starts the buffers of every looper that is on and has none; they arrive on a later turn of
+  // the main queue (see InputFx::prepareLooper).
   void prepareLoopers();
 
   // ---- members, in declared order (construction and destruction order) ----

@@ -85,7 +85,7 @@ void parameterList(InputFx& fx, const FxInfo& info, float availX) {
 
 void looperExtras(InputFx& fx, float availX, float h) {
   static const char* const kStates[5] = {"leer", "Aufnahme", "Abspielen", "Overdub", "gestoppt"};
-  fx.ensureLooper();
+  fx.prepareLooper();
   const uint32_t state = std::min<uint32_t>(fx.looperState.load(), 4);
   const uint32_t len = fx.looperLength.load();
   const uint32_t pos = fx.looperPosition.load();

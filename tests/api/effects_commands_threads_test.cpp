@@ -8,7 +8,10 @@
 #include "platform/audio/layer/manual_clock.h"
 #include "platform/audio/simulated/sim_devices.h"
 #include "platform/audio/simulated/sim_signal.h"
+#include "platform/dispatch/background_queue.h"
+#include "platform/dispatch/main_queue.h"
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -163,6 +166,9 @@ TEST_F(ApiEffectsThreads, LooperActionsCreateTheBuffersFirst) {
   EXPECT_EQ(call("GET", "/hardware/inputs/1/effects/looper").body, idle);
   EXPECT_EQ(fx.looperBase.load(), nullptr);
   EXPECT_EQ(call("GET", "/hardware/inputs/1/effects/looper/level").body, "0.0");
+  // Made on the background queue, handed over on the main queue.
+  ASSERT_TRUE(platform::dispatch::waitBackgroundIdle(std::chrono::seconds(30)));
+  platform::dispatch::runMainQueueUntilIdle();
   EXPECT_NE(fx.looperBase.load(), nullptr);
 
   const char* words[] = {"main", "record", "play", "overdub", "stop", "clear", "undo"};
