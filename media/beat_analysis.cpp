@@ -366,13 +366,35 @@ struct Phases {
   double last = 0.0;
 };
 
-Phases findPhases(const std::vector<float>& opening, const std::vector<float>& closing,
+// Offset in frames of the beats of `bpm`: the comb of the onset curve, or that of the body
+// curve when it carries clearly more of the body (kicks on the beats, open hats between them:
+// the hats' broad spectrum gives them the larger flux).
+double beatOffset(const float* x, const float* body, size_t n, double bpm) {
+  constexpr double kClearlyMore = 2.0;
+  const double period = 60.0 * kOnsetFrameRate / bpm;
+  const double offset = bestOffset(x, n, period);
+  const double bodyOffset = bestOffset(body, n, period);
+  int onCount = 0, bodyCount = 0;
+  const double on = combSum(body, n, period, offset, &onCount);
+  const double bodyOn = combSum(body, n, period, bodyOffset, &bodyCount);
+  if (onCount > 0 && bodyCount > 0 &&
+      bodyOn / bodyCount > kClearlyMore * std::max(0.0, on / onCount)) {
+    return bodyOffset;
+  }
+  return offset;
+}
+
+double beatTime(const std::vector<float>& curve, const std::vector<float>& body, double bpm) {
+  return std::max(0.0, beatOffset(curve.data(), body.data(), curve.size(), bpm) / kOnsetFrameRate +
+                           kPhaseLatency);
+}
+
+Phases findPhases(const std::vector<float>& opening, const std::vector<float>& openingBody,
+                  const std::vector<float>& closing, const std::vector<float>& closingBody,
                   double start, double closingStart, double bpm) {
   Phases p;
-  p.first = start + estimatePhase(opening.data(), opening.size(), kOnsetFrameRate, bpm);
-  p.last = closing.empty()
-               ? p.first
-               : closingStart + estimatePhase(closing.data(), closing.size(), kOnsetFrameRate, bpm);
+  p.first = start + beatTime(opening, openingBody, bpm);
+  p.last = closing.empty() ? p.first : closingStart + beatTime(closing, closingBody, bpm);
   return p;
 }
 
@@ -417,7 +439,8 @@ BeatInfo analyzeBeats(const std::string& path, double startSeconds, double endSe
   info.bpm = bpm;
   if (bpm <= 0.0) return info;
   info.confidence = confidence;
-  Phases phases = findPhases(opening, closing, startSeconds, closingStart, bpm);
+  Phases phases =
+      findPhases(opening, openingBody, closing, closingBody, startSeconds, closingStart, bpm);
 
   // Two beats far apart pin the tempo far more finely than the autocorrelation can.
   double beat = 60.0 / bpm;
@@ -425,7 +448,8 @@ BeatInfo analyzeBeats(const std::string& path, double startSeconds, double endSe
   double beats = std::round(distance / beat);
   if (beats >= 16.0 && std::fabs(distance / beats - beat) < 0.01 * beat) {
     bpm = beats * 60.0 / distance;
-    phases = findPhases(opening, closing, startSeconds, closingStart, bpm);
+    phases =
+        findPhases(opening, openingBody, closing, closingBody, startSeconds, closingStart, bpm);
   }
   info.bpm = bpm;
   info.firstBeat = phases.first;
