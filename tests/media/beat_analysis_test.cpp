@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <random>
 
+#include "tests/media/beat_kits.h"
 #include "tests/platform/audiofile_fixtures.h"
 
 namespace {
@@ -199,6 +200,96 @@ TEST_F(BeatAnalysis, SteadyDrumsReadAtTheirTempoAndBeatlessSoundAsNoBeat) {
     EXPECT_LE(info.confidence, 0.1);
   }
   if (!hasSpeech) GTEST_SKIP() << "espeak-ng is missing: no speech";
+}
+
+// Kits of several kinds (drum sounds of their own: a pitch-swept sine kick, a band-passed noise
+// snare, a ride of inharmonic partials) over the whole range, straight and swung: each reads at
+// its beat, neither half nor twice it, with the beats found on its grid. 12 s clips for the whole
+// grid, a minute for a few.
+TEST_F(BeatAnalysis, KitsReadAtTheirBeatAcrossTheRange) {
+  using velto::kits::Kit;
+  struct Case {
+    Kit kit;
+    double bpm, offbeat, seconds;
+  };
+  std::vector<Case> cases;
+  for (Kit kit : {Kit::ride, Kit::rideKick, Kit::eighthHat, Kit::floor, Kit::bass}) {
+    for (double bpm : {70.0, 75.0, 85.0, 90.0, 100.0, 110.0, 120.0, 128.0, 136.0, 140.0, 150.0,
+                       160.0, 170.0, 174.0, 180.0}) {
+      for (double offbeat : {0.5, 2.0 / 3.0}) cases.push_back({kit, bpm, offbeat, 12.0});
+    }
+  }
+  cases.insert(cases.end(), {{Kit::ride, 150.0, 0.5, 60.0},
+                             {Kit::rideKick, 174.0, 2.0 / 3.0, 60.0},
+                             {Kit::eighthHat, 85.0, 2.0 / 3.0, 60.0},
+                             {Kit::floor, 70.0, 0.5, 60.0},
+                             {Kit::bass, 128.0, 2.0 / 3.0, 60.0},
+                             {Kit::bass, 75.0, 0.5, 60.0}});
+  const velto::kits::Timbre timbre;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(velto::kits::kitName(c.kit)) + " " + std::to_string(c.bpm) +
+                 (c.offbeat > 0.5 ? " swung " : " straight ") + std::to_string(c.seconds) + " s");
+    BeatInfo info =
+        analyze(velto::kits::drumTrack(c.kit, c.bpm, c.offbeat, c.seconds, timbre, kFirstBeat));
+    EXPECT_TRUE(info.valid);
+    EXPECT_GT(info.confidence, 0.3);
+    EXPECT_NEAR(info.bpm, c.bpm, 0.5);
+    EXPECT_LT(offGrid(info.firstBeat, c.bpm), 3 * kHop);
+    if (c.seconds > 40) {
+      EXPECT_LT(offGrid(info.lastBeat, c.bpm), 3 * kHop);
+    }
+  }
+}
+
+// Sounds without a steady beat: held chords that change, one chord held throughout (plain, with a
+// slow vibrato of 0.2 % or 1 %, with a tremolo), white and pink noise, German speech. None is
+// taken for a beat, and the confidence stays below 0.05.
+TEST_F(BeatAnalysis, HeldChordsNoiseAndSpeechHoldNoSteadyBeat) {
+  using velto::kits::Still;
+  using velto::kits::StillVoicing;
+  StillVoicing changing;
+  StillVoicing held;
+  held.chordSeconds = 100.0;
+  StillVoicing wide = held;
+  wide.vibratoHz = 6.5;
+  wide.vibratoDepth = 0.01;
+  wide.harmonics = 30;
+  struct Case {
+    std::string name;
+    Still kind;
+    StillVoicing voicing;
+    double seconds;
+  } cases[] = {{"changing chords", Still::chords, changing, 12.0},
+               {"changing chords, 40 s", Still::chords, changing, 40.0},
+               {"held chord", Still::chords, held, 12.0},
+               {"held chord, 5 Hz vibrato 0.2 %", Still::vibrato, held, 12.0},
+               {"held chord, 6.5 Hz vibrato 1 %, 30 partials", Still::vibrato, wide, 12.0},
+               {"held chord, 5 Hz tremolo 30 %", Still::tremolo, held, 12.0},
+               {"changing chords, 5 Hz tremolo 30 %", Still::tremolo, changing, 12.0},
+               {"white noise", Still::white, held, 12.0},
+               {"pink noise", Still::pink, held, 12.0}};
+  std::vector<std::pair<std::string, std::string>> files;
+  for (const Case& c : cases) {
+    const std::string path = file("still" + std::to_string(files.size()) + ".wav");
+    ASSERT_TRUE(writeWav(path, 48000, 1, velto::kits::stillSound(c.kind, c.seconds, c.voicing)));
+    files.push_back({c.name, path});
+  }
+  const std::string speech = "espeak-ng -v de -s 160 -w '" + file("speech22.wav") +
+                             "' 'Sehr geehrte Fahrgaeste, wegen einer Stoerung am Stellwerk "
+                             "verzoegert sich die Weiterfahrt um etwa zehn Minuten. Bitte "
+                             "achten Sie auf die Ansagen am Bahnsteig. Wir bitten um Ihr "
+                             "Verstaendnis und wuenschen Ihnen trotzdem eine angenehme Reise.' "
+                             ">/dev/null 2>&1";
+  ASSERT_EQ(std::system(speech.c_str()), 0) << "espeak-ng makes the speech";
+  ASSERT_TRUE(encode(file("speech22.wav"), file("speech.wav"), "-ar 48000"));
+  files.push_back({"speech", file("speech.wav")});
+  for (const auto& [name, path] : files) {
+    SCOPED_TRACE(name);
+    BeatInfo info = analyzeBeats(path, 0, 0);
+    EXPECT_FALSE(info.valid);
+    EXPECT_GE(info.confidence, 0.0);
+    EXPECT_LT(info.confidence, 0.05);
+  }
 }
 
 // ---- tempo and phase of a given onset curve ----
