@@ -117,8 +117,9 @@ uint64_t DriverNodes::timeOf(const spa_io_position& position) {
   return lineStart_ + framesToNanoseconds(at - lineFrames_);
 }
 
-void DriverNodes::runClock(uint64_t position, uint32_t frames, uint64_t now) {
-  if (position == lastPosition_ || frames == 0) return;
+void DriverNodes::runClock(uint64_t position, uint32_t frames, uint64_t now, bool host) {
+  // The host runs it in every callback of its own, in step with the devices it runs.
+  if ((position == lastPosition_ && !host) || frames == 0) return;
   lastPosition_ = position;
   for (uint32_t done = 0; done < frames;) {
     const uint32_t piece = std::min(frames - done, kMaxBufferFrames);
@@ -133,7 +134,7 @@ void DriverNodes::Node::onProcess(void* data) {
   const spa_io_position* position = node.position.load(std::memory_order_acquire);
   const uint64_t cycleStart = position != nullptr ? owner.timeOf(*position) : 0;
   if (position != nullptr && !owner.hosted_.load(std::memory_order_acquire)) {
-    owner.runClock(position->clock.position, uint32_t(position->clock.duration), cycleStart);
+    owner.runClock(position->clock.position, uint32_t(position->clock.duration), cycleStart, false);
   }
   pw_buffer* b = pw_stream_dequeue_buffer(node.stream);
   if (b == nullptr) return;

@@ -48,8 +48,9 @@ public:
   // exactly whatever the order of the nodes and however late the thread wakes; a jump of the
   // position (another driver, a restart of the graph) starts a new line.
   uint64_t timeOf(const spa_io_position& position);
-  // Data thread: one cycle of every device on the graph clock for this graph position (once).
-  void runClock(uint64_t position, uint32_t frames, uint64_t now);
+  // Data thread: one cycle of every device on the graph clock for this graph position, once
+  // unless `host` (the mixer's node, which runs it in each of its callbacks).
+  void runClock(uint64_t position, uint32_t frames, uint64_t now, bool host);
 
   struct Node;
 

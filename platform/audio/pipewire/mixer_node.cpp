@@ -145,8 +145,10 @@ MixerNode::Member* MixerNode::attach(PipewireProvider& device, uint32_t frames) 
   member->device = &device;
   member->node = node.id;
   member->inputs = node.inputChannels;
-  member->outputs = node.outputChannels;
   member->captureMonitor = node.inputChannels > 0 && node.outputChannels > 0;
+  // A duplex node's playback would close a loop through this node (its capture feeds us): the
+  // device plays through a stream of its own.
+  member->outputs = member->captureMonitor ? 0 : node.outputChannels;
   member->frames = frames;
   member->captured.assign(size_t(kMaxBufferFrames) * std::max(member->inputs, 1u), 0.0f);
   member->played.assign(size_t(kMaxBufferFrames) * std::max(member->outputs, 1u), 0.0f);
@@ -335,7 +337,7 @@ void MixerNode::onProcess(void* data, spa_io_position* position) {
       if (m != nullptr && m->inputs > 0 && m->outputs == 0)
         m->device->runMixerCycle(m->captured.data(), nullptr, piece, now);
     }
-    if (driver != nullptr) driver->runClock(position->clock.position + done, piece, now);
+    if (driver != nullptr) driver->runClock(position->clock.position + done, piece, now, true);
     for (Member* m : members) {
       if (m == nullptr || m->outputs == 0) continue;
       const bool ran = m->device->runMixerCycle(m->inputs > 0 ? m->captured.data() : nullptr,

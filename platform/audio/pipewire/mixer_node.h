@@ -4,6 +4,8 @@
 // input devices, then of the driver's devices (the graph clock), then of the output devices, and
 // writes every output, so the graph orders source -> Velto -> sink inside one cycle and nothing
 // between them depends on the order or the count of separately scheduled streams.
+// A duplex device only captures here: its playback, which would close a loop in the graph, stays
+// a stream of the device's own.
 // The node is made when the first device is attached and stays until the connection ends.
 // Threading: attach, detach and setFrames under the layer's control lock (they take the
 // connection's loop lock); the process callback runs on the connection's data thread and neither

@@ -375,6 +375,19 @@ AspStatus PipewireProvider::startDevice(AspObjectId) {
   blockPosition_ = UINT64_MAX;
   if (connection_->mixer != nullptr) {
     member_ = connection_->mixer->attach(*this, frames);
+    if (member_ != nullptr && node_.inputChannels > 0 && node_.outputChannels > 0) {
+      // What the mixer's cycle plays waits in the duplex ring for this stream.
+      pw_thread_loop_lock(connection_->loop);
+      playback_ = std::make_unique<Stream>();
+      const bool opened = openStream(*playback_, false, frames);
+      if (!opened) closeStreams();
+      pw_thread_loop_unlock(connection_->loop);
+      if (!opened) {
+        connection_->mixer->detach(member_);
+        member_ = nullptr;
+        return kStatusIllegalOperation;
+      }
+    }
     if (member_ != nullptr) return kAspNoError;
   }
   pw_thread_loop_lock(connection_->loop);
@@ -397,7 +410,7 @@ AspStatus PipewireProvider::startDevice(AspObjectId) {
 void PipewireProvider::bufferFramesChanged(AspObjectId, uint32_t frames) {
   if (member_ != nullptr) {
     connection_->mixer->setFrames(member_, frames);
-    return;
+    if (!playback_) return;
   }
   if (!capture_ && !playback_) return; // the next start asks for it
   const std::string latency = quantumOf(frames);
@@ -414,7 +427,6 @@ AspStatus PipewireProvider::stopDevice(AspObjectId) {
   if (member_ != nullptr) {
     if (connection_->mixer != nullptr) connection_->mixer->detach(member_);
     member_ = nullptr;
-    return kAspNoError;
   }
   dismissOutput();
   pw_thread_loop_lock(connection_->loop);
