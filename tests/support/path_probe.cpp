@@ -49,6 +49,7 @@ PathJudgement judgePath(const std::vector<float>& recorded, uint32_t channels, u
     if (previous >= 0 && distance != previous) ++judged.breaks;
     previous = distance;
   }
+  judged.last = previous;
   if (distances.empty()) return judged;
   judged.shortest = distances.begin()->first;
   judged.longest = distances.rbegin()->first;

@@ -23,6 +23,7 @@ struct PathJudgement {
   int64_t latency = -1;  // the distance most frames had, in frames; -1 when none was traced
   int64_t shortest = -1; // the distance's range over the traced frames
   int64_t longest = -1;
+  int64_t last = -1; // the distance at the end: a late cycle must not leave the path longer
 };
 
 // `recorded`: `channels` interleaved; the counter entering the path in channel `in`, leaving it
