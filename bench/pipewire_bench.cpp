@@ -5,8 +5,13 @@
 // (on PipeWire) the server library's share included, as a share of the 2.67 ms budget. Then the
 // round trip at 128 frames: a tone starts in a null duplex node (the microphone), goes through
 // input 1 and output 1 and is caught on the null sink's monitor; the distance between the two
-// in time. Starts its own private server (the test support's);
-// when PipeWire is not installed the PipeWire figures are skipped.
+// in time. Then the path judged beside the server's own loopback: a counted tone played into
+// the microphone and into a second duplex node, one 4-channel recorder taking the counter into
+// and out of both paths, for VELTO_BENCH_PATH_SECONDS (60) at each buffer size and with the
+// server's quantum forced below and above it: breaks per minute, the in-to-out distance, and the
+// CPU per second of the threads that run the cycles, Velto's beside the loopback's.
+// Starts its own private server (the test support's); when PipeWire is not installed the
+// PipeWire figures are skipped.
 #include "core/levels.h"
 #include "effects/fx_chain.h"
 #include "effects/input_fx.h"
@@ -18,7 +23,9 @@
 #include "platform/audio/simulated/sim_devices.h"
 #include "platform/dispatch/main_queue.h"
 #include "tests/support/audio_test_system.h"
+#include "tests/support/path_probe.h"
 #include "tests/support/pipewire_daemon.h"
+#include "tests/support/test_files.h"
 
 #include <pipewire/pipewire.h>
 #include <spa/node/io.h>
@@ -31,9 +38,14 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
+#include <dirent.h>
+#include <fstream>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -306,6 +318,93 @@ private:
   uint64_t phase_ = 0; // data thread only
 };
 
+// CPU seconds of a process's threads whose name starts with `prefix` (all when empty).
+double processCpuSeconds(pid_t pid, const std::string& prefix) {
+  double sum = 0.0;
+  const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
+  DIR* dir = opendir(tasks.c_str());
+  if (dir == nullptr) return 0.0;
+  const double tick = double(sysconf(_SC_CLK_TCK));
+  while (const dirent* entry = readdir(dir)) {
+    if (entry->d_name[0] == '.') continue;
+    std::ifstream stat(tasks + "/" + entry->d_name + "/stat");
+    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    const size_t open = text.find('('), close = text.rfind(')');
+    if (open == std::string::npos || close == std::string::npos) continue;
+    if (text.compare(open + 1, prefix.size(), prefix) != 0) continue;
+    std::istringstream fields(text.substr(close + 2));
+    std::string field;
+    double utime = 0, stime = 0;
+    for (int i = 0; i < 13 && fields >> field; ++i) {
+      if (i == 11) utime = std::atof(field.c_str());
+      if (i == 12) stime = std::atof(field.c_str());
+    }
+    sum += (utime + stime) / tick;
+  }
+  closedir(dir);
+  return sum;
+}
+
+struct PathRun {
+  std::string what;
+  uint32_t frames;       // Velto's buffer
+  const char* quantum;   // the server's forced quantum, "0" none
+  bool changeDuringPlay; // 128 -> 512 -> 128 while it plays
+};
+
+// One run of Velto's path (input 1 -> output 1) beside the peer's; prints one line.
+void pathRun(PipewireDaemon& daemon, velto::Engine& engine, const std::string& file,
+             const PathRun& run, int seconds) {
+  CycleThreads threads;
+  Marker marker{&threads, true};
+  const audio::ObjectId device = velto::test::deviceForUid("spk1");
+  audio::IoProcId proc = audio::kNoIoProc;
+  engine.setBufferFrames(run.frames);
+  daemon.metadata({"-n", "settings", "0", "clock.force-quantum", run.quantum});
+  if (device != 0 && audio::createIoProcId(device, mark, &marker, &proc) == 0)
+    audio::startDevice(device, proc);
+  const pid_t peer = daemon.loopback("peer.mic", "peer.spk", run.frames);
+  const pid_t player = daemon.play("mic1", file);
+  const pid_t peerPlayer = daemon.play("peer.mic", file);
+  platform::dispatch::runMainQueueFor(std::chrono::milliseconds(1500));
+  const uint32_t underruns = engine.buses[0].underruns.load();
+  const double cpuBefore = threads.cpuSeconds();
+  const double peerBefore = processCpuSeconds(peer, "");
+  std::vector<float> recorded;
+  std::thread recorder([&] { recorded = daemon.recordSink("bench.recorder", 4, seconds * 1000); });
+  if (run.changeDuringPlay) {
+    for (uint32_t frames : {512u, 128u, 512u, 128u}) {
+      platform::dispatch::runMainQueueFor(std::chrono::milliseconds(seconds * 1000 / 5));
+      engine.setBufferFrames(frames);
+    }
+  }
+  platform::dispatch::runMainQueueFor(std::chrono::milliseconds(seconds * 1000 / 5 + 100));
+  recorder.join();
+  const double cpu = (threads.cpuSeconds() - cpuBefore) / seconds;
+  const double peerCpu = (processCpuSeconds(peer, "") - peerBefore) / seconds;
+  const uint32_t counted = engine.buses[0].underruns.load() - underruns;
+  daemon.endPlay(peerPlayer);
+  daemon.endPlay(player);
+  daemon.endPlay(peer);
+  if (proc != audio::kNoIoProc) {
+    audio::stopDevice(device, proc);
+    audio::destroyIoProcId(device, proc);
+  }
+  daemon.metadata({"-n", "settings", "0", "clock.force-quantum", "0"});
+  const velto::test::PathJudgement velto = velto::test::judgePath(recorded, 4, 0, 1);
+  const velto::test::PathJudgement server = velto::test::judgePath(recorded, 4, 2, 3);
+  const double minutes = double(velto.frames) / 48000.0 / 60.0;
+  const double peerMinutes = double(server.frames) / 48000.0 / 60.0;
+  std::printf("  %-28s Velto %7.1f breaks/min, distance %4lld (%lld..%lld) frames, %u underruns, "
+              "RT %5.2f %% | pw-loopback %7.1f breaks/min, distance %4lld, RT %5.2f %%  "
+              "(%.0f s / %.0f s traced)\n",
+              run.what.c_str(), minutes > 0 ? velto.breaks / minutes : -1.0,
+              (long long)velto.latency, (long long)velto.shortest, (long long)velto.longest,
+              counted, cpu * 100.0, peerMinutes > 0 ? server.breaks / peerMinutes : -1.0,
+              (long long)server.latency, peerCpu * 100.0, minutes * 60.0, peerMinutes * 60.0);
+  std::fflush(stdout);
+}
+
 void printCost(const char* name, double seconds) {
   if (seconds < 0) {
     std::printf("%-34s not measured\n", name);
@@ -356,12 +455,57 @@ int main() {
       }
       for (auto& on : engine->buses[0].fx->enabled) on.store(false);
       engine->hwInputs[0].noiseFilter->enabled.store(false);
+      for (auto& in : engine->hwInputs) {
+        in.strip.gain.store(1.0f);
+        in.noiseFilter->enabled.store(false);
+      }
       {
         RoundTrip trip(daemon.socket(), "mic1", "spk1");
         platform::dispatch::runMainQueueFor(std::chrono::milliseconds(500));
         for (int i = 0; i < 5; ++i) {
           trips.push_back(trip.measure(std::chrono::milliseconds(1000)));
           platform::dispatch::runMainQueueFor(std::chrono::milliseconds(200));
+        }
+      }
+      NullNode peerMic{"peer.mic", "Peer Mic", false, 2};
+      peerMic.mediaClass = "Audio/Duplex";
+      const bool peered = daemon.addNode(peerMic) &&
+                          daemon.addNode({"peer.spk", "Peer Out", false, 2}) &&
+                          daemon.addNode({"bench.recorder", "Recorder", false, 4});
+      const std::string file = system.home() + "/counted.wav";
+      const char* secondsText = std::getenv("VELTO_BENCH_PATH_SECONDS");
+      const int seconds = secondsText != nullptr ? std::max(2, std::atoi(secondsText)) : 60;
+      platform::dispatch::runMainQueueFor(std::chrono::milliseconds(500));
+      bool linked = peered && velto::fixtures::writeWav(
+                                  file, 48000, 2,
+                                  velto::test::countedTone(997.0, 0.25, (seconds + 4) * 1000));
+      for (const auto& [from, to] :
+           {std::pair<const char*, const char*>{"mic1:capture_FR", "bench.recorder:playback_FL"},
+            {"spk1:monitor_FR", "bench.recorder:playback_FR"},
+            {"peer.mic:capture_FR", "bench.recorder:playback_FC"},
+            {"peer.spk:monitor_FR", "bench.recorder:playback_LFE"}}) {
+        linked = linked && daemon.link(from, to);
+      }
+      if (!linked) {
+        std::printf("the recorder's links were not made: the path figures are skipped\n");
+      } else {
+        std::printf("path beside pw-loopback, %d s each (input 1 -> output 1):\n", seconds);
+        const std::vector<PathRun> runs = {
+            {"buffer 64", 64, "0", false},
+            {"buffer 128", 128, "0", false},
+            {"buffer 256", 256, "0", false},
+            {"buffer 512", 512, "0", false},
+            {"buffer 128, quantum 64", 128, "64", false},
+            {"buffer 128, quantum 256", 128, "256", false},
+            {"buffer 128, quantum 1024", 128, "1024", false},
+            {"buffer 128 -> 512 -> 128", 128, "0", true},
+        };
+        const char* only = std::getenv("VELTO_BENCH_PATH_RUNS"); // e.g. "1,3": those runs only
+        for (size_t r = 0; r < runs.size(); ++r) {
+          if (only != nullptr && std::string(",").append(only).append(",").find(
+                                     "," + std::to_string(r) + ",") == std::string::npos)
+            continue;
+          pathRun(daemon, *engine, file, runs[r], seconds);
         }
       }
       engine.reset();
