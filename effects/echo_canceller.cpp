@@ -17,7 +17,18 @@ namespace {
 
 constexpr int kLog2Frame = 8;
 constexpr float kQuietFar = 1e-8f;
-constexpr int32_t kSlowedBlocks = 1125; // 3 s of 128-frame blocks
+// Step control: the median of the blocks' error over estimate (in dB, moving 0.05 dB a block,
+// 19 dB a second) is the share of the estimate the filter still misses; a block 10 dB above it
+// is a near talker.
+constexpr float kRatioStepDb = 0.05f;
+constexpr float kLowestRatioDb = -60.0f;
+constexpr float kHighestRatioDb = 10.0f;
+constexpr float kTalkMarginDb = 10.0f;
+constexpr int32_t kTalkHoldBlocks = 4;
+constexpr float kMinLeak = 0.001f; // -30 dB: no filter is trusted beyond that
+constexpr float kFirstStep = 0.4f;
+constexpr float kFirstBlocks = 1500.0f; // 4 s of far-end activity at full speed
+constexpr float kRegularisation = 1e-9f + 1e-6f;
 
 void zero(float* v, size_t n) {
   std::memset(v, 0, n * sizeof(float));
@@ -45,6 +56,23 @@ EchoCanceller::~EchoCanceller() = default;
 void EchoCanceller::clearFilter() {
   std::memset(filterRe, 0, sizeof(filterRe));
   std::memset(filterIm, 0, sizeof(filterIm));
+  std::fill(std::begin(partitionShare), std::end(partitionShare), 1.0f);
+}
+
+// A filter learned anew starts from full-speed learning and forgets what it knew of its leak.
+void EchoCanceller::relearn() {
+  clearFilter();
+  haveGood = false;
+  badSpans = 0;
+  stepScale = 1.0f;
+  suppressionDb = 0.0f;
+  echoReturnDb = 0.0f;
+  nearPower = errorPower = 0.0f;
+  leak = 1.0f;
+  adapted = false;
+  adaptedSum = 0.0f;
+  talkHold = 0;
+  usualRatioDb = 10.0f;
 }
 
 void EchoCanceller::judgeSpan(float nearEnergy, float errorEnergy) {
@@ -69,12 +97,7 @@ void EchoCanceller::judgeSpan(float nearEnergy, float errorEnergy) {
       ++reverts;
     } else {
       // Even the last good filter does not fit: the echo path has changed, learn it anew.
-      clearFilter();
-      haveGood = false;
-      badSpans = 0;
-      stepScale = 1.0f;
-      suppressionDb = 0.0f;
-      echoReturnDb = 0.0f;
+      relearn();
       ++divergences;
     }
   }
@@ -85,26 +108,19 @@ void EchoCanceller::reset() {
   std::memset(historyIm, 0, sizeof(historyIm));
   newest = 0;
   zero(powerSum, kBins);
-  clearFilter();
   zero(previousFar, kBlock);
   constraintIndex = 0;
   zero(previousError, kBlock);
   zero(previousEstimate, kBlock);
   std::fill(std::begin(gains), std::end(gains), 1.0f);
   zero(overlapTail, kBlock);
-  echoReturnDb = 0.0f;
-  nearPower = 0.0f;
-  errorPower = 0.0f;
   quietCount = 0;
-  suppressionDb = 0.0f;
   divergences = 0;
-  haveGood = false;
   spanNear = 0.0f;
   spanError = 0.0f;
   spanBlocks = 0;
-  badSpans = 0;
-  stepScale = 1.0f;
   reverts = 0;
+  relearn();
 }
 
 // The platform transform packs N real samples as N/2 complex values and returns twice the DFT;
@@ -150,67 +166,9 @@ void EchoCanceller::addFarFrame(const float* farBlock) {
   }
 }
 
-// Step size from how the filter performs against its own estimate. Sets *estimateSuppression
-// when this block may update the published suppression.
-float EchoCanceller::adaptStep(float nearEnergy, float errorEnergy, float estimateEnergy,
-                               float farEnergy, bool* estimateSuppression) {
-  const float expected = 4.0f * nearEnergy * std::pow(10.0f, -echoReturnDb / 10.0f) + 1e-10f;
-  float mu = 0.0f;
-  *estimateSuppression = false;
-  if (echoReturnDb <= 10.0f) {
-    mu = 0.4f;
-    quietCount = 0;
-    *estimateSuppression = true;
-  } else if (errorEnergy <= expected) {
-    quietCount = 0;
-    const float ratio = (estimateEnergy + 1e-12f) / (errorEnergy + 1e-12f);
-    mu = ratio < 0.3f ? 0.12f : 0.4f * std::min(ratio, 1.0f);
-    *estimateSuppression = true;
-  } else if (farEnergy > kQuietFar) {
-    // Double talk or a changed echo path: adapt slowly; after 3 s of it, trust the estimate less.
-    mu = 0.004f;
-    if (quietCount >= kSlowedBlocks) echoReturnDb *= 0.995f;
-    ++quietCount;
-  } else {
-    quietCount = 0;
-  }
-  if (farEnergy <= kQuietFar) {
-    mu = 0.0f;
-    *estimateSuppression = false;
-  }
-  return mu;
-}
-
-void EchoCanceller::adapt(float mu, const float* error) {
-  zero(frame_, kBlock);
-  std::memcpy(frame_ + kBlock, error, sizeof(float) * kBlock);
-  fwd(frame_, specRe_, specIm_);
-  float step[kBins];
-  for (int k = 0; k < kBins; ++k) step[k] = mu / (powerSum[k] + 1e-9f + 1e-6f);
-  for (int p = 0; p < kPartitions; ++p) {
-    const int h = (newest - p + kPartitions) % kPartitions;
-    const float* xr = historyRe[h];
-    const float* xi = historyIm[h];
-    float* wr = filterRe[p];
-    float* wi = filterIm[p];
-    for (int k = 0; k < kBins; ++k) {
-      // W += step E conj(X)
-      wr[k] += step[k] * (specRe_[k] * xr[k] + specIm_[k] * xi[k]);
-      wi[k] += step[k] * (specIm_[k] * xr[k] - specRe_[k] * xi[k]);
-    }
-  }
-  // The gradient constraint (a partition's taps stay within its 128 samples), one partition
-  // per block in turn.
-  float* wr = filterRe[constraintIndex];
-  float* wi = filterIm[constraintIndex];
-  inv(wr, wi, frame_);
-  zero(frame_ + kBlock, kBlock);
-  fwd(frame_, wr, wi);
-  constraintIndex = (constraintIndex + 1) % kPartitions;
-}
-
-void EchoCanceller::suppress(const float* error, const float* estimate, float strength,
-                             float* outBlock) {
+// The windowed 256-point frames of the last two error blocks (specRe_/specIm_) and of the last two
+// estimate blocks (spec2Re_/spec2Im_): what the step control and the suppressor look at.
+void EchoCanceller::spectra(const float* error, const float* estimate) {
   for (int n = 0; n < kBlock; ++n) {
     frame_[n] = previousError[n] * window[n];
     frame_[n + kBlock] = error[n] * window[n + kBlock];
@@ -221,8 +179,105 @@ void EchoCanceller::suppress(const float* error, const float* estimate, float st
     frame_[n + kBlock] = estimate[n] * window[n + kBlock];
   }
   fwd(frame_, spec2Re_, spec2Im_);
+}
 
-  const float residual = std::min(std::max(std::pow(10.0f, -echoReturnDb / 10.0f), 0.001f), 1.0f);
+// Step size per bin (into step) from the residual echo the filter leaves against the error it
+// sees; false when nothing may adapt (a quiet far end, a near talker).
+bool EchoCanceller::adaptStep(float errorEnergy, float estimateEnergy, float farEnergy,
+                              float* step) {
+  if (farEnergy <= kQuietFar) return false;
+  // A near talker: the error stands far above what it usually is against the estimate.
+  // Adaptation holds while it lasts and a little after; the median of that ratio moves only
+  // outside such spans, so a long talk cannot drag it up.
+  const float ratioDb = 10.0f * std::log10((errorEnergy + 1e-12f) / (estimateEnergy + 1e-12f));
+  if (adapted && ratioDb > usualRatioDb + kTalkMarginDb) talkHold = kTalkHoldBlocks;
+  if (talkHold > 0) {
+    --talkHold;
+    ++quietCount;
+    return false;
+  }
+  quietCount = 0;
+  usualRatioDb += ratioDb < usualRatioDb ? -kRatioStepDb : kRatioStepDb;
+  usualRatioDb = std::clamp(usualRatioDb, kLowestRatioDb, kHighestRatioDb);
+  leak = std::clamp(std::pow(10.0f, 0.1f * usualRatioDb), kMinLeak, 1.0f);
+  echoReturnDb = -10.0f * std::log10(leak);
+
+  if (!adapted) {
+    // First learning: full speed until the filter has seen a few seconds of echo.
+    for (int k = 0; k < kBins; ++k) step[k] = kFirstStep;
+    adaptedSum += kFirstStep;
+    if (adaptedSum > kFirstStep * kFirstBlocks) adapted = true;
+    return true;
+  }
+  // The residual echo is leak x |Y|^2 per bin. Each bin steps by its residual over its error,
+  // blended with the whole block's (at most one half); the spectra are the very ones the
+  // gradient is made of, so whatever a near talker leaks into a bin slows that bin.
+  const float whole = std::min(3.0f * leak * estimateEnergy / (errorEnergy + 1e-20f), 0.5f);
+  for (int k = 0; k < kBins; ++k) {
+    const float e2 = gradRe_[k] * gradRe_[k] + gradIm_[k] * gradIm_[k] + 1e-12f;
+    const float y2 = yGradRe_[k] * yGradRe_[k] + yGradIm_[k] * yGradIm_[k];
+    const float r = std::min(leak * y2, 0.5f * e2);
+    step[k] = (0.7f * r + 0.3f * whole * e2) / e2;
+  }
+  return true;
+}
+
+// The spectra of the error block and of the estimate block, each after 128 zeros: the gradient
+// and what the step weighs it against.
+void EchoCanceller::blockSpectra(const float* error, const float* estimate) {
+  zero(frame_, kBlock);
+  std::memcpy(frame_ + kBlock, error, sizeof(float) * kBlock);
+  fwd(frame_, gradRe_, gradIm_);
+  zero(frame_, kBlock);
+  std::memcpy(frame_ + kBlock, estimate, sizeof(float) * kBlock);
+  fwd(frame_, yGradRe_, yGradIm_);
+}
+
+void EchoCanceller::adapt(const float* step) {
+  float norm[kBins];
+  for (int k = 0; k < kBins; ++k) {
+    norm[k] = step[k] * stepScale / (powerSum[k] + kRegularisation);
+  }
+  float energy[kPartitions];
+  float largest = 0.0f;
+  for (int p = 0; p < kPartitions; ++p) {
+    const int h = (newest - p + kPartitions) % kPartitions;
+    const float* xr = historyRe[h];
+    const float* xi = historyIm[h];
+    float* wr = filterRe[p];
+    float* wi = filterIm[p];
+    const float share = partitionShare[p];
+    float sum = 0.0f;
+    for (int k = 0; k < kBins; ++k) {
+      // W += step E conj(X)
+      const float s = norm[k] * share;
+      wr[k] += s * (gradRe_[k] * xr[k] + gradIm_[k] * xi[k]);
+      wi[k] += s * (gradIm_[k] * xr[k] - gradRe_[k] * xi[k]);
+      sum += wr[k] * wr[k] + wi[k] * wi[k];
+    }
+    energy[p] = std::sqrt(sum + 1e-12f);
+    largest = std::max(largest, energy[p]);
+  }
+  // Shares for the next block: after each partition's weight, with a tenth of the largest for
+  // every partition so none stops learning; they add up to the partition count.
+  float total = 0.0f;
+  for (int p = 0; p < kPartitions; ++p) {
+    energy[p] += 0.1f * largest;
+    total += energy[p];
+  }
+  for (int p = 0; p < kPartitions; ++p) partitionShare[p] = kPartitions * energy[p] / total;
+  // The gradient constraint (a partition's taps stay within its 128 samples), one partition
+  // per block in turn.
+  float* wr = filterRe[constraintIndex];
+  float* wi = filterIm[constraintIndex];
+  inv(wr, wi, frame_);
+  zero(frame_ + kBlock, kBlock);
+  fwd(frame_, wr, wi);
+  constraintIndex = (constraintIndex + 1) % kPartitions;
+}
+
+void EchoCanceller::suppress(float strength, float* outBlock) {
+  const float residual = std::clamp(leak, 0.001f, 1.0f);
   const float over = (29.0f * strength * strength + 1.0f) * residual;
   const float floorGain = std::pow(10.0f, -(24.0f * strength + 6.0f) / 20.0f);
   for (int k = 0; k < kBins; ++k) {
@@ -282,42 +337,46 @@ void EchoCanceller::process(float* nearBlock, const float* farBlock, float stren
   const float estimateEnergy = platform::dsp::sumOfSquares(estimate, kBlock);
   const float farEnergy = platform::dsp::sumOfSquares(farBlock, kBlock) / kBlock;
 
-  bool estimateSuppression = false;
-  const float mu =
-      adaptStep(nearEnergy, errorEnergy, estimateEnergy, farEnergy, &estimateSuppression);
-  if (mu > 0.0f && std::isfinite(errorEnergy)) adapt(mu * stepScale, error);
-  if (estimateSuppression && std::isfinite(errorEnergy)) {
-    nearPower = 0.95f * nearPower + 0.05f * nearEnergy;
-    errorPower = 0.95f * errorPower + 0.05f * errorEnergy;
-    suppressionDb = 10.0f * std::log10((nearPower + 1e-12f) / (errorPower + 1e-12f));
-    echoReturnDb += (suppressionDb - echoReturnDb) * 0.01f;
-  }
-
   if (!std::isfinite(errorEnergy)) {
     // Numbers gone bad: back to the last good filter (or none) and the plain input.
-    if (haveGood) {
+    const bool restore = haveGood;
+    relearn();
+    if (restore) {
       std::memcpy(filterRe, goodRe, sizeof(filterRe));
       std::memcpy(filterIm, goodIm, sizeof(filterIm));
+      haveGood = true;
       ++reverts;
     } else {
-      clearFilter();
       ++divergences;
     }
-    suppressionDb = 0.0f;
-    echoReturnDb = 0.0f;
-    nearPower = errorPower = 0.0f;
     spanNear = spanError = 0.0f;
     spanBlocks = 0;
     std::memcpy(error, nearBlock, sizeof(error));
     zero(estimate, kBlock);
+    spectra(error, estimate);
   } else {
+    spectra(error, estimate);
+    blockSpectra(error, estimate);
+    float step[kBins];
+    if (adaptStep(errorEnergy, estimateEnergy, farEnergy, step)) {
+      adapt(step);
+      // The published suppression is judged where the echo fills the microphone.
+      if (estimateEnergy >= 0.25f * nearEnergy) {
+        nearPower = 0.95f * nearPower + 0.05f * nearEnergy;
+        errorPower = 0.95f * errorPower + 0.05f * errorEnergy;
+        suppressionDb = 10.0f * std::log10((nearPower + 1e-12f) / (errorPower + 1e-12f));
+      }
+    }
     if (farEnergy > kQuietFar) judgeSpan(nearEnergy, errorEnergy);
     // Whatever the filter does meanwhile, a block never leaves louder than it came in.
     // The estimate stays: it still tells the suppressor how much echo the input holds.
-    if (errorEnergy > 2.0f * nearEnergy + 1e-9f) std::memcpy(error, nearBlock, sizeof(error));
+    if (errorEnergy > 2.0f * nearEnergy + 1e-9f) {
+      std::memcpy(error, nearBlock, sizeof(error));
+      spectra(error, estimate);
+    }
   }
 
-  suppress(error, estimate, strength, nearBlock);
+  suppress(strength, nearBlock);
   std::memcpy(previousError, error, sizeof(error));
   std::memcpy(previousEstimate, estimate, sizeof(estimate));
 }

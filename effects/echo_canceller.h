@@ -48,7 +48,7 @@ public:
   float previousEstimate[kBlock];
   float gains[kBins];
   float overlapTail[kBlock];
-  float echoReturnDb = 0.0f; // slowly smoothed suppression that steers adaptation
+  float echoReturnDb = 0.0f; // the echo return estimate in dB: -10 log10(leak)
   float nearPower = 0.0f;
   float errorPower = 0.0f;
   int32_t quietCount = 0;
@@ -70,20 +70,37 @@ public:
   float stepScale = 1.0f;
   uint32_t reverts = 0; // times the filter went back to the last good copy
 
+  // Step control: the share of the estimate's power the filter still misses ("leak"), from the
+  // median of the blocks' error over estimate outside near talk. leak x |Y|^2 is the residual
+  // echo per bin; each bin adapts by its residual over its error, so a bin a near talker fills
+  // (or that holds only noise) hardly moves while one that still holds echo learns at full speed.
+  float leak = 1.0f;
+  float usualRatioDb = 10.0f; // median of the blocks' error over estimate, in dB
+  int32_t talkHold = 0;       // blocks adaptation still holds after a near talker was heard
+  bool adapted = false;       // past the first learning at full speed
+  float adaptedSum = 0.0f;
+  // Per partition share of the step, after the energy each partition's weights hold: an echo
+  // path that starts late or dies early puts the learning where its taps are.
+  float partitionShare[kPartitions];
+
 private:
   void clearFilter();
+  void relearn();
   void judgeSpan(float nearEnergy, float errorEnergy);
   void addFarFrame(const float* farBlock);
-  float adaptStep(float nearEnergy, float errorEnergy, float estimateEnergy, float farEnergy,
-                  bool* estimateSuppression);
-  void adapt(float mu, const float* error);
-  void suppress(const float* error, const float* estimate, float strength, float* outBlock);
+  void spectra(const float* error, const float* estimate);
+  bool adaptStep(float errorEnergy, float estimateEnergy, float farEnergy, float* step);
+  void blockSpectra(const float* error, const float* estimate);
+  void adapt(const float* step);
+  void suppress(float strength, float* outBlock);
 
   // FFT scratch: packed split form, two frames and their spectra.
   float splitRe_[kFrame / 2], splitIm_[kFrame / 2];
   float frame_[kFrame];
   float specRe_[kBins], specIm_[kBins];
   float spec2Re_[kBins], spec2Im_[kBins];
+  float gradRe_[kBins], gradIm_[kBins];
+  float yGradRe_[kBins], yGradIm_[kBins];
 };
 
 } // namespace velto

@@ -166,11 +166,16 @@ inline double recoverySeconds(const std::vector<float>& near, const std::vector<
   return static_cast<double>(near.size() - change) / kRate;
 }
 
-// How much of a near talker `voice` survives in `out` over [from, to), in dB (0 = all of it):
-// the least-squares gain of the output onto the voice, at the lag (up to 4096 samples) where the
-// voice shows best. Residual echo does not correlate with the voice and leaves it unbiased.
-inline double voiceLossDb(const std::vector<float>& voice, const std::vector<float>& out,
-                          size_t from, size_t to) {
+// How a near talker `voice` comes out in `out` over [from, to): the lag (up to 4096 samples)
+// where the voice shows best and the least-squares gain of the output onto it there. Residual
+// echo does not correlate with the voice and leaves the gain unbiased.
+struct VoiceFit {
+  size_t lag = 0;
+  double gain = 0.0;
+};
+
+inline VoiceFit fitVoice(const std::vector<float>& voice, const std::vector<float>& out,
+                         size_t from, size_t to) {
   constexpr size_t kMaxLag = 4096;
   const size_t span = to - from;
   double power = 0.0;
@@ -181,9 +186,83 @@ inline double voiceLossDb(const std::vector<float>& voice, const std::vector<flo
   std::vector<float> reversed(voice.rend() - static_cast<std::ptrdiff_t>(to),
                               voice.rend() - static_cast<std::ptrdiff_t>(from));
   const auto cross = convolve(later, reversed);
-  const float best =
-      *std::max_element(cross.begin() + static_cast<std::ptrdiff_t>(span - 1), cross.end());
-  return -20.0 * std::log10(std::max(static_cast<double>(best) / power, 1e-6));
+  const auto best =
+      std::max_element(cross.begin() + static_cast<std::ptrdiff_t>(span - 1), cross.end());
+  return {static_cast<size_t>(best - cross.begin()) - (span - 1),
+          static_cast<double>(*best) / power};
+}
+
+// How much of a near talker `voice` survives in `out` over [from, to), in dB (0 = all of it).
+inline double voiceLossDb(const std::vector<float>& voice, const std::vector<float>& out,
+                          size_t from, size_t to) {
+  return -20.0 * std::log10(std::max(fitVoice(voice, out, from, to).gain, 1e-6));
+}
+
+// In double talk: how far the far end's residual in `out` lies below the raw `echo` over
+// [from, to), in dB. The residual is the output less the near voice as it came through: at the
+// fitted lag, with its own least-squares gain in every 10 ms (a suppressor may ride the voice's
+// level); whatever else the canceller did to the voice counts as residual too. One gain per 480
+// samples takes away no more than a 480th of a residual that does not follow the voice.
+inline double farResidualBelowEchoDb(const std::vector<float>& echo,
+                                     const std::vector<float>& voice, const std::vector<float>& out,
+                                     size_t from, size_t to) {
+  constexpr size_t kSpan = kRate / 100;
+  const size_t lag = fitVoice(voice, out, from, to).lag;
+  double raw = 0.0, left = 0.0;
+  for (size_t start = from; start + kSpan + lag <= to; start += kSpan) {
+    double cross = 0.0, power = 0.0;
+    for (size_t i = start; i < start + kSpan; ++i) {
+      cross += static_cast<double>(out[i + lag]) * voice[i];
+      power += static_cast<double>(voice[i]) * voice[i];
+    }
+    const double gain = power > 0.0 ? cross / power : 0.0;
+    for (size_t i = start; i < start + kSpan; ++i) {
+      const double r = out[i + lag] - gain * voice[i];
+      raw += static_cast<double>(echo[i]) * echo[i];
+      left += r * r;
+    }
+  }
+  return 10.0 * std::log10(raw / std::max(left, 1e-30));
+}
+
+// Echo reduction per second from `from` on, over the seconds whose echo stands 20 dB above the
+// microphone noise of `noiseRms` (a second of speech pause tells nothing).
+inline std::vector<double> erlePerSecond(const std::vector<float>& near,
+                                         const std::vector<float>& echo,
+                                         const std::vector<float>& out, size_t from,
+                                         double noiseRms) {
+  std::vector<double> out_db;
+  const double quiet = 100.0 * noiseRms * noiseRms * kRate;
+  for (size_t s = from; s + kRate <= near.size(); s += kRate) {
+    double echoSum = 0.0;
+    for (size_t i = s; i < s + kRate; ++i) echoSum += static_cast<double>(echo[i]) * echo[i];
+    if (echoSum >= quiet) out_db.push_back(erleDb(near, out, s, s + kRate));
+  }
+  return out_db;
+}
+
+// The largest distance of any entry from the median, in dB: how far per-second figures swing.
+inline double swingDb(std::vector<double> v) {
+  if (v.empty()) return 0.0;
+  std::sort(v.begin(), v.end());
+  const double median = v[v.size() / 2];
+  return std::max(median - v.front(), v.back() - median);
+}
+
+// The rooms of the suites: 5 ms to the microphone with a short tail (50 ms), the same with a
+// reverberant tail (150 ms), and the reverberant tail behind a pre-delay of 60 ms (a loudspeaker
+// far across the room). Each holds its whole echo path within the canceller's 171 ms.
+struct Room {
+  const char* name;
+  uint32_t delay;
+  double t60;
+};
+inline constexpr Room kRooms[] = {
+    {"5 ms", 240, 0.05}, {"150 ms", 240, 0.15}, {"60+150 ms", 2880, 0.15}};
+
+inline std::vector<float> roomOf(const Room& room, unsigned seed = 2) {
+  const auto length = static_cast<uint32_t>(room.delay + room.t60 * kRate * 0.9);
+  return roomResponse(room.delay, 0.5f, room.t60, 0.02f, std::min<uint32_t>(length, 8192), seed);
 }
 
 } // namespace velto::test::aec

@@ -24,6 +24,14 @@ inline constexpr const char* kNearText =
     "Hast du die Unterlagen fuer die Sitzung schon gelesen? Wir muessen noch ueber das Budget "
     "sprechen.";
 
+// Other sentences for judging on material the suites were not tuned on.
+inline constexpr const char* kOtherFarText =
+    "Der Regen hat endlich aufgehoert, und die Strassen trocknen langsam. Im Garten bluehen schon "
+    "die ersten Tulpen. Unser Nachbar repariert sein Fahrrad vor der Garage. Morgen wollen wir "
+    "frueh aufstehen und in die Berge fahren. Die Kinder freuen sich auf den Ausflug und packen "
+    "ihre Rucksaecke. Vergiss die Jacken nicht, oben ist es kalt. Zum Mittag gibt es belegte "
+    "Brote und heissen Tee aus der Thermoskanne.";
+
 // `text` spoken with `voice` (an espeak-ng voice such as "de" or "de+f3"), at `rms`, repeated
 // until it fills `frames` samples at 48000 Hz. Empty when espeak-ng or sox cannot be run.
 inline std::vector<float> spokenGerman(const char* text, const char* voice, size_t frames,
