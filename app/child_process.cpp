@@ -31,7 +31,7 @@ std::vector<char*> argvOf(const std::vector<std::string>& args) {
 }
 
 pid_t spawn(const std::string& program, const std::vector<std::string>& args, int outputFd,
-            bool ownSession) {
+            bool ownSession, int errorFd = -1) {
   if (program.empty() || args.empty()) return -1;
   posix_spawnattr_t attr;
   posix_spawn_file_actions_t actions;
@@ -50,6 +50,7 @@ pid_t spawn(const std::string& program, const std::vector<std::string>& args, in
   if (ownSession) flags |= POSIX_SPAWN_SETSID;
   posix_spawnattr_setflags(&attr, flags);
   if (outputFd >= 0) posix_spawn_file_actions_adddup2(&actions, outputFd, STDOUT_FILENO);
+  if (errorFd >= 0) posix_spawn_file_actions_adddup2(&actions, errorFd, STDERR_FILENO);
   std::vector<char*> argv = argvOf(args);
   pid_t pid = -1;
   const int status = ::posix_spawn(&pid, program.c_str(), &actions, &attr, argv.data(), environ);
@@ -102,8 +103,9 @@ std::string findProgram(const std::string& name) {
   return {};
 }
 
-pid_t spawnProcess(const std::string& program, const std::vector<std::string>& args, int outputFd) {
-  return spawn(program, args, outputFd, false);
+pid_t spawnProcess(const std::string& program, const std::vector<std::string>& args, int outputFd,
+                   int errorFd) {
+  return spawn(program, args, outputFd, false, errorFd);
 }
 
 int runProcess(const std::string& program, const std::vector<std::string>& args,

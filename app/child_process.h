@@ -16,10 +16,10 @@ namespace velto {
 std::string findProgram(const std::string& name);
 
 // Starts `program` (an absolute path) with `args` (args[0] is the child's own name). Its
-// standard output goes to `outputFd` when that is 0 or above. The pid, or -1 when it did not
-// start.
+// standard output goes to `outputFd` and its error output to `errorFd` when those are 0 or
+// above. The pid, or -1 when it did not start.
 pid_t spawnProcess(const std::string& program, const std::vector<std::string>& args,
-                   int outputFd = -1);
+                   int outputFd = -1, int errorFd = -1);
 
 // Runs the program to its end: its exit status (128 + signal when a signal ended it), or -1
 // when it did not start. With `output` set, its standard output is collected there.

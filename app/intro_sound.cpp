@@ -1,5 +1,7 @@
 #include "app/intro_sound.h"
 
+#include <fcntl.h>
+#include <unistd.h>
 #include <vector>
 
 #include "app/child_process.h"
@@ -51,7 +53,11 @@ void playIntroSound(bool play) {
   args.insert(args.end(), gPlayer->options.begin(), gPlayer->options.end());
   args.push_back("--");
   args.push_back(gFile);
-  const pid_t pid = spawnProcess(gPlayerPath, args);
+  // What the player says (no sound server, no device) is not the user's concern: the intro is
+  // then silent without a word.
+  const int quiet = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+  const pid_t pid = spawnProcess(gPlayerPath, args, quiet, quiet);
+  if (quiet >= 0) ::close(quiet);
   gPid = pid > 0 ? pid : 0;
 }
 

@@ -1,5 +1,6 @@
 #include "app/shell.h"
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -67,6 +68,20 @@ desktop::DesktopWindow* gMainWindow = nullptr;
 
 void say(const std::string& line) {
   std::fprintf(stderr, "velto: %s\n", line.c_str());
+}
+
+// Why a snapshot run ended before its picture was written.
+std::string endedEarly() {
+  switch (quitSignal()) {
+  case SIGTERM:
+    return "beendet durch SIGTERM";
+  case SIGINT:
+    return "beendet durch SIGINT";
+  case SIGHUP:
+    return "beendet durch SIGHUP";
+  default:
+    return "vorher beendet";
+  }
 }
 
 bool startAudio() {
@@ -172,15 +187,17 @@ int runApp() {
   if (const char* helpShot = std::getenv("VELTO_HELP_SNAPSHOT")) {
     const char* key = std::getenv("VELTO_HELP_KEY");
     shell::gHelp->showKey(key != nullptr ? key : "uebersicht");
-    const bool written = shell::gHelp->writeSnapshot(helpShot, error);
-    if (!written) say("Schnappschuss nicht geschrieben: " + error);
+    const bool ended = quitSignal() != 0;
+    const bool written = !ended && shell::gHelp->writeSnapshot(helpShot, error);
+    if (!written) say("Schnappschuss nicht geschrieben: " + (ended ? endedEarly() : error));
     shutDown(true, window);
     return written ? 0 : 1;
   }
   if (const char* docsShot = std::getenv("VELTO_DOCS_SNAPSHOT")) {
     // Unlike a plain exit with success, a picture that was not written is reported.
-    const bool written = shell::gDocs->writeSnapshot(docsShot, error);
-    if (!written) say("Schnappschuss nicht geschrieben: " + error);
+    const bool ended = quitSignal() != 0;
+    const bool written = !ended && shell::gDocs->writeSnapshot(docsShot, error);
+    if (!written) say("Schnappschuss nicht geschrieben: " + (ended ? endedEarly() : error));
     shutDown(true, window);
     return written ? 0 : 1;
   }
@@ -224,6 +241,11 @@ int runApp() {
     return false;
   };
   desktop::runFrameLoop(kFramesPerSecond, hooks);
+  // A signal or a closed window before the picture's frame is no success either.
+  if (snapshotPath != nullptr && frames < kSnapshotFrame) {
+    say("Schnappschuss nicht geschrieben: " + endedEarly());
+    status = 1;
+  }
   setQuitHandler(nullptr);
   setMinimiseHandler(nullptr);
   gMainWindow = nullptr;

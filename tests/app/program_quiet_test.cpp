@@ -1,0 +1,244 @@
+// The built program under a virtual X server, about what it says: a snapshot run that a signal
+// ends before its picture is written fails with its one line, and the intro sound's player
+// says nothing on the program's output whether or not a sound server answers.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+std::string fileText(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+// One run under xvfb-run in a fresh HOME; the program's output and error output in one file.
+struct QuietRun {
+  QuietRun() {
+    base = fs::temp_directory_path() /
+           ("velto-quiet-run-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
+    fs::remove_all(base);
+    fs::create_directories(folder());
+    fs::create_directories(base / "root");
+    fs::create_directories(base / "bin");
+  }
+  ~QuietRun() {
+    if (pid > 0) {
+      ::kill(pid, SIGKILL);
+      ::waitpid(pid, nullptr, 0);
+    }
+    std::error_code ignored;
+    fs::remove_all(base, ignored);
+  }
+  fs::path folder() const { return base / "home/Library/Application Support/Velto"; }
+  std::string output() const { return fileText(base / "output.txt"); }
+
+  bool start(const std::vector<std::string>& extra) {
+    std::vector<std::string> env = {
+        "HOME=" + (base / "home").string(), "VELTO_SYSTEM_ROOT=" + (base / "root").string(),
+        "PATH=" + (base / "bin").string() + ":/usr/bin:/bin", "ASAN_OPTIONS=detect_leaks=0"};
+    env.insert(env.end(), extra.begin(), extra.end());
+    std::vector<char*> envp;
+    for (auto& e : env) envp.push_back(e.data());
+    envp.push_back(nullptr);
+    const std::string display = std::to_string(100 + (::getpid() * 13 + counter * 19) % 800);
+    std::vector<std::string> args = {
+        "xvfb-run", "-a", "-n", display, "-s", "-screen 0 1600x900x24", VELTO_PROGRAM};
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    const std::string out = (base / "output.txt").string();
+    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    const bool started =
+        ::posix_spawn(&pid, "/usr/bin/xvfb-run", &actions, nullptr, argv.data(), envp.data()) == 0;
+    posix_spawn_file_actions_destroy(&actions);
+    return started;
+  }
+
+  // The exit status, or -1 when it did not end within `timeout` (then it is killed).
+  int waitExit(std::chrono::seconds timeout) {
+    const auto end = std::chrono::steady_clock::now() + timeout;
+    int status = 0;
+    while (std::chrono::steady_clock::now() < end) {
+      if (::waitpid(pid, &status, WNOHANG) == pid) {
+        pid = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128;
+      }
+      std::this_thread::sleep_for(20ms);
+    }
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, &status, 0);
+    pid = -1;
+    return -1;
+  }
+
+  fs::path base;
+  pid_t pid = -1; // xvfb-run's
+  static inline int counter = 0;
+};
+
+pid_t parentOf(pid_t pid) {
+  const std::string stat = fileText("/proc/" + std::to_string(pid) + "/stat");
+  const size_t close = stat.rfind(')');
+  if (close == std::string::npos) return 0;
+  std::istringstream rest(stat.substr(close + 2));
+  char state = 0;
+  pid_t parent = 0;
+  rest >> state >> parent;
+  return parent;
+}
+
+// The program started below `root` (found through the process tree); 0 when there is none.
+pid_t programUnder(pid_t root) {
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator("/proc", ec)) {
+    const std::string name = entry.path().filename().string();
+    if (name.empty() || !std::all_of(name.begin(), name.end(), ::isdigit)) continue;
+    const std::string command = fileText(entry.path() / "cmdline");
+    if (command.c_str() != std::string(VELTO_PROGRAM)) continue;
+    const pid_t pid = std::atoi(name.c_str());
+    for (pid_t up = parentOf(pid); up > 1; up = parentOf(up))
+      if (up == root) return pid;
+  }
+  return 0;
+}
+
+// Whether `pid` has a handler of its own for `signal`.
+bool catches(pid_t pid, int signal) {
+  std::istringstream status(fileText("/proc/" + std::to_string(pid) + "/status"));
+  for (std::string line; std::getline(status, line);) {
+    if (line.rfind("SigCgt:", 0) != 0) continue;
+    const unsigned long long mask = std::stoull(line.substr(7), nullptr, 16);
+    return (mask >> (signal - 1) & 1) != 0;
+  }
+  return false;
+}
+
+// Waits up to `timeout` for `ready`, checking every millisecond.
+template <class F>
+bool waitFor(F ready, std::chrono::seconds timeout) {
+  const auto end = std::chrono::steady_clock::now() + timeout;
+  while (!ready()) {
+    if (std::chrono::steady_clock::now() >= end) return false;
+    std::this_thread::sleep_for(1ms);
+  }
+  return true;
+}
+
+TEST(ProgramQuiet, SnapshotEndedByASignalBeforeItsPictureFailsInOneLine) {
+  ASSERT_EQ(::access("/usr/bin/xvfb-run", X_OK), 0) << "xvfb-run is part of the set-up";
+  struct Case {
+    const char* variable;
+    int signal;
+    const char* line;
+  };
+  const Case cases[] = {
+      {"VELTO_SNAPSHOT", SIGTERM,
+       "velto: Schnappschuss nicht geschrieben: beendet durch SIGTERM\n"},
+      {"VELTO_DOCS_SNAPSHOT", SIGINT,
+       "velto: Schnappschuss nicht geschrieben: beendet durch SIGINT\n"},
+      {"VELTO_HELP_SNAPSHOT", SIGHUP,
+       "velto: Schnappschuss nicht geschrieben: beendet durch SIGHUP\n"},
+  };
+  // A long configuration keeps every run in its start-up for a while after its handlers are in
+  // place, so the signal always comes before the picture.
+  std::string config = "# velto-config 2\n";
+  for (int i = 0; i < 100000; ++i)
+    config += "hardware/inputs/1/gain=-" + std::to_string(i % 20) + "\n";
+  std::vector<std::unique_ptr<QuietRun>> runs;
+  for (const Case& c : cases) {
+    runs.push_back(std::make_unique<QuietRun>());
+    QuietRun& run = *runs.back();
+    std::ofstream(run.folder() / "config.txt") << config;
+    ASSERT_TRUE(run.start({std::string(c.variable) + "=" + (run.base / "shot.png").string()}));
+  }
+  for (size_t i = 0; i < runs.size(); ++i) {
+    const Case& c = cases[i];
+    QuietRun& run = *runs[i];
+    SCOPED_TRACE(c.variable);
+    pid_t program = 0;
+    ASSERT_TRUE(waitFor([&] { return (program = programUnder(run.pid)) > 0; }, 60s));
+    ASSERT_TRUE(waitFor([&] { return catches(program, c.signal); }, 60s));
+    ASSERT_EQ(::kill(program, c.signal), 0);
+  }
+  for (size_t i = 0; i < runs.size(); ++i) {
+    const Case& c = cases[i];
+    QuietRun& run = *runs[i];
+    SCOPED_TRACE(c.variable);
+    EXPECT_EQ(run.waitExit(60s), 1);
+    EXPECT_FALSE(fs::exists(run.base / "shot.png"));
+    const std::string out = run.output();
+    EXPECT_NE(out.find(c.line), std::string::npos) << out;
+    size_t lines = 0;
+    for (size_t at = out.find("velto: "); at != std::string::npos; at = out.find("velto: ", at + 1))
+      ++lines;
+    EXPECT_EQ(lines, 1u) << out;
+  }
+}
+
+TEST(ProgramQuiet, IntroSoundPlayerSaysNothingWithOrWithoutASoundServer) {
+  ASSERT_EQ(::access("/usr/bin/xvfb-run", X_OK), 0) << "xvfb-run is part of the set-up";
+  struct Case {
+    const char* name;
+    std::string player; // the pw-play found first; it leaves a mark when it starts
+  };
+  const Case cases[] = {
+      // The real player with no server to reach: it reports the failed connection.
+      {"no sound server", "exec /usr/bin/pw-play \"$@\""},
+      {"a player that talks", "echo 'player: on its output'\necho 'player: on its errors' >&2\n"
+                              "sleep 1"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (c.player.find("/usr/bin/pw-play") != std::string::npos) {
+      ASSERT_EQ(::access("/usr/bin/pw-play", X_OK), 0) << "pw-play is part of the set-up";
+    }
+    QuietRun run;
+    const fs::path mark = run.base / "played";
+    const fs::path script = run.base / "bin/pw-play";
+    std::ofstream(script) << "#!/bin/sh\n: > '" << mark.string() << "'\n" << c.player << "\n";
+    fs::permissions(script, fs::perms::owner_all);
+    fs::create_directories(run.base / "runtime");
+    ASSERT_TRUE(run.start({"XDG_RUNTIME_DIR=" + (run.base / "runtime").string(),
+                           "PIPEWIRE_RUNTIME_DIR=" + (run.base / "runtime").string()}));
+    pid_t program = 0;
+    ASSERT_TRUE(waitFor([&] { return (program = programUnder(run.pid)) > 0; }, 60s));
+    EXPECT_TRUE(waitFor([&] { return fs::exists(mark); }, 60s)) << "the intro sound started";
+    // Time for the player to say what it says.
+    std::this_thread::sleep_for(1500ms);
+    ASSERT_TRUE(waitFor([&] { return catches(program, SIGTERM); }, 60s));
+    ASSERT_EQ(::kill(program, SIGTERM), 0);
+    EXPECT_EQ(run.waitExit(60s), 0);
+    const std::string out = run.output();
+    EXPECT_EQ(out.find("player:"), std::string::npos) << out;
+    EXPECT_EQ(out.find("pw_context_connect"), std::string::npos) << out;
+    EXPECT_EQ(out.find("error"), std::string::npos) << out;
+  }
+}
+
+} // namespace
