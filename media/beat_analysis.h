@@ -1,6 +1,7 @@
 // Beat and tempo analysis of a track: an onset curve from the file, the tempo by autocorrelation
-// (settled between a tempo and its double by the onsets on beats and off-beats), the beat phase
-// near the start and the end. Runs on the player's analyzer thread on its own reader; no state.
+// (settled between a tempo and its double by whether drums, not only hi-hats, fall on every
+// pulse), the beat phase near the start and the end. Runs on the player's analyzer thread on its
+// own reader; no state.
 #pragma once
 
 #include <cstddef>
