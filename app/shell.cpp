@@ -161,6 +161,8 @@ int runApp() {
   }
   installQuitSignals();
   const bool snapshot = snapshotMode();
+  // A picture shows the window as nobody points at it, wherever the display's pointer is.
+  desktop::DesktopWindow::setPointerAway(snapshot);
   InstanceLock instance;
   if (!snapshot) instance.acquire(instanceLockPath());
   // Holding the lock, no other copy is saving now (the one it replaced saved before it let the

@@ -1,5 +1,7 @@
 #include "platform/desktop/desktop_window.h"
 
+#include <cfloat>
+
 #define GLFW_INCLUDE_NONE
 #include <GLFW/glfw3.h>
 #include <backends/imgui_impl_glfw.h>
@@ -11,6 +13,8 @@
 
 namespace platform::desktop {
 namespace {
+
+bool gPointerAway = false; // see setPointerAway
 
 // GLFW calls these for whichever window got the event; each one hands it to that window's own
 // ImGui context, so several windows never share input.
@@ -138,11 +142,22 @@ void DesktopWindow::close() {
   window_ = nullptr;
 }
 
+void DesktopWindow::setPointerAway(bool away) {
+  gPointerAway = away;
+}
+
 void DesktopWindow::beginFrame() {
   glfwMakeContextCurrent(window_);
   ImGui::SetCurrentContext(context_);
   ImGui_ImplOpenGL3_NewFrame();
   ImGui_ImplGlfw_NewFrame();
+  if (gPointerAway) {
+    // After the back end has read the pointer, before ImGui takes it in.
+    ImGuiIO& io = ImGui::GetIO();
+    io.MousePos = ImVec2(-FLT_MAX, -FLT_MAX);
+    for (bool& down : io.MouseDown) down = false;
+    io.MouseWheel = io.MouseWheelH = 0.0f;
+  }
   ImGui::NewFrame();
 }
 

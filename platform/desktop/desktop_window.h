@@ -36,6 +36,9 @@ public:
 
   // Makes this window's GL and ImGui contexts current and starts an ImGui frame.
   void beginFrame();
+  // Every window takes the pointer as outside it, its buttons up, whatever the display's
+  // pointer does: a picture of the window shows no hover state. Process-wide. main thread
+  static void setPointerAway(bool away);
   // Renders the frame over the clear colour, optionally also into `snapshotPath` as a PNG of the
   // framebuffer's size (false with the reason in `error` when it cannot be written), then
   // presents it.
