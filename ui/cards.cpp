@@ -316,7 +316,7 @@ void defaultRow(Engine& engine, int index, const std::string& subtitle) {
   if (engine.findDevice("VeltoClock_UID") == nullptr) {
     ImGui::AlignTextToFramePadding();
     ImGui::TextColored(kRed, "Treiber fehlt");
-    if (ImGui::IsItemHovered()) ImGui::SetTooltip("make -C driver install");
+    if (ImGui::IsItemHovered()) ImGui::SetTooltip("Einstellungen → Treiber → Installieren");
   } else {
     const bool isDefault = output ? engine.isDefaultOutput() : engine.isDefaultInput(index);
     const float h = ImGui::GetFrameHeight();

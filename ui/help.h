@@ -23,6 +23,8 @@ void helpRect(ImVec2 min, ImVec2 max, const std::string& key);
 void helpRow(const char* item);
 // The item pattern: in help mode, key becomes gHelpKey when the last item is hovered.
 void helpItem(const std::string& key);
+// Side of the "?" button's square, which stands at the top right of every tab's content.
+constexpr float kHelpButtonSize = 30.0f;
 // The "?" button at the cursor; not an ImGui item. True on the frame it is clicked.
 bool helpButton(const char* label);
 // Text shown for a key in the tooltip: the part after the last "#", tab keys as their label.

@@ -29,18 +29,30 @@ const ImVec4 kSourceHeader{0.66f, 0.68f, 0.75f, 1.0f};
 
 // Sizes the card globals for a row of n cards followed by `extra` pixels, and moves the cursor
 // so that the row is centred where there is room. Every gap between two cards is counted, so
-// the row never runs past the content it was sized for.
-void placeCardRow(int n, float extra) {
+// the row never runs past the content it was sized for. The cards give up width so that the
+// row's right end stays `keepFree` pixels short of the content's right edge where they can;
+// false when the row still reaches into that room.
+bool placeCardRow(int n, float extra, float keepFree = 0.0f) {
   const ImGuiStyle& s = ImGui::GetStyle();
   const ImVec2 avail = ImGui::GetContentRegionAvail();
   const float gaps = s.ItemSpacing.x * static_cast<float>(n - 1);
-  gCardW = std::clamp((avail.x - gaps - extra) / static_cast<float>(n), kMinCardW, kMaxCardW);
+  const auto width = [&](float room) {
+    return std::clamp((room - gaps - extra) / static_cast<float>(n), kMinCardW, kMaxCardW);
+  };
+  const auto rowWidth = [&] { return static_cast<float>(n) * gCardW + gaps + extra; };
+  gCardW = width(avail.x);
   fitCardHeight(avail.y);
-  const float row = static_cast<float>(n) * gCardW + gaps + extra;
+  float shift = rowWidth() < avail.x ? (avail.x - rowWidth()) * 0.5f : 0.0f;
+  const float limit = avail.x - keepFree;
+  if (shift + rowWidth() > limit) {
+    gCardW = width(limit);
+    shift = std::clamp(limit - rowWidth(), 0.0f, shift);
+  }
   ImVec2 cursor = ImGui::GetCursorPos();
-  if (row < avail.x) cursor.x += (avail.x - row) * 0.5f;
+  cursor.x += shift;
   if (gCardH < avail.y) cursor.y += (avail.y - gCardH) * 0.5f;
   ImGui::SetCursorPos(cursor);
+  return shift + rowWidth() <= limit + 0.5f;
 }
 
 void headerCell(const char* text, const ImVec4& colour) {
@@ -96,7 +108,10 @@ void drawVirtualInputs(Engine& engine) {
 void drawVirtualOutputs(Engine& engine) {
   const float m =
       std::clamp(ImGui::GetContentRegionAvail().x * kMatrixShare, kMinMatrixW, kMaxMatrixW);
-  placeCardRow(kVirtualOuts, kMatrixGap + m);
+  // The tab's "?" button stands at the content's top right, over where the matrix's last
+  // header would be; a matrix that cannot keep clear of it starts below it.
+  const float top = ImGui::GetCursorScreenPos().y;
+  const bool clear = placeCardRow(kVirtualOuts, kMatrixGap + m, kHelpButtonSize);
   ImGui::BeginGroup();
   for (int j = 0; j < kVirtualOuts; ++j) {
     if (j > 0) ImGui::SameLine();
@@ -105,6 +120,11 @@ void drawVirtualOutputs(Engine& engine) {
   ImGui::EndGroup();
   ImGui::SameLine(0.0f, kMatrixGap);
   ImGui::BeginGroup();
+  if (!clear) {
+    const float below = top + kHelpButtonSize + ImGui::GetStyle().ItemSpacing.y;
+    const float y = ImGui::GetCursorScreenPos().y;
+    if (y < below) ImGui::Dummy(ImVec2(0.0f, below - y - ImGui::GetStyle().ItemSpacing.y));
+  }
   const ImVec2 p = ImGui::GetCursorScreenPos();
   micMatrix(engine, m);
   helpRect(p, ImVec2(p.x + m, ImGui::GetCursorScreenPos().y), "virtual-outputs#Kreuztabelle");

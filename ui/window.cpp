@@ -76,7 +76,6 @@ constexpr TabInfo kTabs[kTabCount] = {
 constexpr int kBarOrder[kTabCount] = {0, 1, 10, 2, 3, 4, 5, 6, 7, 8, 9};
 constexpr int kLastInputItem = 61;
 constexpr int kLastHardware = 2;
-constexpr float kHelpButtonSize = 30.0f;
 
 struct TabEntry {
   const char* label;

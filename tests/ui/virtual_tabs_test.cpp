@@ -7,6 +7,7 @@
 #include "tests/support/ui/ui_harness.h"
 #include "ui/cards.h"
 #include "ui/fader.h"
+#include "ui/help.h"
 #include "ui/window.h"
 
 #include <imgui_internal.h>
@@ -19,6 +20,14 @@ protected:
   void show(int tab) {
     selectTab(tab);
     ui->frames(2);
+  }
+  // The matrix table of the last frame; null when none was drawn.
+  static const ImGuiTable* matrix() {
+    for (int n = 0; n < GImGui->Tables.GetMapSize(); ++n) {
+      const ImGuiTable* t = GImGui->Tables.TryGetMapData(n);
+      if (t && t->LastFrameActive == ImGui::GetFrameCount()) return t;
+    }
+    return nullptr;
   }
   // Centre of virtual output j's cell in the matrix row named `row`, in the last frame's table.
   ImVec2 cell(const char* row, int j) const {
@@ -141,6 +150,54 @@ TEST_F(VirtualTabsTest, CardRowFitsItsContentAndIsCentredWhereThereIsRoom) {
     EXPECT_NEAR(max.x - origin.x, r.right, 1.0f);
     EXPECT_NEAR(max.x - min.x, r.groupW, 0.5f);
   }
+}
+
+class WithoutDriverTest : public VirtualTabsTest {
+protected:
+  void SetUp() override {
+    audioOptions.withDriver = false;
+    VirtualTabsTest::SetUp();
+  }
+};
+
+TEST_F(WithoutDriverTest, MissingDriverNamesTheWayToInstallIt) {
+  ASSERT_EQ(engine->findDevice("VeltoClock_UID"), nullptr);
+  for (int tab : {kTabVirtualOutputs, kTabVirtualInputs}) {
+    SCOPED_TRACE(tab);
+    show(tab);
+    const ImVec2 at = ui->textPos("Treiber fehlt");
+    ASSERT_GE(at.x, 0.0f) << ui->text();
+    ui->move(ImVec2(at.x + 10, at.y));
+    ui->frames(2);
+    EXPECT_TRUE(ui->shows("Einstellungen \xE2\x86\x92 Treiber \xE2\x86\x92 Installieren"))
+        << ui->text();
+    EXPECT_FALSE(ui->shows("make"));
+  }
+}
+
+TEST_F(VirtualTabsTest, MatrixHeadersStayClearOfTheHelpButtonAtEveryWindowSize) {
+  const ImVec2 sizes[] = {{1100, 640}, {1180, 700}, {1280, 720}, {1460, 800}, {1920, 1080}};
+  for (const ImVec2& size : sizes) {
+    SCOPED_TRACE(std::to_string(int(size.x)) + "x" + std::to_string(int(size.y)));
+    ImGui::GetIO().DisplaySize = size;
+    show(kTabVirtualOutputs);
+    const ImVec2 button = helpButtonPoint();
+    const float half = kHelpButtonSize * 0.5f;
+    ASSERT_GT(button.x, size.x - 60.0f) << "the button stands at the top right";
+    const ImGuiTable* table = matrix();
+    ASSERT_NE(table, nullptr);
+    const float headerTop = table->OuterRect.Min.y;
+    for (int j = 0; j < 3; ++j) {
+      const ImGuiTableColumn& c = table->Columns[1 + j];
+      // Each header is centred in its column.
+      const float right = (c.MinX + c.MaxX + ImGui::CalcTextSize("Velto Out 3").x) * 0.5f;
+      const bool beside = right < button.x - half;
+      const bool below = headerTop > button.y + half;
+      EXPECT_TRUE(beside || below) << j << ": ends at " << right << ", top " << headerTop;
+      EXPECT_LE(c.MaxX, size.x) << j;
+    }
+  }
+  ImGui::GetIO().DisplaySize = ImVec2(test::UiHarness::kWidth, test::UiHarness::kHeight);
 }
 
 } // namespace

@@ -229,7 +229,7 @@ std::string UiHarness::selectedTab() const {
 void UiEngineTest::SetUp() {
   appHooks() = AppHooks{};
   platform::dispatch::resetMainQueue();
-  system = std::make_unique<AudioTestSystem>();
+  system = std::make_unique<AudioTestSystem>(audioOptions);
   ASSERT_TRUE(system->started());
   ASSERT_NE(addMicrophone("mic-uid", "Mikrofon", audio::SignalSource::silence()), 0u);
   ASSERT_NE(addSpeaker("spk-uid", "Lautsprecher"), 0u);

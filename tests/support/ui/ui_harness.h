@@ -82,6 +82,7 @@ public:
   // Flushes the audio layer's notices and runs the main queue.
   void settle();
 
+  AudioTestOptions audioOptions; // read by SetUp
   std::unique_ptr<AudioTestSystem> system;
   std::unique_ptr<Engine> engine;
   std::unique_ptr<Api> api;
