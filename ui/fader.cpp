@@ -26,6 +26,7 @@ constexpr float kGrabDistance = 12.0f; // a press this close to the handle centr
 constexpr float kSpan = kMaxDb - kMinDb;
 constexpr int kSegments = 24;
 
+// Drawn through ImGui::GetColorU32, which applies the style's alpha (faded cards, the intro).
 const ImU32 kZeroLine = IM_COL32(255, 255, 255, 60);
 const ImU32 kZeroTick = IM_COL32(255, 255, 255, 90);
 const ImU32 kFadeLine = IM_COL32(245, 180, 70, 255);
@@ -111,10 +112,10 @@ void gripLines(ImDrawList* list, bool vertical, float centre, float a, float b) 
   for (int k = -1; k <= 1; ++k) {
     if (vertical) {
       const float y = centre + 6.0f * k;
-      list->AddLine(ImVec2(a, y), ImVec2(b, y), kGrip, 1.5f);
+      list->AddLine(ImVec2(a, y), ImVec2(b, y), ImGui::GetColorU32(kGrip), 1.5f);
     } else {
       const float x = centre + 5.0f * k;
-      list->AddLine(ImVec2(x, a), ImVec2(x, b), kGrip, 1.5f);
+      list->AddLine(ImVec2(x, a), ImVec2(x, b), ImGui::GetColorU32(kGrip), 1.5f);
     }
   }
 }
@@ -229,16 +230,17 @@ void fader(std::atomic<float>& gain, PeakMeter& meter, bool vertical, float leng
     const float mid = P.x + 17.0f;
     const float y0 = P.y + L / 6.0f;
     list->AddRectFilled(ImVec2(mid - 3, P.y), ImVec2(mid + 3, P.y + L), track, 3.0f);
-    list->AddLine(ImVec2(P.x, y0), ImVec2(P.x + 34, y0), kZeroLine, 1.0f);
+    list->AddLine(ImVec2(P.x, y0), ImVec2(P.x + 34, y0), ImGui::GetColorU32(kZeroLine), 1.0f);
     if (fading) {
       const float y = P.y + L * (1.0f - faderFraction(targetDb));
-      list->AddLine(ImVec2(P.x, y), ImVec2(P.x + 34, y), kFadeLine, 2.0f);
+      list->AddLine(ImVec2(P.x, y), ImVec2(P.x + 34, y), ImGui::GetColorU32(kFadeLine), 2.0f);
     }
     if (pointer)
-      list->AddLine(ImVec2(P.x, pointerAt), ImVec2(P.x + 34, pointerAt), kPointerLine, 2);
+      list->AddLine(ImVec2(P.x, pointerAt), ImVec2(P.x + 34, pointerAt),
+                    ImGui::GetColorU32(kPointerLine), 2);
     const float hy = P.y + L * (1.0f - now);
-    list->AddRectFilled(ImVec2(P.x, hy - 12), ImVec2(P.x + 34, hy + 12), hot ? kHandleHot : kHandle,
-                        4.0f);
+    list->AddRectFilled(ImVec2(P.x, hy - 12), ImVec2(P.x + 34, hy + 12),
+                        ImGui::GetColorU32(hot ? kHandleHot : kHandle), 4.0f);
     gripLines(list, true, hy, P.x + 7, P.x + 27);
 
     const std::pair<float, float> shown = pullMeter(meter);
@@ -247,7 +249,7 @@ void fader(std::atomic<float>& gain, PeakMeter& meter, bool vertical, float leng
     meterBar(list, Q, ImVec2(8, L), shown.first);
     meterBar(list, ImVec2(Q.x + 11, Q.y), ImVec2(8, L), shown.second);
     helpRect(Q, ImVec2(Q.x + 19, Q.y + L), "uebersicht#Pegelanzeige");
-    list->AddLine(ImVec2(Q.x - 1, y0), ImVec2(Q.x + 20, y0), kZeroTick, 1.0f);
+    list->AddLine(ImVec2(Q.x - 1, y0), ImVec2(Q.x + 20, y0), ImGui::GetColorU32(kZeroTick), 1.0f);
     if (!std::isnan(gFaderMarkDb)) {
       const float y = P.y + L * (1.0f - faderFraction(gFaderMarkDb));
       list->AddLine(ImVec2(Q.x - 3, y), ImVec2(Q.x + 22, y), ImGui::GetColorU32(kRed), 2.0f);
@@ -262,16 +264,17 @@ void fader(std::atomic<float>& gain, PeakMeter& meter, bool vertical, float leng
     const float mid = P.y + 9.0f;
     const float x0 = P.x + L * 5.0f / 6.0f;
     list->AddRectFilled(ImVec2(P.x, mid - 3), ImVec2(P.x + L, mid + 3), track, 3.0f);
-    list->AddLine(ImVec2(x0, P.y), ImVec2(x0, P.y + 18), kZeroLine, 1.0f);
+    list->AddLine(ImVec2(x0, P.y), ImVec2(x0, P.y + 18), ImGui::GetColorU32(kZeroLine), 1.0f);
     if (fading) {
       const float x = P.x + L * faderFraction(targetDb);
-      list->AddLine(ImVec2(x, P.y), ImVec2(x, P.y + 18), kFadeLine, 2.0f);
+      list->AddLine(ImVec2(x, P.y), ImVec2(x, P.y + 18), ImGui::GetColorU32(kFadeLine), 2.0f);
     }
     if (pointer)
-      list->AddLine(ImVec2(pointerAt, P.y), ImVec2(pointerAt, P.y + 18), kPointerLine, 2);
+      list->AddLine(ImVec2(pointerAt, P.y), ImVec2(pointerAt, P.y + 18),
+                    ImGui::GetColorU32(kPointerLine), 2);
     const float hx = P.x + L * now;
     list->AddRectFilled(ImVec2(hx - 10, P.y - 1), ImVec2(hx + 10, P.y + 19),
-                        hot ? kHandleHot : kHandle, 4.0f);
+                        ImGui::GetColorU32(hot ? kHandleHot : kHandle), 4.0f);
     gripLines(list, false, hx, P.y + 4, P.y + 14);
 
     const std::pair<float, float> shown = pullMeter(meter);

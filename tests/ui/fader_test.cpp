@@ -4,6 +4,7 @@
 
 #include "core/levels.h"
 #include "tests/support/ui/ui_harness.h"
+#include "tests/support/ui/ui_steps.h"
 #include "ui/window.h"
 
 #include <imgui_internal.h>
@@ -172,6 +173,36 @@ TEST_F(FaderTest, FadePopupStartsAFadeOrSetsTheLevelAtOnce) {
     ui->move(ImVec2(1, 1));
     EXPECT_TRUE(ui->shows(r.label)) << ui->text();
     engine->cancelFade(gain());
+  }
+}
+
+TEST_F(FaderTest, HandleAndGripsFadeWithTheStyleAlpha) {
+  // The handle's face and its grip lines, as drawn at full opacity.
+  const ImVec4 face{215 / 255.0f, 220 / 255.0f, 232 / 255.0f, 1.0f};
+  const ImVec4 grip{40 / 255.0f, 42 / 255.0f, 50 / 255.0f, 1.0f};
+  const struct {
+    bool vertical;
+    float alpha; // of the style while the fader is drawn
+  } cases[] = {{true, 1.0f}, {true, 0.45f}, {true, 0.01f}, {false, 0.45f}, {false, 0.75f}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.vertical ? "vertical " : "horizontal ") + std::to_string(c.alpha));
+    ui->sceneInWindow([&] {
+      gEngine = engine.get();
+      ImGui::PushStyleVar(ImGuiStyleVar_Alpha, c.alpha);
+      fader(gain(), engine->hwInputs[0].strip.meter, c.vertical, kLength);
+      ImGui::PopStyleVar();
+    });
+    ui->move(ImVec2(test::UiHarness::kWidth - 5, test::UiHarness::kHeight - 5));
+    ui->frames(2);
+    // The style's share of the opaque alpha byte, cut to a whole byte as ImGui does.
+    const float alpha = std::floor(255.0f * c.alpha) / 255.0f;
+    for (const ImVec4& colour : {face, grip}) {
+      EXPECT_FALSE(test::drawnIn(ImVec4(colour.x, colour.y, colour.z, alpha)).empty())
+          << "drawn at the style's alpha";
+      if (c.alpha < 1.0f) {
+        EXPECT_TRUE(test::drawnIn(colour).empty()) << "never opaque";
+      }
+    }
   }
 }
 
