@@ -16,12 +16,14 @@ namespace {
 
 constexpr double kPi = std::numbers::pi;
 
-// Detection on a 2:1 decimated frame: 1536 input samples, 468-sample difference window.
+// Detection on a 2:1 decimated frame: 1536 input samples, 468-sample difference window. Lags
+// past 300 (periods below 80 Hz) shorten the window to what the frame holds instead of reaching
+// further back, so the estimate stays as recent for low voices as for the others.
 constexpr int kDecimated = 768;
 constexpr int kWindow = 468;
-constexpr int kMaxLag = 301;
+constexpr int kMaxCandidate = 480; // 50 Hz
+constexpr int kMaxLag = kMaxCandidate + 1;
 constexpr int kMinCandidate = 24;
-constexpr int kMaxCandidate = 300;
 constexpr uint64_t kFirstDetection = 2049;
 constexpr uint32_t kDetectEvery = 256;
 
@@ -29,10 +31,13 @@ constexpr uint32_t kDetectEvery = 256;
 constexpr int kHalfGrain = 640;
 constexpr int kSearch = 192;
 
-// "Stimme": grains reach at most one longest period either way; marks follow the waveform within
-// an eighth of a period.
+// "Stimme": a grain reaches one period either way, at most 600 samples: two of those fit the
+// latency, so longer periods (below 80 Hz) get grains shorter than two periods instead of a
+// longer delay. Marks follow the waveform within an eighth of a period.
+constexpr double kShortestPeriod = 48.0;
+constexpr double kLongestPeriod = 2.0 * kMaxCandidate;
 constexpr int kMaxHalfGrain = 600;
-constexpr int kMaxReach = 600 / 8;
+constexpr int kMaxReach = static_cast<int>(kLongestPeriod) / 8;
 // Every fourth sample of the neighbourhood is enough to tell one period from the next.
 constexpr int kTermStep = 4;
 
@@ -136,35 +141,34 @@ void PitchShifter::detect() {
 
   float dn[kMaxLag + 1];
   double running = 0.0;
-  for (int tau = 1; tau <= kMaxLag; ++tau) {
-    // At the largest lag the window would reach one sample past the frame: that term is left out.
-    const int count = std::min(kWindow, kDecimated - tau);
+  int tau = -1;
+  // The first dip is taken as soon as the lag after it is known: longer lags only matter when
+  // there is none, so a voice spares most of the work.
+  for (int lag = 1; lag <= kMaxLag && tau < 0; ++lag) {
+    // Long lags leave fewer pairs inside the frame; their sum is scaled to the full window.
+    const int count = std::min(kWindow, kDecimated - lag);
     // Eight running sums let the compiler use vector lanes for the bulk of the window.
     float lanes[8] = {};
     int j = 0;
     for (; j + 8 <= count; j += 8) {
       for (int l = 0; l < 8; ++l) {
-        const float diff = y[j + l + tau] - y[j + l];
+        const float diff = y[j + l + lag] - y[j + l];
         lanes[l] += diff * diff;
       }
     }
     float sum = ((lanes[0] + lanes[1]) + (lanes[2] + lanes[3])) +
                 ((lanes[4] + lanes[5]) + (lanes[6] + lanes[7]));
     for (; j < count; ++j) {
-      const float diff = y[j + tau] - y[j];
+      const float diff = y[j + lag] - y[j];
       sum += diff * diff;
     }
+    if (count < kWindow) sum *= static_cast<float>(kWindow) / static_cast<float>(count);
     running += sum;
-    dn[tau] = running == 0.0 ? 1.0f : static_cast<float>(sum * tau / running);
+    dn[lag] = running == 0.0 ? 1.0f : static_cast<float>(sum * lag / running);
+    const int t = lag - 1;
+    if (t >= kMinCandidate && dn[t] < 0.15f && dn[t - 1] >= dn[t] && dn[t] <= dn[lag]) tau = t;
   }
 
-  int tau = -1;
-  for (int t = kMinCandidate; t <= kMaxCandidate; ++t) {
-    if (dn[t] < 0.15f && dn[t - 1] >= dn[t] && dn[t] <= dn[t + 1]) {
-      tau = t;
-      break;
-    }
-  }
   if (tau < 0) {
     tau = kMinCandidate;
     for (int t = kMinCandidate + 1; t <= kMaxCandidate; ++t) {
@@ -180,7 +184,7 @@ void PitchShifter::detect() {
   const double curve = a - 2.0 * b + c;
   double delta = 0.0;
   if (std::fabs(curve) > 1e-9) delta = std::clamp(0.5 * (a - c) / curve, -0.5, 0.5);
-  period = std::clamp(2.0 * (tau + delta), 48.0, 600.0);
+  period = std::clamp(2.0 * (tau + delta), kShortestPeriod, kLongestPeriod);
   voicedHz = static_cast<float>(48000.0 / period);
 }
 
@@ -272,9 +276,10 @@ void PitchShifter::grainsVoice(int v, double r) {
   const double latencySamples = kVoiceLatency;
   const auto now = static_cast<double>(time);
   const double p = period;
-  const int w = static_cast<int>(p);
+  const double half = std::min(p, static_cast<double>(kMaxHalfGrain));
+  const int w = static_cast<int>(half);
   if (!started[v]) {
-    nextMark[v] = now + p;
+    nextMark[v] = now + half;
     analysisMark[v] = nextMark[v] - latencySamples;
     placedOne[v] = false;
     started[v] = true;
@@ -285,12 +290,12 @@ void PitchShifter::grainsVoice(int v, double r) {
   // the previous grain's time: a detection much nearer to the input the grain reads, so the
   // shifted pitch follows a gliding voice instead of trailing it.
   if (placedOne[v]) nextMark[v] = lastMark[v] + p / r;
-  while (now >= nextMark[v] - p) {
+  while (now >= nextMark[v] - half) {
     const double x = nextMark[v];
     // The analysis grid point nearest to where this grain's input lies, never ahead of now.
     const double k = std::round((x - latencySamples - analysisMark[v]) / p);
     double position = analysisMark[v] + k * p;
-    while (position + p > now) position -= p;
+    while (position + half > now) position -= p;
     // Once the grid has moved on by whole periods, follow the waveform: the new mark is where the
     // input best repeats the neighbourhood of the previous one, so successive marks stay one
     // period apart on the waveform instead of hopping between its peaks.

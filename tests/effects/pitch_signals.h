@@ -1,16 +1,19 @@
-// Signals and pitch measurement for the pitch-shifter suites: band-limited sawtooth, white noise,
-// a bank driven in callback-sized calls, and the frequency of the strongest spectral peak in a
-// band (zero-padded FFT, then a fine search of the windowed spectrum).
+// Signals and pitch measurement for the pitch-shifter suites: band-limited sawtooth, a gliding
+// glottal vowel, white noise, a bank driven in callback-sized calls, and the frequency of the
+// strongest spectral peak in a band (zero-padded FFT, then a fine search of the windowed
+// spectrum).
 #pragma once
 
 #include "effects/input_fx.h"
 #include "platform/dsp/dsp.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <memory>
 #include <numbers>
 #include <random>
+#include <utility>
 #include <vector>
 
 // Own namespace: other suites of this program keep helpers of their own in velto::test.
@@ -28,6 +31,46 @@ inline std::vector<float> sawtooth(size_t n, double hz, float amplitude) {
     for (int k = 1; k <= harmonics; ++k) sum += ((k & 1) ? 1.0 : -1.0) * std::sin(k * phase) / k;
     out[i] = static_cast<float>(amplitude * 2.0 / std::numbers::pi * sum);
   }
+  return out;
+}
+
+// A vowel on a gliding glottal source: Rosenberg pulses whose pitch moves between loHz and hiHz
+// and back every two seconds, through formant resonators at 600, 1100 and 2500 Hz; peak near 0.5.
+inline std::vector<float> glottalVowel(size_t n, double loHz, double hiHz) {
+  std::vector<float> source(n, 0.0f);
+  double phase = 0.0;
+  for (size_t i = 0; i < n; ++i) {
+    const double t = static_cast<double>(i) / kSampleRate;
+    const double hz = loHz + (hiHz - loHz) * (0.5 - 0.5 * std::cos(std::numbers::pi * t));
+    phase += hz / kSampleRate;
+    phase -= std::floor(phase);
+    // Opening over 40 % of the cycle, closing over 16 %, closed for the rest.
+    double g = 0.0;
+    if (phase < 0.4) {
+      g = 0.5 - 0.5 * std::cos(std::numbers::pi * phase / 0.4);
+    } else if (phase < 0.56) {
+      g = std::cos(0.5 * std::numbers::pi * (phase - 0.4) / 0.16);
+    }
+    source[i] = static_cast<float>(g);
+  }
+  // The derivative of the glottal flow excites the vocal tract; then three two-pole resonators.
+  std::vector<double> x(n, 0.0);
+  for (size_t i = 1; i < n; ++i) x[i] = source[i] - source[i - 1];
+  for (const auto& [hz, bandwidth] : {std::pair{600.0, 80.0}, {1100.0, 90.0}, {2500.0, 120.0}}) {
+    const double radius = std::exp(-std::numbers::pi * bandwidth / kSampleRate);
+    const double a1 = 2.0 * radius * std::cos(2.0 * std::numbers::pi * hz / kSampleRate);
+    const double a2 = -radius * radius;
+    double y1 = 0.0, y2 = 0.0;
+    for (auto& v : x) {
+      const double y = (1.0 - radius) * v + a1 * y1 + a2 * y2;
+      y2 = y1, y1 = y;
+      v = y;
+    }
+  }
+  double peak = 0.0;
+  for (const double v : x) peak = std::max(peak, std::fabs(v));
+  std::vector<float> out(n);
+  for (size_t i = 0; i < n; ++i) out[i] = static_cast<float>(0.5 * x[i] / peak);
   return out;
 }
 

@@ -14,10 +14,10 @@
 namespace velto::test::track {
 
 inline constexpr double kRate = 48000.0;
-inline constexpr size_t kHop = 480;    // one estimate per 10 ms
-inline constexpr size_t kWindow = 960; // 20 ms difference window
-inline constexpr size_t kMaxLag = 600; // 80 Hz
-inline constexpr size_t kMinLag = 48;  // 1000 Hz
+inline constexpr size_t kHop = 480;     // one estimate per 10 ms
+inline constexpr size_t kWindow = 960;  // 20 ms difference window
+inline constexpr size_t kMaxLag = 1200; // 40 Hz: low male voices reach below 80 Hz
+inline constexpr size_t kMinLag = 48;   // 1000 Hz
 
 struct Estimate {
   double hz = 0.0;        // 0 when the frame holds no usable periodicity
@@ -33,21 +33,18 @@ inline Estimate yin(const std::vector<float>& x, size_t from, size_t lo, size_t 
   std::vector<double> d(hi + 2, 0.0);
   double running = 0.0;
   d[0] = 1.0;
-  for (size_t tau = 1; tau <= hi + 1; ++tau) {
+  size_t tau = 0;
+  // Lags past the first dip are only needed when there is none.
+  for (size_t lag = 1; lag <= hi + 1 && tau == 0; ++lag) {
     double sum = 0.0;
     for (size_t j = 0; j < kWindow; ++j) {
-      const double diff = x[from + j + tau] - x[from + j];
+      const double diff = x[from + j + lag] - x[from + j];
       sum += diff * diff;
     }
     running += sum;
-    d[tau] = running > 0.0 ? sum * static_cast<double>(tau) / running : 1.0;
-  }
-  size_t tau = 0;
-  for (size_t t = lo; t <= hi; ++t) {
-    if (d[t] < 0.15 && d[t] <= d[t - 1] && d[t] <= d[t + 1]) {
-      tau = t;
-      break;
-    }
+    d[lag] = running > 0.0 ? sum * static_cast<double>(lag) / running : 1.0;
+    const size_t t = lag - 1;
+    if (t >= lo && d[t] < 0.15 && d[t] <= d[t - 1] && d[t] <= d[lag]) tau = t;
   }
   if (tau == 0)
     tau = static_cast<size_t>(std::min_element(d.begin() + lo, d.begin() + hi + 1) - d.begin());
@@ -100,17 +97,18 @@ inline Score onTargetShare(const std::vector<float>& in, const std::vector<float
   return score;
 }
 
-// German sentences spoken by espeak-ng, resampled by sox to 48 kHz, rendered into `dir`. Empty
-// when either program is missing or fails.
+// German sentences spoken by espeak-ng in `voice` ("de", "de+m3" …) at `pitch` (0 lowest, 50
+// its default), resampled by sox to 48 kHz, rendered into `dir`. Empty when either program is
+// missing or fails.
 inline std::vector<float> germanSpeech(const std::filesystem::path& dir, const std::string& text,
-                                       int pitch = 50) {
+                                       int pitch = 50, const std::string& voice = "de") {
   if (std::system("command -v espeak-ng >/dev/null 2>&1 && command -v sox >/dev/null 2>&1") != 0)
     return {};
   std::filesystem::create_directories(dir);
   const auto wav = (dir / "speech.wav").string();
   const auto raw = (dir / "speech.f32").string();
-  const std::string command = "espeak-ng -v de -p " + std::to_string(pitch) + " -w '" + wav +
-                              "' '" + text + "' >/dev/null 2>&1 && sox '" + wav +
+  const std::string command = "espeak-ng -v " + voice + " -p " + std::to_string(pitch) + " -w '" +
+                              wav + "' '" + text + "' >/dev/null 2>&1 && sox '" + wav +
                               "' -r 48000 -e floating-point -b 32 -t raw '" + raw +
                               "' >/dev/null 2>&1";
   if (std::system(command.c_str()) != 0) return {};
