@@ -6,6 +6,7 @@
 #include "media/pad_bank.h"
 #include "ui/board.h"
 #include "ui/cards.h"
+#include "ui/driver_notice.h"
 #include "ui/fader.h"
 #include "ui/help.h"
 #include "ui/icons.h"
@@ -293,6 +294,7 @@ void drawPads(Engine& engine) {
     envEdit = std::getenv("VELTO_PADS_EDIT") != nullptr;
   }
   if (envEdit) gPadEdit = true;
+  drawDriverNotice(engine, "Ohne den Velto-Treiber spielen die Pads nicht.");
 
   const ImVec2 o = ImGui::GetCursorScreenPos();
   if (gearButton(gPadEdit, gPadsGear)) gPadEdit = !gPadEdit || envEdit;

@@ -4,6 +4,7 @@
 #include "media/audio_file.h"
 #include "media/player.h"
 #include "ui/cards.h"
+#include "ui/driver_notice.h"
 #include "ui/fader.h"
 #include "ui/help.h"
 #include "ui/icons.h"
@@ -387,6 +388,7 @@ bool makePlayerFolder(const std::string& folder) {
 }
 
 void drawPlayer(Engine& engine) {
+  drawDriverNotice(engine, "Ohne den Velto-Treiber spielt der Player nicht.");
   const ImGuiStyle& style = ImGui::GetStyle();
   const ImVec2 avail = ImGui::GetContentRegionAvail();
   const float sy = style.ItemSpacing.y;
