@@ -140,7 +140,9 @@ public:
   }
 
   void hat(double at, bool open) {
-    std::vector<float>& take = (open ? openHats_ : closedHats_)[hatTake_++ % kTakes];
+    std::vector<float>* takes = open ? openHats_ : closedHats_;
+    std::vector<float>& take = takes[hatTake_ % kTakes];
+    ++hatTake_;
     if (take.empty()) {
       Biquad high = Biquad::make(true, false, t_.hatCutoff, 0.7);
       std::normal_distribution<double> noise(0.0, 1.0);
