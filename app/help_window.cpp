@@ -194,6 +194,7 @@ void HelpWindow::showKey(const std::string& key) {
   if (window_) {
     window_->show();
     open_ = true;
+    focus_ = true;
   }
   if (pages_.empty()) return;
 
@@ -304,7 +305,9 @@ bool HelpWindow::visible() const {
 }
 
 bool HelpWindow::draw(const char* snapshotPath, std::string& error) {
-  return drawDocumentFrame(*window_, "##help", false, snapshotPath, error,
+  const bool focus = focus_ && snapshotPath == nullptr;
+  if (focus) focus_ = false;
+  return drawDocumentFrame(*window_, "##help", focus, snapshotPath, error,
                            [this] { drawContent(); });
 }
 

@@ -103,6 +103,7 @@ private:
   int shown_ = -1;
   int renders_ = 0;
   bool open_ = false;       // shown and not closed since
+  bool focus_ = false;      // the next frame gives the page the keyboard
   TextRange bringIntoView_; // the item, once the heading has been scrolled to
   bool indicatorOn_ = false;
   unsigned generation_ = 0; // of the latest showKey; older indicators are dropped

@@ -6,6 +6,7 @@ namespace velto {
 namespace {
 
 constexpr float kDragScroll = 12.0f; // per frame while a selection is dragged past an edge
+constexpr float kLineStep = 20.0f;   // an arrow key's scroll: about a line of body text
 const ImVec4 kFoundBg{0.98f, 0.84f, 0.25f, 1.0f};
 const ImVec4 kFoundText{0.08f, 0.08f, 0.1f, 1.0f};
 
@@ -90,6 +91,11 @@ void TextView::copySelection() const {
   ImGui::SetClipboardText(selectedText().c_str());
 }
 
+void TextView::openFindBar() {
+  findOpen_ = true;
+  focusFind_ = true;
+}
+
 void TextView::scrollRangeToTop(TextRange range, float gap) {
   scroll_ = Scroll::ToTop;
   scrollRange_ = range;
@@ -170,6 +176,30 @@ void TextView::handleMouse(ImVec2 origin, float visibleHeight) {
       ImGui::IsKeyPressed(ImGui::GetKeyIndex(ImGuiKey_C), false)) {
     copySelection();
   }
+}
+
+// The keys of a read-only page, while the window holds the keyboard and no field edits text.
+void TextView::handleKeys(float visibleHeight) {
+  const ImGuiIO& io = ImGui::GetIO();
+  if (!ImGui::IsWindowFocused(ImGuiFocusedFlags_RootAndChildWindows) || io.WantTextInput ||
+      io.KeyAlt || io.KeySuper)
+    return;
+  if (io.KeyCtrl && ImGui::IsKeyPressed(letterKey('A'), false)) selectAll();
+  const auto pressed = [](ImGuiKey key) { return ImGui::IsKeyPressed(ImGui::GetKeyIndex(key)); };
+  const float y = ImGui::GetScrollY(), end = ImGui::GetScrollMaxY();
+  // A page keeps one line of the last one in view.
+  const float page = std::max(visibleHeight - kLineStep, kLineStep);
+  float to = y;
+  if (pressed(ImGuiKey_Home)) to = 0;
+  if (pressed(ImGuiKey_End)) to = end;
+  if (!io.KeyCtrl) {
+    if (pressed(ImGuiKey_PageUp)) to = y - page;
+    if (pressed(ImGuiKey_PageDown)) to = y + page;
+    if (pressed(ImGuiKey_UpArrow)) to = y - kLineStep;
+    if (pressed(ImGuiKey_DownArrow)) to = y + kLineStep;
+  }
+  to = std::clamp(to, 0.0f, end);
+  if (to != y) ImGui::SetScrollY(to);
 }
 
 void TextView::drawHighlight(ImDrawList& list, ImVec2 origin, const LayoutLine& line,
@@ -287,8 +317,7 @@ void TextView::draw(const char* id, ImVec2 size) {
   const ImGuiIO& io = ImGui::GetIO();
   if (ImGui::IsWindowFocused(ImGuiFocusedFlags_RootAndChildWindows) && io.KeyCtrl &&
       ImGui::IsKeyPressed(letterKey('F'), false)) {
-    findOpen_ = true;
-    focusFind_ = true;
+    openFindBar();
   }
   if (findOpen_) drawFindBar();
   ImGui::PushStyleColor(ImGuiCol_ChildBg, kDocBg);
@@ -303,6 +332,7 @@ void TextView::draw(const char* id, ImVec2 size) {
   origin_ = ImVec2(start.x + kInsetX, start.y + kInsetY);
   ImGui::Dummy(ImVec2(width + 2 * kInsetX, contentHeight()));
   handleMouse(origin_, visible);
+  handleKeys(visible);
   drawLines(*ImGui::GetWindowDrawList(), origin_, scrollY_ - kInsetY, scrollY_ + visible - kInsetY);
   ImGui::EndChild();
   ImGui::PopStyleVar();

@@ -31,8 +31,9 @@ public:
   void setFonts(std::vector<RoleFont> fonts);
 
   // Draws the view as a child region of `size` at the cursor (0 in a dimension: what remains of
-  // the window), handles the mouse, Ctrl+C, and Ctrl+F, which opens a find bar above the text
-  // that searches as one types (Enter: the next match). main thread, inside an ImGui window
+  // the window), handles the mouse, Ctrl+C, Ctrl+A, the scrolling keys (arrows, Page Up/Down,
+  // Home/End with or without Ctrl) and Ctrl+F, which opens a find bar above the text that
+  // searches as one types (Enter: the next match). main thread, inside an ImGui window
   void draw(const char* id, ImVec2 size);
 
   void select(TextRange range);
@@ -40,6 +41,9 @@ public:
   // The selected plain text, line separators of code blocks given as line feeds.
   std::string selectedText() const;
   void copySelection() const;
+  void selectAll() { select({0, text_.plain.size()}); }
+  // Opens the find bar with the keyboard in its field (the next draw).
+  void openFindBar();
 
   // Scroll requests, carried out by the next draw (once the layout knows the width).
   // The range's first line `gap` below the top edge of the visible area (never above the top).
@@ -68,6 +72,7 @@ private:
   float lineTopOf(size_t offset) const;
   void applyScroll(float visibleHeight);
   void handleMouse(ImVec2 origin, float visibleHeight);
+  void handleKeys(float visibleHeight);
   void drawFindBar();
   void findFromBar(size_t from);
   void drawLines(ImDrawList& list, ImVec2 origin, float from, float to) const;

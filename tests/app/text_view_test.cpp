@@ -218,4 +218,59 @@ TEST_F(TextViewTest, TheFindBarSearchesAsOneTypesAndEnterGoesToTheNextMatch) {
   EXPECT_FALSE(view.findBarOpen());
 }
 
+TEST_F(TextViewTest, KeysScrollThePageAndCtrlASelectsAllOfIt) {
+  ui.click(ImVec2(300, 300)); // the view takes the keyboard
+  ui.frames(2);
+  ASSERT_EQ(view.scrollY(), 0);
+  const float visible = UiHarness::kHeight - top - ImGui::GetStyle().WindowPadding.y;
+  const float page = visible - 20, line = 20;
+  const float end = view.contentHeight() - visible;
+  ASSERT_GT(end, 3 * page) << "the document is several pages long";
+  struct Case {
+    ImGuiKey key;
+    bool ctrl;
+    float expect; // the scroll position after the key
+  };
+  const Case cases[] = {
+      {ImGuiKey_End, false, end},
+      {ImGuiKey_Home, false, 0},
+      {ImGuiKey_PageDown, false, page},
+      {ImGuiKey_PageDown, false, 2 * page},
+      {ImGuiKey_PageUp, false, page},
+      {ImGuiKey_DownArrow, false, page + line},
+      {ImGuiKey_UpArrow, false, page},
+      {ImGuiKey_End, true, end},
+      {ImGuiKey_PageDown, false, end}, // no further than the end
+      {ImGuiKey_DownArrow, false, end},
+      {ImGuiKey_Home, true, 0},
+      {ImGuiKey_UpArrow, false, 0}, // no further than the top
+      {ImGuiKey_PageUp, false, 0},
+      {ImGuiKey_PageDown, true, 0}, // Ctrl+Page Down is no scrolling key
+  };
+  for (const Case& c : cases) {
+    ui.hold(false, c.ctrl);
+    ui.key(c.key);
+    ui.hold(false, false);
+    ui.frames(2);
+    EXPECT_NEAR(view.scrollY(), c.expect, 1.5f) << "step " << int(&c - cases);
+  }
+  EXPECT_EQ(view.selection().length, 0u);
+  ui.hold(false, true);
+  ui.key(ImGuiKey_A);
+  ui.hold(false, false);
+  EXPECT_EQ(view.selection().location, 0u);
+  EXPECT_EQ(view.selection().length, view.plain().size());
+  EXPECT_EQ(view.selectedText().substr(0, 6), "Titel\n");
+
+  // While the find field edits its text, the keys are the field's.
+  view.openFindBar();
+  ui.frames(2);
+  ASSERT_TRUE(view.findBarOpen());
+  ui.type("Absatz");
+  ui.key(ImGuiKey_End);
+  ui.key(ImGuiKey_PageDown);
+  ui.frames(2);
+  EXPECT_LT(view.scrollY(), end) << "End went to the field";
+}
+
 } // namespace
