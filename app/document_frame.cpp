@@ -5,6 +5,7 @@
 #include <imgui.h>
 
 #include "app/markdown.h"
+#include "app/menus.h"
 
 namespace velto {
 
@@ -64,9 +65,14 @@ bool drawDocumentFrame(platform::desktop::DesktopWindow& window, const char* id,
                ImGuiWindowFlags_NoDecoration | ImGuiWindowFlags_NoMove |
                    ImGuiWindowFlags_NoSavedSettings | ImGuiWindowFlags_NoBringToFrontOnFocus);
   content();
+  // The application's shortcuts work here as in the main window; they run once the frame is
+  // done, since one may show or build another window.
+  const MenuItem* shortcut = snapshotPath == nullptr ? pressedAppShortcut() : nullptr;
   ImGui::End();
   const float clear[4] = {kDocBg.x, kDocBg.y, kDocBg.z, kDocBg.w};
-  return window.endFrame(clear, snapshotPath, error);
+  const bool drawn = window.endFrame(clear, snapshotPath, error);
+  if (shortcut != nullptr) runMenuItem(*shortcut);
+  return drawn;
 }
 
 } // namespace velto

@@ -38,7 +38,8 @@ void closeDocumentWindow(std::unique_ptr<platform::desktop::DesktopWindow>& wind
 bool documentFrameWanted(platform::desktop::DesktopWindow& window, bool& shown);
 
 // One frame: `content` inside a borderless window `id` over the whole area (given the keyboard
-// when `focus`), rendered on the document background, into `snapshotPath` when given.
+// when `focus`), rendered on the document background, into `snapshotPath` when given; then the
+// application shortcut pressed in it, if any, runs.
 bool drawDocumentFrame(platform::desktop::DesktopWindow& window, const char* id, bool focus,
                        const char* snapshotPath, std::string& error,
                        const std::function<void()>& content);

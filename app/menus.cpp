@@ -4,6 +4,7 @@
 #include <GLFW/glfw3.h>
 #include <imgui.h>
 
+#include "app/text_view.h"
 #include "ui/window.h"
 
 namespace velto {
@@ -11,6 +12,8 @@ namespace {
 
 WindowCommand gQuitHandler = nullptr;
 WindowCommand gMinimiseHandler = nullptr;
+EditTarget gEditTarget = nullptr;
+WindowCommand gRaiseTarget = nullptr;
 
 constexpr const char* kHelpStartKey = "uebersicht";
 
@@ -63,6 +66,19 @@ constexpr Menu menu(const char* title, const MenuItem (&items)[N]) {
   return {title, items, N};
 }
 
+TextView* editTarget() {
+  return gEditTarget != nullptr ? gEditTarget() : nullptr;
+}
+
+bool isEdit(const MenuItem& item) {
+  return item.action == A::Copy || item.action == A::SelectAll || item.action == A::Find;
+}
+
+bool isApplication(const MenuItem& item) {
+  return item.action == A::Quit || item.action == A::Settings || item.action == A::Tab ||
+         item.action == A::Help;
+}
+
 bool keyPressed(const ImGuiIO& io, int key) {
   return key > 0 && key < static_cast<int>(IM_ARRAYSIZE(io.KeysDown)) &&
          ImGui::IsKeyPressed(key, false);
@@ -82,6 +98,10 @@ void setQuitHandler(WindowCommand h) {
 void setMinimiseHandler(WindowCommand h) {
   gMinimiseHandler = h;
 }
+void setEditTarget(EditTarget target, WindowCommand raise) {
+  gEditTarget = target;
+  gRaiseTarget = raise;
+}
 
 bool menuItemEnabled(const MenuItem& item) {
   switch (item.action) {
@@ -93,10 +113,13 @@ bool menuItemEnabled(const MenuItem& item) {
     return gHelpHandler != nullptr;
   case A::ApiDocs:
     return gDocsHandler != nullptr;
-  case A::Copy:
+  case A::Copy: {
+    const TextView* view = editTarget();
+    return view != nullptr && view->selection().length > 0;
+  }
   case A::SelectAll:
   case A::Find:
-    return false;
+    return editTarget() != nullptr;
   default:
     return item.title != nullptr;
   }
@@ -126,21 +149,44 @@ void runMenuItem(const MenuItem& item) {
   case A::ApiDocs:
     showApiDocs();
     break;
+  case A::Copy:
+    editTarget()->copySelection();
+    break;
+  case A::SelectAll:
+    editTarget()->selectAll();
+    break;
+  case A::Find:
+    editTarget()->openFindBar();
+    if (gRaiseTarget != nullptr) gRaiseTarget();
+    break;
   default:
     break;
   }
 }
 
-const MenuItem* pressedShortcut() {
+namespace {
+
+const MenuItem* pressedAmong(bool (*wanted)(const MenuItem&)) {
   const ImGuiIO& io = ImGui::GetIO();
   if (!io.KeyCtrl || io.KeyAlt || io.KeySuper) return nullptr;
   for (int m = 0; m < kMenuCount; ++m)
     for (int i = 0; i < kMenus[m].count; ++i) {
       const MenuItem& item = kMenus[m].items[i];
-      if (item.key == 0 || item.shift != io.KeyShift || !menuItemEnabled(item)) continue;
+      if (item.key == 0 || item.shift != io.KeyShift || !wanted(item) || !menuItemEnabled(item))
+        continue;
       if (keyPressed(io, item.key) || keyPressed(io, item.altKey)) return &item;
     }
   return nullptr;
+}
+
+} // namespace
+
+const MenuItem* pressedShortcut() {
+  return pressedAmong([](const MenuItem& item) { return !isEdit(item); });
+}
+
+const MenuItem* pressedAppShortcut() {
+  return pressedAmong(isApplication);
 }
 
 void drawMenus() {

@@ -66,6 +66,26 @@ namespace {
 // The main window, for the window commands of the menus.
 desktop::DesktopWindow* gMainWindow = nullptr;
 
+// The document window that had the keyboard last: the edit commands' target while it is shown.
+enum class Document { None, Docs, Help };
+Document gLastDocument = Document::None;
+
+void noteFocusedDocument() {
+  if (shell::gDocs->visible() && shell::gDocs->window()->focused()) gLastDocument = Document::Docs;
+  if (shell::gHelp->visible() && shell::gHelp->window()->focused()) gLastDocument = Document::Help;
+}
+
+TextView* editTarget() {
+  if (gLastDocument == Document::Docs && shell::gDocs->visible()) return &shell::gDocs->view();
+  if (gLastDocument == Document::Help && shell::gHelp->visible()) return &shell::gHelp->view();
+  return nullptr;
+}
+
+void raiseEditTarget() {
+  if (gLastDocument == Document::Docs && shell::gDocs->visible()) shell::gDocs->window()->show();
+  if (gLastDocument == Document::Help && shell::gHelp->visible()) shell::gHelp->window()->show();
+}
+
 void say(const std::string& line) {
   std::fprintf(stderr, "velto: %s\n", line.c_str());
 }
@@ -211,6 +231,7 @@ int runApp() {
   gMainWindow = &window;
   setQuitHandler([] { gMainWindow->requestClose(); });
   setMinimiseHandler([] { gMainWindow->minimise(); });
+  setEditTarget(editTarget, raiseEditTarget);
   if (!snapshot && shell::gEngine->settings.fullscreen) window.enterFullScreen();
   window.show();
   if (!snapshot && shell::gEngine->settings.intro) startIntro();
@@ -227,6 +248,7 @@ int runApp() {
   hooks.frame = [&] {
     shell::gDocs->frame();
     shell::gHelp->frame();
+    noteFocusedDocument();
     if (!snapshot && window.hidden()) return true;
     window.beginFrame();
     drawMenus();
@@ -250,6 +272,7 @@ int runApp() {
   }
   setQuitHandler(nullptr);
   setMinimiseHandler(nullptr);
+  setEditTarget(nullptr, nullptr);
   gMainWindow = nullptr;
   shutDown(snapshot, window);
   return status;

@@ -211,6 +211,10 @@ bool DesktopWindow::closeRequested() const {
   return window_ == nullptr || glfwWindowShouldClose(window_) == GLFW_TRUE;
 }
 
+bool DesktopWindow::focused() const {
+  return window_ != nullptr && glfwGetWindowAttrib(window_, GLFW_FOCUSED) == GLFW_TRUE;
+}
+
 bool DesktopWindow::hidden() const {
   return window_ == nullptr || glfwGetWindowAttrib(window_, GLFW_ICONIFIED) == GLFW_TRUE ||
          glfwGetWindowAttrib(window_, GLFW_VISIBLE) == GLFW_FALSE;

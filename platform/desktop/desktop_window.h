@@ -57,7 +57,8 @@ public:
 
   bool isOpen() const { return window_ != nullptr; }
   bool closeRequested() const;
-  bool hidden() const; // iconified or not shown
+  bool hidden() const;  // iconified or not shown
+  bool focused() const; // holds the keyboard
   // Window backing scale (1 on an ordinary screen).
   float contentScale() const;
   void framebufferSize(int& width, int& height) const;

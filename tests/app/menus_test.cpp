@@ -1,7 +1,9 @@
 // The main window's menus, headless on a live engine: shortcuts and clicked items reach the tab
 // and settings requests and the hooks, items without their hook stay disabled, and the mixer
 // takes the work area below the bar.
+#include "app/markdown.h"
 #include "app/menus.h"
+#include "app/text_view.h"
 #include "tests/support/ui/ui_steps.h"
 #include "ui/help.h"
 #include "ui/style.h"
@@ -186,6 +188,99 @@ TEST_F(MenusTest, ItemsWithoutTheirHookAreDisabledAndDoNothing) {
   EXPECT_TRUE(menuItemEnabled(*itemTitled("Velto", "Treiber")));
   EXPECT_TRUE(menuItemEnabled(*itemTitled("Ansicht", "Pads")));
   EXPECT_EQ(itemTitled("Ansicht", "Visualisierung")->key, 0);
+}
+
+TextView gPage;
+bool gPageShown = false;
+
+TEST_F(MenusTest, EditItemsActOnTheDocumentWindowThatHadTheKeyboardLast) {
+  gPage.setText(VeltoRenderMarkdown("# Hilfe\nErste Zeile\n\nZweite Zeile"));
+  gPageShown = true;
+  setEditTarget([]() -> TextView* { return gPageShown ? &gPage : nullptr; },
+                [] { gCalls.push_back("raise"); });
+  const std::string whole = gPage.plain();
+  enum { Choose, Chord };
+  struct Case {
+    const char* name;
+    int how;
+    const char* item; // Choose: the item; Chord: unused
+    int key;          // Chord: the key held with Strg
+    bool shown;       // the target's window is shown
+    size_t selected;  // the page's selected length afterwards
+    const char* clipboard;
+    bool findBar;
+    const char* calls;
+  };
+  const Case cases[] = {
+      {"Kopieren without a selection is disabled", Choose, "Kopieren", 0, true, 0, "", false, ""},
+      {"Alles auswählen", Choose, "Alles auswählen", 0, true, whole.size(), "", false, ""},
+      {"Kopieren follows the selection", Choose, "Kopieren", 0, true, whole.size(), whole.c_str(),
+       false, ""},
+      {"Suchen opens the page's find bar", Choose, "Suchen …", 0, true, whole.size(), "", true,
+       "raise"},
+      {"Strg+C in the main window is its field's", Chord, nullptr, GLFW_KEY_C, true, whole.size(),
+       "", false, ""},
+      {"a hidden window's page is no target", Choose, "Alles auswählen", 0, false, 0, "", false,
+       ""},
+      {"Strg+A in the main window is its field's", Chord, nullptr, GLFW_KEY_A, true, 0, "", false,
+       ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    reset();
+    ImGui::SetClipboardText("");
+    gPageShown = c.shown;
+    if (!c.shown) gPage.select({0, 0});
+    if (c.how == Choose) {
+      choose("Bearbeiten", c.item);
+    } else {
+      chord(c.key, true);
+    }
+    EXPECT_EQ(gPage.selection().length, c.selected);
+    const char* clip = ImGui::GetClipboardText();
+    EXPECT_EQ(std::string(clip != nullptr ? clip : ""), c.clipboard);
+    EXPECT_EQ(gPage.findBarOpen(), c.findBar);
+    EXPECT_EQ(calls(), c.calls);
+    gPage = TextView{};
+    gPage.setText(VeltoRenderMarkdown("# Hilfe\nErste Zeile\n\nZweite Zeile"));
+    if (c.selected > 0) gPage.selectAll();
+  }
+  setEditTarget(nullptr, nullptr);
+}
+
+TEST_F(MenusTest, DocumentWindowsTakeTheApplicationShortcutsOnly) {
+  const MenuItem* pressed = nullptr;
+  ui->scene = [&] {
+    ImGui::Begin("document");
+    if (const MenuItem* item = pressedAppShortcut()) pressed = item;
+    ImGui::End();
+  };
+  enum { C = 1, S = 2 };
+  struct Case {
+    const char* name;
+    int key, mods;
+    Outcome want;
+  };
+  const Case cases[] = {
+      {"Strg+Q quits", GLFW_KEY_Q, C, {-1, "", "quit"}},
+      {"Strg+2 hardware inputs", GLFW_KEY_2, C, {kTabInputs, "", ""}},
+      {"Strg+0 settings tab", GLFW_KEY_0, C, {kTabSettings, "", ""}},
+      {"Strg+, settings", GLFW_KEY_COMMA, C, {kTabSettings, "", ""}},
+      {"Strg+? help", GLFW_KEY_MINUS, C | S, {-1, "", "help uebersicht"}},
+      {"Strg+M is the window's own", GLFW_KEY_M, C, {-1, "", ""}},
+      {"Strg+C is the page's own", GLFW_KEY_C, C, {-1, "", ""}},
+      {"Strg+F is the page's own", GLFW_KEY_F, C, {-1, "", ""}},
+      {"2 without Strg", GLFW_KEY_2, 0, {-1, "", ""}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    reset();
+    pressed = nullptr;
+    chord(c.key, c.mods & C, c.mods & S);
+    if (pressed != nullptr) runMenuItem(*pressed);
+    EXPECT_EQ(gWantTab, c.want.tab);
+    EXPECT_EQ(calls(), c.want.calls);
+  }
 }
 
 TEST_F(MenusTest, MixerTakesTheWorkAreaBelowTheBarAndFollowsTheMenus) {
