@@ -41,8 +41,9 @@ struct MixerNode::Hooks {
 };
 
 struct MixerNode::Member {
-  PipewireProvider* device = nullptr;
-  uint32_t node = 0; // the device's server node
+  std::atomic<PipewireProvider*> device{nullptr}; // null while parked
+  bool parked = false; // control side: its device stopped; ports and links wait for its return
+  uint32_t node = 0;   // the device's server node
   uint32_t inputs = 0;
   uint32_t outputs = 0;
   bool captureMonitor = false; // a duplex node hands its capture out of monitor ports
@@ -53,6 +54,8 @@ struct MixerNode::Member {
   std::vector<std::string> outNames;
   std::vector<pw_proxy*> inLinks; // null until linked
   std::vector<pw_proxy*> outLinks;
+  std::vector<uint32_t> inPeers; // the device's port each link joins
+  std::vector<uint32_t> outPeers;
   std::vector<float> captured; // interleaved
   std::vector<float> played;   // interleaved
 };
@@ -132,7 +135,13 @@ void MixerNode::destroyFilter() {
 void MixerNode::askQuantum() {
   if (filter_ == nullptr || members_.empty()) return;
   uint32_t frames = kMaxBufferFrames;
-  for (const std::unique_ptr<Member>& member : members_) frames = std::min(frames, member->frames);
+  bool any = false;
+  for (const std::unique_ptr<Member>& member : members_) {
+    if (member->parked) continue;
+    frames = std::min(frames, member->frames);
+    any = true;
+  }
+  if (!any) return;
   const std::string latency = std::to_string(frames) + "/" + std::to_string(kRate);
   const spa_dict_item items[] = {SPA_DICT_ITEM_INIT(PW_KEY_NODE_LATENCY, latency.c_str())};
   const spa_dict dict = SPA_DICT_INIT_ARRAY(items);
@@ -141,14 +150,30 @@ void MixerNode::askQuantum() {
 
 MixerNode::Member* MixerNode::attach(PipewireProvider& device, uint32_t frames) {
   const PipewireNode& node = device.node();
+  // The same node back (a new buffer size binds every device again): its ports and links are
+  // still there, and the graph stays as it was.
+  const bool duplex = node.inputChannels > 0 && node.outputChannels > 0;
+  const uint32_t outputs = duplex ? 0 : node.outputChannels;
+  for (const std::unique_ptr<Member>& parked : members_) {
+    if (!parked->parked || parked->node != node.id || parked->inputs != node.inputChannels ||
+        parked->outputs != outputs)
+      continue;
+    pw_thread_loop_lock(connection_->loop);
+    parked->parked = false;
+    parked->frames = frames;
+    askQuantum();
+    linkPending();
+    pw_thread_loop_unlock(connection_->loop);
+    parked->device.store(&device, std::memory_order_seq_cst);
+    return parked.get();
+  }
   auto member = std::make_unique<Member>();
-  member->device = &device;
   member->node = node.id;
   member->inputs = node.inputChannels;
-  member->captureMonitor = node.inputChannels > 0 && node.outputChannels > 0;
+  member->captureMonitor = duplex;
   // A duplex node's playback would close a loop through this node (its capture feeds us): the
   // device plays through a stream of its own.
-  member->outputs = member->captureMonitor ? 0 : node.outputChannels;
+  member->outputs = outputs;
   member->frames = frames;
   member->captured.assign(size_t(kMaxBufferFrames) * std::max(member->inputs, 1u), 0.0f);
   member->played.assign(size_t(kMaxBufferFrames) * std::max(member->outputs, 1u), 0.0f);
@@ -158,6 +183,18 @@ MixerNode::Member* MixerNode::attach(PipewireProvider& device, uint32_t frames) 
       slot = s;
       break;
     }
+  }
+  // Every slot taken: a parked member gives its slot up.
+  for (size_t s = 0; s < kSlots && slot == kSlots; ++s) {
+    Member* old = slots_[s].load(std::memory_order_relaxed);
+    if (old == nullptr || !old->parked) continue;
+    slots_[s].store(nullptr, std::memory_order_seq_cst);
+    waitIdle();
+    pw_thread_loop_lock(connection_->loop);
+    release(*old);
+    std::erase_if(members_, [&](const std::unique_ptr<Member>& m) { return m.get() == old; });
+    pw_thread_loop_unlock(connection_->loop);
+    slot = s;
   }
   if (slot == kSlots) return nullptr;
 
@@ -187,6 +224,7 @@ MixerNode::Member* MixerNode::attach(PipewireProvider& device, uint32_t frames) 
       (in ? member->inPorts : member->outPorts).push_back(port);
       (in ? member->inNames : member->outNames).push_back(name);
       (in ? member->inLinks : member->outLinks).push_back(nullptr);
+      (in ? member->inPeers : member->outPeers).push_back(SPA_ID_INVALID);
     }
   }
   if (!made) {
@@ -197,6 +235,7 @@ MixerNode::Member* MixerNode::attach(PipewireProvider& device, uint32_t frames) 
     return nullptr;
   }
   Member* added = member.get();
+  added->device.store(&device, std::memory_order_relaxed);
   members_.push_back(std::move(member));
   askQuantum();
   linkPending();
@@ -208,23 +247,22 @@ MixerNode::Member* MixerNode::attach(PipewireProvider& device, uint32_t frames) 
 
 void MixerNode::detach(Member* member) {
   if (member == nullptr) return;
-  for (std::atomic<Member*>& slot : slots_) {
-    Member* self = member;
-    slot.compare_exchange_strong(self, nullptr, std::memory_order_seq_cst);
-  }
+  // Parked: the callback no longer runs the device and plays silence to its node.
+  member->device.store(nullptr, std::memory_order_seq_cst);
   waitIdle();
   pw_thread_loop_lock(connection_->loop);
-  for (pw_proxy* link : member->inLinks)
-    if (link != nullptr) pw_proxy_destroy(link);
-  for (pw_proxy* link : member->outLinks)
-    if (link != nullptr) pw_proxy_destroy(link);
-  for (void* port : member->inPorts) pw_filter_remove_port(port);
-  for (void* port : member->outPorts) pw_filter_remove_port(port);
-  std::erase_if(members_, [&](const std::unique_ptr<Member>& m) { return m.get() == member; });
-  // The node stays: a device that comes back (a new buffer size binds every device again) finds
-  // the graph as it was.
+  member->parked = true;
   askQuantum();
   pw_thread_loop_unlock(connection_->loop);
+}
+
+void MixerNode::release(Member& member) {
+  for (pw_proxy* link : member.inLinks)
+    if (link != nullptr) pw_proxy_destroy(link);
+  for (pw_proxy* link : member.outLinks)
+    if (link != nullptr) pw_proxy_destroy(link);
+  for (void* port : member.inPorts) pw_filter_remove_port(port);
+  for (void* port : member.outPorts) pw_filter_remove_port(port);
 }
 
 void MixerNode::setFrames(Member* member, uint32_t frames) {
@@ -273,15 +311,19 @@ void MixerNode::linkPending() {
       if (member->inLinks[c] != nullptr) continue;
       const uint32_t from = devicePort(member->node, true, member->captureMonitor, c);
       const uint32_t to = ownPort(member->inNames[c]);
-      if (from != SPA_ID_INVALID && to != SPA_ID_INVALID)
+      if (from != SPA_ID_INVALID && to != SPA_ID_INVALID) {
         member->inLinks[c] = link(member->node, from, own, to);
+        member->inPeers[c] = from;
+      }
     }
     for (uint32_t c = 0; c < member->outPorts.size(); ++c) {
       if (member->outLinks[c] != nullptr) continue;
       const uint32_t from = ownPort(member->outNames[c]);
       const uint32_t to = devicePort(member->node, false, false, c);
-      if (from != SPA_ID_INVALID && to != SPA_ID_INVALID)
+      if (from != SPA_ID_INVALID && to != SPA_ID_INVALID) {
         member->outLinks[c] = link(own, from, member->node, to);
+        member->outPeers[c] = to;
+      }
     }
   }
 }
@@ -306,6 +348,19 @@ void MixerNode::onGlobal(void* data, uint32_t id, uint32_t, const char* type, ui
 void MixerNode::onGlobalRemove(void* data, uint32_t id) {
   auto& self = *static_cast<MixerNode*>(data);
   self.ports_.erase(id);
+  // A port of a device that went took its link along: linked anew once a port is there again.
+  for (const std::unique_ptr<Member>& member : self.members_) {
+    for (int direction = 0; direction < 2; ++direction) {
+      std::vector<uint32_t>& peers = direction == 0 ? member->inPeers : member->outPeers;
+      std::vector<pw_proxy*>& links = direction == 0 ? member->inLinks : member->outLinks;
+      for (size_t c = 0; c < peers.size(); ++c) {
+        if (peers[c] != id) continue;
+        if (links[c] != nullptr) pw_proxy_destroy(links[c]);
+        links[c] = nullptr;
+        peers[c] = SPA_ID_INVALID;
+      }
+    }
+  }
 }
 
 void MixerNode::onProcess(void* data, spa_io_position* position) {
@@ -334,14 +389,17 @@ void MixerNode::onProcess(void* data, spa_io_position* position) {
       }
     }
     for (Member* m : members) {
-      if (m != nullptr && m->inputs > 0 && m->outputs == 0)
-        m->device->runMixerCycle(m->captured.data(), nullptr, piece, now);
+      PipewireProvider* device = m != nullptr ? m->device.load(std::memory_order_seq_cst) : nullptr;
+      if (device != nullptr && m->inputs > 0 && m->outputs == 0)
+        device->runMixerCycle(m->captured.data(), nullptr, piece, now);
     }
     if (driver != nullptr) driver->runClock(position->clock.position + done, piece, now, true);
     for (Member* m : members) {
       if (m == nullptr || m->outputs == 0) continue;
-      const bool ran = m->device->runMixerCycle(m->inputs > 0 ? m->captured.data() : nullptr,
-                                                m->played.data(), piece, now);
+      PipewireProvider* device = m->device.load(std::memory_order_seq_cst);
+      const bool ran =
+          device != nullptr && device->runMixerCycle(m->inputs > 0 ? m->captured.data() : nullptr,
+                                                     m->played.data(), piece, now);
       for (uint32_t c = 0; c < m->outputs; ++c) {
         auto* out = static_cast<float*>(pw_filter_get_dsp_buffer(m->outPorts[c], total));
         if (out == nullptr) continue;

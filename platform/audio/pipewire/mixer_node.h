@@ -44,7 +44,8 @@ public:
   // The device's channels become ports linked to its node; its cycles run in this node's
   // callback from now on. Null when the node or its ports could not be made.
   Member* attach(PipewireProvider& device, uint32_t frames);
-  // No callback uses the member afterwards.
+  // No callback runs the member's device afterwards; its ports and links stay (silent) for the
+  // same node to come back to.
   void detach(Member* member);
   // The buffer size the device asks for; the node asks the server for the smallest.
   void setFrames(Member* member, uint32_t frames);
@@ -67,6 +68,7 @@ private:
   static void onGlobalRemove(void* data, uint32_t id);
   bool createFilter(uint32_t frames); // loop lock held
   void destroyFilter();               // loop lock held
+  void release(Member& member);       // loop lock held: its links and ports go
   void linkPending();                 // loop lock held
   void askQuantum();                  // loop lock held
   void waitIdle();
