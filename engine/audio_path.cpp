@@ -84,6 +84,14 @@ void applyBusGain(float* samples, uint32_t count, float from, float to) {
   }
 }
 
+// True in the first cycle of a link's callback after it started (audio thread).
+bool firstCycle(DeviceLink& link) {
+  const uint32_t starts = std::atomic_ref<uint32_t>(link.starts).load(std::memory_order_acquire);
+  if (starts == link.seenStarts) return false;
+  link.seenStarts = starts;
+  return true;
+}
+
 } // namespace
 
 void Engine::processHwInput(int input, const audio::BufferList* list) {
@@ -135,6 +143,16 @@ uint32_t Engine::mixRoute(Strip& strip, int destination, uint32_t frames, float*
     watch = RingWatch{ring.writeIndex.load(std::memory_order_acquire)};
     return 0;
   }
+  // A reader that starts (again) takes its sources from their newest block: what they wrote while
+  // it was stopped would leave the way longer for good.
+  if (watch.fresh) {
+    watch.fresh = false;
+    for (uint32_t fill = ring.fill(); fill > frames;) {
+      const uint32_t dropped = ring.read(scratch, std::min(fill - frames, frames));
+      if (dropped == 0) break;
+      fill -= dropped;
+    }
+  }
   // Every block read short or empty while the source runs, and every backlog dropped, is one
   // break heard on this output.
   uint32_t breaks = ring.skipBacklog(frames, ioBufferFrames.load(std::memory_order_relaxed)) > 0;
@@ -159,6 +177,12 @@ uint32_t Engine::mixRoute(Strip& strip, int destination, uint32_t frames, float*
 void Engine::processClock(audio::BufferList* list) {
   const DenormalScope flush;
   clearOutput(list);
+  if (firstCycle(clockLink)) {
+    for (AppSource& app : apps) {
+      for (int k = 0; k < 4; ++k) app.strip.watches[k].fresh = true;
+    }
+    systemStrip.watches[3].fresh = true;
+  }
   const uint32_t frames = frameCount(list);
   for (uint32_t offset = 0; offset < frames; offset += kChunkFrames) {
     const uint32_t count = std::min(frames - offset, kChunkFrames);
@@ -190,6 +214,12 @@ void Engine::processOutput(int index, audio::BufferList* list) {
   const uint32_t frames = frameCount(list);
   if (frames == 0) return;
   Bus& bus = buses[index];
+  if (firstCycle(bus.link)) {
+    for (HwInput& in : hwInputs) in.strip.watches[index].fresh = true;
+    for (VirtualIn& v : virtualIns) v.strip.watches[index].fresh = true;
+    padsStrip.watches[index].fresh = true;
+    playerStrip.watches[index].fresh = true;
+  }
   float target = bus.mute.load() ? 0.0f : bus.gain.load();
   // A level that is not a finite number never reaches the audio: keep the last good one.
   if (!std::isfinite(target)) target = bus.lastGain;

@@ -17,6 +17,10 @@ struct DeviceLink {
   std::string uid;                                               // configured UID, "" = none
   AudioObjectID device = 0;                                      // bound device, 0 = not bound
   platform::audio::IoProcId ioProc = platform::audio::kNoIoProc; // running callback, if any
+  // Raised (as an atomic) whenever a callback starts on the device; the callback keeps the
+  // figure it last saw in `seenStarts` (audio thread) and so knows its first cycle after a start.
+  uint32_t starts = 0;
+  uint32_t seenStarts = 0;
 };
 
 } // namespace velto

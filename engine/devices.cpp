@@ -236,6 +236,7 @@ void Engine::attach(DeviceLink& link, DeviceRole role, audio::IoProc callback, C
   }
   link.ioProc = proc;
   link.device = id;
+  std::atomic_ref<uint32_t>(link.starts).fetch_add(1, std::memory_order_release);
   audio::startDevice(id, proc);
 }
 

@@ -33,6 +33,7 @@ struct RingWatch {
   uint64_t written = 0;                // the ring's write index at the last read
   uint32_t quietFrames = kBreakFrames; // frames read empty since then; starts as stopped
   uint32_t emptyBlocks = 0;            // empty reads not yet counted
+  bool fresh = false; // the reader's first cycle after a start: what piled up meanwhile goes
 };
 
 // One channel inside a device buffer.

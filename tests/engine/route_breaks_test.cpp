@@ -39,10 +39,11 @@ protected:
     }
     engine->processHwInput(0, in.list());
   }
-  // One output block on output 1; the frames that held sound.
-  uint32_t play(uint32_t frames) {
+  // One output block on output 1; the frames that held sound. `first`: its first sample.
+  uint32_t play(uint32_t frames, float* first = nullptr) {
     DeviceBuffers out({2}, frames);
     engine->processOutput(0, out.list());
+    if (first != nullptr) *first = out.at(0, 0);
     uint32_t heard = 0;
     for (uint32_t f = 0; f < frames; ++f) heard += out.at(0, f) != 0.0f;
     return heard;
@@ -50,8 +51,7 @@ protected:
 
   std::unique_ptr<Engine> engine;
 
-private:
-  uint64_t next_ = 0;
+  uint64_t next_ = 0; // the next input frame's number
 };
 
 // A step of a run: `cycles` graph cycles in which the input runs (or not) before the output.
@@ -129,6 +129,34 @@ TEST_F(RouteBreaks, DroppedBacklogAndUnroutedSilenceCountAsTheyShould) {
     EXPECT_EQ(play(kFrames), kFrames) << n;
   }
   EXPECT_EQ(bus.underruns.load(), 1u);
+}
+
+// An output that starts while its source already runs plays from the source's newest block: what
+// piled up while it was stopped never makes the way longer, and is no break.
+TEST_F(RouteBreaks, OutputThatStartsAgainPlaysItsSourcesNewestBlock) {
+  constexpr uint32_t kFrames = 128;
+  struct Case {
+    uint32_t stoppedCycles; // the input's blocks while the output does not run
+  };
+  for (const Case& c : {Case{1}, Case{5}, Case{40}}) {
+    SCOPED_TRACE(std::to_string(c.stoppedCycles) + " cycles stopped");
+    engine = std::make_unique<Engine>(false);
+    test::makeTransparent(*engine);
+    engine->hwInputs[0].strip.routeMask.store(1u << 0);
+    next_ = 0;
+    for (uint32_t n = 0; n < c.stoppedCycles; ++n) feed(kFrames);
+    ++engine->buses[0].link.starts; // the output's callback starts
+    for (uint32_t n = 0; n < 10; ++n) {
+      feed(kFrames);
+      float first = 0.0f;
+      EXPECT_EQ(play(kFrames, &first), kFrames);
+      // Played in the cycle it came in.
+      const uint64_t frame = uint64_t(c.stoppedCycles + n) * kFrames;
+      EXPECT_FLOAT_EQ(first, 0.001f + float(frame % 997) / 1000.0f) << n;
+    }
+    EXPECT_EQ(engine->hwInputs[0].strip.rings[0]->fill(), 0u);
+    EXPECT_EQ(engine->buses[0].underruns.load(), 0u);
+  }
 }
 
 } // namespace
