@@ -20,33 +20,40 @@ double msSince(pd::Clock::time_point t0) {
   return Ms(pd::Clock::now() - t0).count();
 }
 
-// The rates the engine runs its timers at: player tick, fades, noise measuring, volume.
+// The rates the engine runs its timers at: player tick, fades, noise measuring, volume. How late
+// a fire comes, and so how many are dropped, is the machine's load, not the timer's: lateness is
+// recorded, not asserted. What holds under any load is judged: the timer keeps firing, in order,
+// never before its point on the grid and so never more than once per interval.
 TEST_F(Timer, FiresOncePerIntervalNeverEarly) {
   struct Case {
     int intervalMs;
     int leewayMs;
   };
   const Case cases[] = {{50, 10}, {10, 2}, {100, 20}};
-  constexpr int kIntervals = 12;
+  constexpr size_t kFires = 12;
   for (const Case& c : cases) {
     const std::string label = std::to_string(c.intervalMs) + " ms";
+    const auto interval = std::chrono::milliseconds(c.intervalMs);
     std::vector<double> fires;
+    fires.reserve(4 * kFires);
     pd::Clock::time_point t0;
     pd::Timer timer([&] { fires.push_back(msSince(t0)); });
     t0 = pd::Clock::now();
-    ASSERT_TRUE(timer.start(std::chrono::milliseconds(c.intervalMs),
-                            std::chrono::milliseconds(c.leewayMs)));
-    pd::runMainQueueFor(std::chrono::milliseconds(c.intervalMs * kIntervals - c.intervalMs / 2));
-    // A fire is only lost when it is late by a whole interval: allow two on a loaded machine.
-    EXPECT_LE(fires.size(), size_t(kIntervals - 1)) << label;
-    EXPECT_GE(fires.size(), size_t(kIntervals - 3)) << label;
-    // Lateness within the leeway is what an idle machine gives; a loaded test machine may not,
-    // so it is recorded, not asserted.
+    ASSERT_TRUE(timer.start(interval, std::chrono::milliseconds(c.leewayMs)));
+    // Idle, twelve fires take twelve intervals; the bound is for a machine many times overloaded.
+    const bool reached = pd::runMainQueueUntil([&] { return fires.size() >= kFires; },
+                                               interval * 20 * int(kFires) + 5s);
+    timer.cancel();
+    ASSERT_TRUE(reached) << label << ": " << fires.size() << " fires";
+
     double worst = 0;
     for (size_t n = 0; n < fires.size(); ++n) {
-      const double lateness = fires[n] - double(c.intervalMs) * double(n + 1);
-      EXPECT_GE(fires[n], double(c.intervalMs) * double(n + 1)) << label << " fire " << n;
-      worst = std::max(worst, lateness);
+      const double grid = double(c.intervalMs) * double(n + 1);
+      EXPECT_GE(fires[n], grid) << label << " fire " << n;
+      if (n > 0) {
+        EXPECT_GT(fires[n], fires[n - 1]) << label << " fire " << n;
+      }
+      worst = std::max(worst, fires[n] - grid);
     }
     RecordProperty("worst_lateness_us_" + std::to_string(c.intervalMs), int(worst * 1000));
   }
