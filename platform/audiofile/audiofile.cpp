@@ -1,6 +1,9 @@
 #include "platform/audiofile/audiofile.h"
 
+#include <errno.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
@@ -11,6 +14,7 @@
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
+#include <libavformat/avio.h>
 #include <libavutil/channel_layout.h>
 #include <libavutil/log.h>
 #include <libavutil/opt.h>
@@ -36,8 +40,48 @@ constexpr int64_t kMaxSeekFrame = int64_t(1) << 46;
 constexpr int kMinRate = 1000;
 constexpr int kMaxRate = 768000;
 
+// What a demuxer may do while it opens a file, and again for each packet it delivers, before
+// the file counts as ended there. A container that scans a long tail of zeros or garbage for
+// its next chunk would otherwise read (and stat) its way through the whole file.
+constexpr int64_t kProbeBytes = 4 << 20;
+constexpr int64_t kPacketBytes = 1 << 20;
+// Reads larger than the I/O buffer go straight into a demuxer's own memory (a cover picture,
+// a metadata block): no scan, so they count against this larger share.
+constexpr int64_t kBulkBytes = 64 << 20;
+// Reads, seeks and size queries; a scan for chunks asks for the size at every header it meets.
+constexpr int64_t kProbeCalls = 4096;
+constexpr int kIoBufferBytes = 32768;
+// What the stream analysis looks at; well inside kProbeBytes.
+constexpr int64_t kAnalyzeBytes = 2 << 20;
+
+// The file under the demuxer: our own descriptor, its size taken once, and the work still
+// allowed before reads report the end (negative: no limit). Only reads are refused: seeks and
+// size queries keep working, so that a demuxer can still go back to its data.
+struct Source {
+  int fd = -1;
+  int64_t size = 0;
+  int64_t bytesLeft = -1;
+  int64_t bulkLeft = -1;
+  int64_t callsLeft = -1;
+
+  void limit(int64_t bytes, int64_t calls) {
+    bytesLeft = bytes;
+    bulkLeft = bytes < 0 ? -1 : kBulkBytes;
+    callsLeft = calls;
+  }
+  void unlimit() { limit(-1, -1); }
+  void charge() {
+    if (callsLeft > 0) --callsLeft;
+  }
+  bool exhausted() const { return callsLeft == 0 || bytesLeft == 0 || bulkLeft == 0; }
+  // How much of a read of `size` bytes may go ahead, and the share it is taken from.
+  int64_t* shareFor(int size) { return size > kIoBufferBytes ? &bulkLeft : &bytesLeft; }
+};
+
 struct File {
   std::string path;
+  Source source;
+  AVIOContext* io = nullptr;
   AVFormatContext* format = nullptr;
   int stream = -1;
   uint32_t channels = 1;
@@ -75,18 +119,90 @@ void silenceLogging() {
   std::call_once(once, [] { av_log_set_level(AV_LOG_QUIET); });
 }
 
+// Every audio decoder's name, comma-separated.
+const std::string& audioDecoderNames() {
+  static const std::string names = [] {
+    std::string list;
+    void* at = nullptr;
+    while (const AVCodec* codec = av_codec_iterate(&at)) {
+      if (codec->type != AVMEDIA_TYPE_AUDIO || !av_codec_is_decoder(codec)) continue;
+      if (!list.empty()) list += ',';
+      list += codec->name;
+    }
+    return list;
+  }();
+  return names;
+}
+
+int readSource(void* opaque, uint8_t* buffer, int size) {
+  Source* s = static_cast<Source*>(opaque);
+  if (s->exhausted()) return AVERROR_EOF;
+  s->charge();
+  int64_t* share = s->shareFor(size);
+  if (*share > 0) size = int(std::min<int64_t>(size, *share));
+  for (;;) {
+    const ssize_t got = ::read(s->fd, buffer, size_t(size));
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return AVERROR(errno);
+    if (got == 0) return AVERROR_EOF;
+    if (*share > 0) *share -= got;
+    return int(got);
+  }
+}
+
+int64_t seekSource(void* opaque, int64_t offset, int whence) {
+  Source* s = static_cast<Source*>(opaque);
+  s->charge();
+  // The size was taken at open: asking the kernel at every chunk header is what made long
+  // scans so slow.
+  if (whence & AVSEEK_SIZE) return s->size;
+  const off_t at = ::lseek(s->fd, off_t(offset), whence & ~AVSEEK_FORCE);
+  return at < 0 ? AVERROR(errno) : int64_t(at);
+}
+
+void closeDemuxer(File* f) {
+  if (f->format) avformat_close_input(&f->format);
+  f->format = nullptr;
+  if (f->io) {
+    av_freep(&f->io->buffer);
+    avio_context_free(&f->io);
+  }
+}
+
 bool openDemuxer(File* f) {
+  if (::lseek(f->source.fd, 0, SEEK_SET) != 0) return false;
+  auto* buffer = static_cast<unsigned char*>(av_malloc(kIoBufferBytes));
+  if (!buffer) return false;
+  f->io =
+      avio_alloc_context(buffer, kIoBufferBytes, 0, &f->source, readSource, nullptr, seekSource);
+  if (!f->io) {
+    av_free(buffer);
+    return false;
+  }
+  f->io->seekable = AVIO_SEEKABLE_NORMAL;
+  AVFormatContext* format = avformat_alloc_context();
+  if (!format) return false;
+  format->pb = f->io;
+  format->probesize = kAnalyzeBytes;
+  // The stream analysis decodes nothing but sound: a large cover picture is not worth the
+  // time it takes to unpack.
+  format->codec_whitelist = av_strdup(audioDecoderNames().c_str());
   AVDictionary* options = nullptr;
   av_dict_set(&options, "format_whitelist", kFormatWhitelist, 0);
-  av_dict_set(&options, "protocol_whitelist", "file", 0);
-  // The "file:" prefix keeps a path with a colon from being taken for another protocol.
+  // Only the name's extension is looked at; the bytes come from our own descriptor.
   std::string url = "file:" + f->path;
-  AVFormatContext* format = nullptr;
+  f->source.limit(kProbeBytes, kProbeCalls);
   int result = avformat_open_input(&format, url.c_str(), nullptr, &options);
   av_dict_free(&options);
-  if (result < 0) return false;
+  if (result < 0) {
+    f->source.unlimit();
+    return false; // the context was freed by the failed open
+  }
   f->format = format;
-  if (avformat_find_stream_info(format, nullptr) < 0) return false;
+  f->source.limit(kProbeBytes, kProbeCalls);
+  result = avformat_find_stream_info(format, nullptr);
+  f->source.unlimit();
+  if (result < 0) return false;
   int stream = av_find_best_stream(format, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
   if (stream < 0) return false;
   for (unsigned i = 0; i < format->nb_streams; ++i) {
@@ -94,11 +210,6 @@ bool openDemuxer(File* f) {
   }
   f->stream = stream;
   return true;
-}
-
-void closeDemuxer(File* f) {
-  if (f->format) avformat_close_input(&f->format);
-  f->format = nullptr;
 }
 
 bool openDecoder(File* f) {
@@ -182,7 +293,9 @@ bool receiveFrame(File* f) {
     if (result == AVERROR_EOF) return false;
     // The decoder wants input, or dropped a broken frame: feed it the next packet.
     if (f->inputDone) return false;
+    f->source.limit(kPacketBytes, kProbeCalls);
     result = av_read_frame(f->format, f->packet);
+    f->source.unlimit();
     if (result < 0) {
       f->inputDone = true;
       avcodec_send_packet(f->codec, nullptr);
@@ -315,11 +428,20 @@ bool rewind(File* f) {
 
 File* openFile(const std::string& path) {
   silenceLogging();
+  if (path.empty()) return nullptr;
+  // Opened without waiting, then looked at: only a regular file is read. A FIFO or a device
+  // could block forever, and a check of the name before the open could meet another file.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return nullptr;
   struct stat info {};
-  // Only regular files: a folder cannot be read, and a pipe or device could block forever.
-  if (path.empty() || stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return nullptr;
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    ::close(fd);
+    return nullptr;
+  }
   File* f = new File;
   f->path = path;
+  f->source.fd = fd;
+  f->source.size = int64_t(info.st_size);
   if (!openDemuxer(f)) {
     closeFile(f);
     return nullptr;
@@ -339,6 +461,7 @@ void closeFile(File* f) {
   av_packet_free(&f->packet);
   closeDecoder(f);
   closeDemuxer(f);
+  if (f->source.fd >= 0) ::close(f->source.fd);
   delete f;
 }
 

@@ -200,4 +200,23 @@ inline int zeroCrossings(const std::vector<float>& samples, int channels, int ch
   return count;
 }
 
+// Grows the file to `size` bytes without writing them: the tail reads as zeros and costs no disk.
+inline bool growFile(const std::string& path, int64_t size) {
+  std::error_code failed;
+  std::filesystem::resize_file(path, uintmax_t(size), failed);
+  return !failed;
+}
+
+// States `dataBytes` in the RIFF and data sizes of a plain 44-byte-header WAV from writeWav.
+inline bool stateWavDataBytes(const std::string& path, uint32_t dataBytes) {
+  std::fstream out(path, std::ios::in | std::ios::out | std::ios::binary);
+  auto put = [&](std::streamoff at, uint32_t v) {
+    out.seekp(at);
+    out.write(reinterpret_cast<const char*>(&v), 4);
+  };
+  put(4, 36 + dataBytes);
+  put(40, dataBytes);
+  return bool(out);
+}
+
 } // namespace velto::fixtures
