@@ -14,6 +14,9 @@ constexpr const char* kMessageO = "Wert: once | loop";
 constexpr const char* kMessageDb = "Wert in dB, z. B. -6 oder reset";
 constexpr float kFadeLimit = 60.0f;
 constexpr float kLoopCrossfadeLimit = 10.0f;
+// A request opens and decodes on the main thread for no longer than this (processor time); a
+// longer file finishes in the background while the pad shows that it is loading.
+constexpr double kRequestDecodeSeconds = 0.06;
 
 bool isWrite(Method m) {
   return m == Method::write;
@@ -53,7 +56,9 @@ HttpResponse fileCommand(Api& api, int index, const Request& request) {
     return padOk(engine, index);
   }
   std::string reason;
-  if (!engine.pads.load(index, path, reason)) return error(400, request.body + ": " + reason);
+  if (!engine.pads.load(index, path, reason, kRequestDecodeSeconds)) {
+    return error(400, request.body + ": " + reason);
+  }
   return padOk(engine, index);
 }
 

@@ -2,10 +2,13 @@
 
 #include <dirent.h>
 #include <strings.h>
+#include <time.h>
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <cmath>
+#include <limits>
 #include <string_view>
 
 namespace velto {
@@ -23,6 +26,15 @@ constexpr double kMaxSeekFrame = 7.0e13;
 
 constexpr std::array<std::string_view, 9> kAudioExtensions = {
     ".wav", ".aif", ".aiff", ".mp3", ".m4a", ".aac", ".flac", ".caf", ".mp4"};
+
+// On a machine too busy to give a decode its share of the processor, a slice still ends after
+// this many times its length on the clock.
+constexpr double kWallSliceFactor = 10.0;
+
+double steadySeconds() {
+  using namespace std::chrono;
+  return duration<double>(steady_clock::now().time_since_epoch()).count();
+}
 
 bool hasAudioExtension(std::string_view name) {
   for (std::string_view ext : kAudioExtensions) {
@@ -78,43 +90,73 @@ void AudioFileReader::close() {
   file = nullptr;
 }
 
-bool decodeAudioFile(const std::string& path, PadSample& sample, std::string& error,
-                     double maxSeconds) {
-  AudioFileReader reader;
-  if (!reader.open(path, error)) return false;
-  double seconds = reader.fileRate > 0 ? double(reader.fileFrames) / reader.fileRate : 0.0;
-  if (seconds > maxSeconds) {
-    error = "länger als 20 min";
-    return false;
-  }
+double threadCpuSeconds() {
+  timespec t{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+  return double(t.tv_sec) + double(t.tv_nsec) * 1e-9;
+}
+
+bool AudioFileDecode::begin(const std::string& path, double maxSeconds) {
+  finished_ = false;
+  error.clear();
+  if (!reader_.open(path, error)) return finish(nullptr);
+  double seconds = reader_.fileRate > 0 ? double(reader_.fileFrames) / reader_.fileRate : 0.0;
+  if (seconds > maxSeconds) return finish("länger als 20 min");
   sample.samples.clear();
   sample.frames = 0;
-  size_t reserveFrames = reader.fileRate > 0 ? size_t(seconds * kRate + 16) : 16;
+  size_t reserveFrames = reader_.fileRate > 0 ? size_t(seconds * kRate + 16) : 16;
   sample.samples.reserve(reserveFrames * 2);
-
   // The stated length may be missing or wrong: the decoded frames are held to the limit too.
-  const uint64_t limitFrames = uint64_t((maxSeconds + kDecodeSlackSeconds) * kRate);
-  const uint32_t channels = reader.channels;
-  std::vector<float> scratch(size_t(channels) * kDecodeChunk);
+  limitFrames_ = uint64_t((maxSeconds + kDecodeSlackSeconds) * kRate);
+  scratch_.assign(size_t(reader_.channels) * kDecodeChunk, 0.0f);
+  return true;
+}
+
+bool AudioFileDecode::finish(const char* message) {
+  if (message != nullptr) error = message;
+  if (!error.empty()) sample = PadSample{};
+  reader_.close();
+  scratch_ = {};
+  finished_ = true;
+  return false;
+}
+
+bool AudioFileDecode::run(double seconds) {
+  if (finished_) return true;
+  const double cpuEnd = threadCpuSeconds() + seconds;
+  const double wallEnd = steadySeconds() + seconds * kWallSliceFactor;
+  const uint32_t channels = reader_.channels;
   for (;;) {
-    uint32_t got = reader.read(scratch.data(), kDecodeChunk);
+    uint32_t got = reader_.read(scratch_.data(), kDecodeChunk);
     if (got == 0) break;
     for (uint32_t i = 0; i < got; ++i) {
-      const float* frame = scratch.data() + size_t(i) * channels;
+      const float* frame = scratch_.data() + size_t(i) * channels;
       sample.samples.push_back(frame[0]);
       sample.samples.push_back(channels >= 2 ? frame[1] : frame[0]);
     }
-    if (sample.samples.size() / 2 > limitFrames) {
-      sample = PadSample{};
-      error = "länger als 20 min";
-      return false;
+    if (sample.samples.size() / 2 > limitFrames_) {
+      finish("länger als 20 min");
+      return true;
     }
+    if (threadCpuSeconds() >= cpuEnd || steadySeconds() >= wallEnd) return false;
   }
   sample.frames = sample.samples.size() / 2;
-  if (sample.samples.size() < 2) {
-    error = "Datei ist leer";
+  finish(sample.samples.size() < 2 ? "Datei ist leer" : nullptr);
+  return true;
+}
+
+bool decodeAudioFile(const std::string& path, PadSample& sample, std::string& error,
+                     double maxSeconds) {
+  AudioFileDecode decode;
+  const bool begun = decode.begin(path, maxSeconds);
+  if (begun) decode.run(std::numeric_limits<double>::infinity());
+  if (!decode.error.empty()) {
+    // Refused by its header: untouched. Refused while decoding: emptied, memory given back.
+    if (begun) sample = PadSample{};
+    error = decode.error;
     return false;
   }
+  sample = std::move(decode.sample);
   return true;
 }
 

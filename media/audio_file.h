@@ -41,6 +41,33 @@ struct AudioFileReader {
   void close();
 };
 
+// A whole-file decode taken in steps, so that a caller can bound the time it spends on it and
+// hand the rest to another thread (one thread at a time, like the reader).
+class AudioFileDecode {
+public:
+  // Opens the file and checks its stated length. False with the German reason in `error`.
+  bool begin(const std::string& path, double maxSeconds = kMaxDecodeSeconds);
+  // Decodes until the file is done or this thread has given it `seconds` of processor time
+  // (ten times that on the clock at most); true once finished. Then `error` is empty on
+  // success and `sample` holds the sound.
+  bool run(double seconds);
+  bool finished() const { return finished_; }
+
+  PadSample sample;
+  std::string error;
+
+private:
+  bool finish(const char* message);
+
+  AudioFileReader reader_;
+  std::vector<float> scratch_;
+  uint64_t limitFrames_ = 0;
+  bool finished_ = false;
+};
+
+// Processor time the calling thread has used so far, in seconds.
+double threadCpuSeconds();
+
 // Decodes the whole file into `sample` (its vector is replaced). False with the German reason
 // in `error`. Refuses files longer than `maxSeconds`, by their stated length and by what
 // actually decodes.

@@ -1,9 +1,11 @@
 // Control side of the pad bank: installing, loading, clearing, starting and stopping pads, and
-// freeing retired samples. Main thread; only the decode of loadAsync runs in the background.
+// freeing retired samples. Main thread; only the decodes of loadAsync, and the rest of a load
+// that outlasts its time on the main thread, run in the background.
 #include "media/pad_bank.h"
 
 #include <algorithm>
 #include <chrono>
+#include <limits>
 #include <utility>
 
 #include "platform/dispatch/background_queue.h"
@@ -21,13 +23,6 @@ std::string nameOfFile(const std::string& file) {
   if (dot != std::string::npos && dot > 0) name.resize(dot);
   return name;
 }
-
-// What a background decode hands to the main queue.
-struct LoadResult {
-  std::unique_ptr<PadSample> sample = std::make_unique<PadSample>();
-  std::string error;
-  bool ok = false;
-};
 
 } // namespace
 
@@ -67,47 +62,55 @@ void PadBank::collect() {
   std::erase_if(retired, [t](const Retired& r) { return t - r.time >= kRetireSeconds; });
 }
 
-bool PadBank::load(int index, const std::string& path, std::string& error) {
+bool PadBank::load(int index, const std::string& path, std::string& error, double mainSeconds) {
   Pad* pad = padAt(index);
   if (pad == nullptr) return false;
-  auto sample = std::make_unique<PadSample>();
-  std::string message;
-  if (!decodeAudioFile(path, *sample, message)) {
-    pad->error = message;
-    pad->errorFile = path;
-    error = message;
+  auto decode = std::make_shared<AudioFileDecode>();
+  const double start = threadCpuSeconds();
+  // The opening counts against the time too; the decode gets what is left of it.
+  if (decode->begin(path) &&
+      !decode->run(mainSeconds < 0.0 ? std::numeric_limits<double>::infinity()
+                                     : std::max(mainSeconds - (threadCpuSeconds() - start), 0.0))) {
+    finishInBackground(index, path, std::move(decode), true, false);
+    return true;
+  }
+  if (!decode->error.empty()) {
+    pad->error = decode->error;
+    error = decode->error;
     return false;
   }
   ++pad->loadToken;
   pad->loading = false;
-  install(index, std::move(sample), path);
+  install(index, std::make_unique<PadSample>(std::move(decode->sample)), path);
   return true;
 }
 
 void PadBank::loadAsync(int index, const std::string& path, bool rename) {
-  Pad* pad = padAt(index);
-  if (pad == nullptr) return;
-  pad->loading = true;
-  pad->error.clear();
-  pad->errorFile.clear();
-  const uint32_t token = ++pad->loadToken;
+  if (padAt(index) == nullptr) return;
+  finishInBackground(index, path, std::make_shared<AudioFileDecode>(), false, rename);
+}
+
+void PadBank::finishInBackground(int index, const std::string& path,
+                                 std::shared_ptr<AudioFileDecode> decode, bool begun, bool rename) {
+  Pad& pad = pads[static_cast<size_t>(index)];
+  pad.loading = true;
+  pad.error.clear();
+  const uint32_t token = ++pad.loadToken;
   std::weak_ptr<PadBank*> bank = self_;
-  platform::dispatch::backgroundAsync([bank, index, token, path, rename] {
-    auto result = std::make_shared<LoadResult>();
-    result->ok = decodeAudioFile(path, *result->sample, result->error);
-    platform::dispatch::mainAsync([bank, index, token, path, rename, result] {
+  platform::dispatch::backgroundAsync([bank, index, token, path, rename, begun, decode] {
+    if (begun || decode->begin(path)) decode->run(std::numeric_limits<double>::infinity());
+    platform::dispatch::mainAsync([bank, index, token, path, rename, decode] {
       const std::shared_ptr<PadBank*> alive = bank.lock();
       if (!alive) return; // the bank is gone; the result is freed with this work item
       PadBank& self = **alive;
       Pad& pad = self.pads[static_cast<size_t>(index)];
       if (pad.loadToken != token) return; // loaded or cleared meanwhile
       pad.loading = false;
-      if (result->ok) {
+      if (decode->error.empty()) {
         if (rename) pad.name.clear(); // install names an unnamed pad after its file
-        self.install(index, std::move(result->sample), path);
+        self.install(index, std::make_unique<PadSample>(std::move(decode->sample)), path);
       } else {
-        pad.error = result->error;
-        pad.errorFile = path;
+        pad.error = decode->error;
       }
     });
   });

@@ -82,8 +82,10 @@ public:
   // Frees the retired samples that are old enough. main thread
   void collect();
   // Decodes now; on failure the German reason goes to `error` and the pad keeps its sound.
-  // main thread
-  bool load(int index, const std::string& path, std::string& error);
+  // With `mainSeconds` ≥ 0 the opening and decode take at most about that much of the main
+  // thread's processor time: what is not done by then finishes like loadAsync (the pad shows
+  // loading, a later failure lands in its error) and the call returns true. main thread
+  bool load(int index, const std::string& path, std::string& error, double mainSeconds = -1.0);
   // Decodes on the background queue and installs on the main queue, unless the pad was loaded
   // or cleared meanwhile. With `rename` the pad takes the new file's name once the sound is
   // installed; a failed load leaves its name alone. main thread
@@ -103,6 +105,10 @@ public:
 
 private:
   Pad* padAt(int index);
+  // Runs `decode` to its end on the background queue (opening it first unless `begun`) and
+  // installs the result on the main queue, unless the pad was loaded or cleared meanwhile.
+  void finishInBackground(int index, const std::string& path,
+                          std::shared_ptr<AudioFileDecode> decode, bool begun, bool rename);
   // Background results reach the bank only through this; it dies with the bank.
   std::shared_ptr<PadBank*> self_;
 };
