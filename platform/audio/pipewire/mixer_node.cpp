@@ -21,6 +21,10 @@ namespace platform::audio {
 namespace {
 
 constexpr const char* kMixerName = "velto.mixer";
+// Cycles a device that just started waits for the graph to take the buffer size it asked for;
+// a server that keeps another quantum (one forced on it) is given in to after that.
+constexpr uint32_t kSettleCycles = 16;
+constexpr uint32_t kShortSettle = 4;
 constexpr uint32_t kRate = 48000;
 
 uint32_t numberOf(const spa_dict* props, const char* key, uint32_t otherwise) {
@@ -48,8 +52,10 @@ struct MixerNode::Member {
   uint32_t outputs = 0;
   bool captureMonitor = false; // a duplex node hands its capture out of monitor ports
   uint32_t frames = kDefaultBufferFrames;
-  std::vector<void*> inPorts;  // ours, fed by the device's capture
-  std::vector<void*> outPorts; // ours, feeding the device's playback
+  std::atomic<uint32_t> askedFrames{kDefaultBufferFrames}; // `frames`, for the callback
+  std::atomic<uint32_t> settle{kSettleCycles};             // cycles left to wait for it
+  std::vector<void*> inPorts;                              // ours, fed by the device's capture
+  std::vector<void*> outPorts;                             // ours, feeding the device's playback
   std::vector<std::string> inNames;
   std::vector<std::string> outNames;
   std::vector<pw_proxy*> inLinks; // null until linked
@@ -161,6 +167,8 @@ MixerNode::Member* MixerNode::attach(PipewireProvider& device, uint32_t frames) 
     pw_thread_loop_lock(connection_->loop);
     parked->parked = false;
     parked->frames = frames;
+    parked->askedFrames.store(frames, std::memory_order_relaxed);
+    parked->settle.store(kSettleCycles, std::memory_order_relaxed);
     askQuantum();
     linkPending();
     pw_thread_loop_unlock(connection_->loop);
@@ -175,6 +183,7 @@ MixerNode::Member* MixerNode::attach(PipewireProvider& device, uint32_t frames) 
   // device plays through a stream of its own.
   member->outputs = outputs;
   member->frames = frames;
+  member->askedFrames.store(frames, std::memory_order_relaxed);
   member->captured.assign(size_t(kMaxBufferFrames) * std::max(member->inputs, 1u), 0.0f);
   member->played.assign(size_t(kMaxBufferFrames) * std::max(member->outputs, 1u), 0.0f);
   size_t slot = kSlots;
@@ -269,6 +278,8 @@ void MixerNode::setFrames(Member* member, uint32_t frames) {
   if (member == nullptr) return;
   pw_thread_loop_lock(connection_->loop);
   member->frames = frames;
+  member->askedFrames.store(frames, std::memory_order_relaxed);
+  member->settle.store(kSettleCycles, std::memory_order_relaxed);
   askQuantum();
   pw_thread_loop_unlock(connection_->loop);
 }
@@ -372,7 +383,21 @@ void MixerNode::onProcess(void* data, spa_io_position* position) {
   DriverNodes* driver = self.driver_.load(std::memory_order_seq_cst);
   const uint64_t start = driver != nullptr ? driver->timeOf(*position) : hostTimeNow();
   std::array<Member*, kSlots> members{};
-  for (size_t s = 0; s < kSlots; ++s) members[s] = self.slots_[s].load(std::memory_order_seq_cst);
+  std::array<PipewireProvider*, kSlots> devices{};
+  for (size_t s = 0; s < kSlots; ++s) {
+    Member* m = self.slots_[s].load(std::memory_order_seq_cst);
+    members[s] = m;
+    if (m == nullptr) continue;
+    devices[s] = m->device.load(std::memory_order_seq_cst);
+    // A device that just started waits a few cycles (its links take hold, its other callbacks
+    // start), and until the graph runs at the size it asked for: its callbacks see only that size.
+    uint32_t left = m->settle.load(std::memory_order_relaxed);
+    if (left == 0) continue;
+    if (position->clock.duration == m->askedFrames.load(std::memory_order_relaxed))
+      left = std::min(left, kShortSettle);
+    m->settle.store(left - 1, std::memory_order_relaxed);
+    devices[s] = nullptr;
+  }
 
   // A quantum longer than the layer's buffers runs as several cycles, laid end to end.
   for (uint32_t done = 0; done < total;) {
@@ -388,15 +413,16 @@ void MixerNode::onProcess(void* data, spa_io_position* position) {
           to[size_t(f) * m->inputs] = in != nullptr ? in[done + f] : 0.0f;
       }
     }
-    for (Member* m : members) {
-      PipewireProvider* device = m != nullptr ? m->device.load(std::memory_order_seq_cst) : nullptr;
-      if (device != nullptr && m->inputs > 0 && m->outputs == 0)
-        device->runMixerCycle(m->captured.data(), nullptr, piece, now);
+    for (size_t s = 0; s < kSlots; ++s) {
+      Member* m = members[s];
+      if (devices[s] != nullptr && m->inputs > 0 && m->outputs == 0)
+        devices[s]->runMixerCycle(m->captured.data(), nullptr, piece, now);
     }
     if (driver != nullptr) driver->runClock(position->clock.position + done, piece, now, true);
-    for (Member* m : members) {
+    for (size_t s = 0; s < kSlots; ++s) {
+      Member* m = members[s];
       if (m == nullptr || m->outputs == 0) continue;
-      PipewireProvider* device = m->device.load(std::memory_order_seq_cst);
+      PipewireProvider* device = devices[s];
       const bool ran =
           device != nullptr && device->runMixerCycle(m->inputs > 0 ? m->captured.data() : nullptr,
                                                      m->played.data(), piece, now);
