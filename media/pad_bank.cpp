@@ -76,6 +76,7 @@ bool PadBank::load(int index, const std::string& path, std::string& error, doubl
   }
   if (!decode->error.empty()) {
     pad->error = decode->error;
+    pad->errorFile = path;
     error = decode->error;
     return false;
   }
@@ -95,6 +96,7 @@ void PadBank::finishInBackground(int index, const std::string& path,
   Pad& pad = pads[static_cast<size_t>(index)];
   pad.loading = true;
   pad.error.clear();
+  pad.errorFile.clear();
   const uint32_t token = ++pad.loadToken;
   std::weak_ptr<PadBank*> bank = self_;
   platform::dispatch::backgroundAsync([bank, index, token, path, rename, begun, decode] {
@@ -111,6 +113,7 @@ void PadBank::finishInBackground(int index, const std::string& path,
         self.install(index, std::make_unique<PadSample>(std::move(decode->sample)), path);
       } else {
         pad.error = decode->error;
+        pad.errorFile = path;
       }
     });
   });
