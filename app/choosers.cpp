@@ -8,9 +8,10 @@
 namespace velto {
 namespace {
 
-constexpr const char* kFolderMessage = "Ordner mit Audiodateien für die Pads";
-constexpr const char* kLoadTitle = "Laden";
-constexpr const char* kSaveTitle = "Exportieren";
+// The choosers' OK buttons.
+constexpr const char* kFolderButton = "Wählen";
+constexpr const char* kLoadButton = "Laden";
+constexpr const char* kSaveButton = "Exportieren";
 
 ChooserTool gTool = ChooserTool::None;
 std::string gToolPath;
@@ -45,16 +46,24 @@ ChooserTool findChooserTool() {
   return gTool;
 }
 
-std::vector<std::string> folderChooserArgs(ChooserTool tool, const std::string& startFolder) {
+std::vector<std::string> folderChooserArgs(ChooserTool tool, const std::string& startFolder,
+                                           const char* title) {
+  const std::string named = title != nullptr ? title : "";
   if (tool == ChooserTool::Zenity) {
     std::vector<std::string> args = {"zenity", "--file-selection", "--directory",
-                                     std::string("--title=") + kFolderMessage};
+                                     "--title=" + named,
+                                     std::string("--ok-label=") + kFolderButton};
     // The trailing "/" opens the chooser inside the folder rather than at its parent.
     if (!startFolder.empty()) args.push_back("--filename=" + startFolder + "/");
     return args;
   }
   if (tool == ChooserTool::KDialog) {
-    return {"kdialog", "--title", kFolderMessage, "--getexistingdirectory",
+    return {"kdialog",
+            "--title",
+            named,
+            "--ok-label",
+            kFolderButton,
+            "--getexistingdirectory",
             startFolder.empty() ? "." : startFolder};
   }
   return {};
@@ -64,12 +73,13 @@ std::vector<std::string> fileChooserArgs(ChooserTool tool, const char* extension
   const std::string pattern = patternFor(extension);
   if (tool == ChooserTool::Zenity) {
     std::vector<std::string> args = {"zenity", "--file-selection",
-                                     std::string("--title=") + kLoadTitle};
+                                     std::string("--ok-label=") + kLoadButton};
     if (!pattern.empty()) args.push_back("--file-filter=" + pattern);
     return args;
   }
   if (tool == ChooserTool::KDialog) {
-    std::vector<std::string> args = {"kdialog", "--title", kLoadTitle, "--getopenfilename", "."};
+    std::vector<std::string> args = {"kdialog", "--ok-label", kLoadButton, "--getopenfilename",
+                                     "."};
     if (!pattern.empty()) args.push_back(pattern);
     return args;
   }
@@ -86,21 +96,22 @@ std::vector<std::string> saveChooserArgs(ChooserTool tool, const char* extension
                                      "--file-selection",
                                      "--save",
                                      "--confirm-overwrite",
-                                     std::string("--title=") + kSaveTitle,
+                                     std::string("--ok-label=") + kSaveButton,
                                      "--filename=" + name};
     if (!pattern.empty()) args.push_back("--file-filter=" + pattern);
     return args;
   }
   if (tool == ChooserTool::KDialog) {
-    std::vector<std::string> args = {"kdialog", "--title", kSaveTitle, "--getsavefilename", name};
+    std::vector<std::string> args = {"kdialog", "--ok-label", kSaveButton, "--getsavefilename",
+                                     name};
     if (!pattern.empty()) args.push_back(pattern);
     return args;
   }
   return {};
 }
 
-std::string chooseFolder(const std::string& startFolder) {
-  return run(folderChooserArgs(gTool, startFolder));
+std::string chooseFolder(const std::string& startFolder, const char* title) {
+  return run(folderChooserArgs(gTool, startFolder, title));
 }
 
 std::string chooseFile(const char* extension) {
@@ -116,6 +127,7 @@ void installChoosers() {
   setFolderPicker(found ? chooseFolder : nullptr);
   setFilePicker(found ? chooseFile : nullptr);
   setSavePicker(found ? chooseSaveFile : nullptr);
+  setMissingChooser(found ? "" : "zenity oder kdialog");
 }
 
 } // namespace velto

@@ -18,6 +18,7 @@ void revealPath(const std::string& path) {
 void installReveal() {
   gOpener = findProgram("xdg-open");
   setRevealHandler(gOpener.empty() ? nullptr : revealPath);
+  setMissingOpener(gOpener.empty() ? "xdg-open" : "");
 }
 
 } // namespace velto

@@ -257,7 +257,9 @@ void eqPresetRow(InputFx& fx, float availX, float h) {
     ImGui::OpenPopup("eqsave");
   }
   ImGui::SameLine();
-  if (coloredButton("Exportieren …", kGray, kTextLight, 100, h) && gSavePicker) {
+  const bool exporting = coloredButton("Exportieren …", kGray, kTextLight, 100, h);
+  if (exporting && !gSavePicker) message = missingChooserLine();
+  if (exporting && gSavePicker) {
     const std::string path = gSavePicker("veltoeq", current >= 0 ? currentName.c_str() : "EQ");
     if (!path.empty()) {
       // A file named so that it could never be imported gets a name that can.
@@ -270,7 +272,9 @@ void eqPresetRow(InputFx& fx, float availX, float h) {
     }
   }
   ImGui::SameLine();
-  if (coloredButton("Importieren …", kGray, kTextLight, 100, h) && gFilePicker) {
+  const bool importing = coloredButton("Importieren …", kGray, kTextLight, 100, h);
+  if (importing && !gFilePicker) message = missingChooserLine();
+  if (importing && gFilePicker) {
     const std::string path = gFilePicker("veltoeq");
     if (!path.empty()) {
       std::string imported, error;

@@ -176,18 +176,28 @@ void filePanel(Engine& engine, int k) {
   ImGui::TextColored(kTextLight, "%s", shortPath(folder).c_str());
 
   buttonColumn(2);
-  if (coloredButton("Ordner wählen …", kGray, kTextLight, 140, h) && gFolderPicker) {
-    const std::string picked = gFolderPicker(folder);
+  static std::string missing; // the helper program a click found missing
+  if (coloredButton("Ordner wählen …", kGray, kTextLight, 140, h)) {
+    missing = gFolderPicker ? "" : missingChooserLine();
+    const std::string picked =
+        gFolderPicker ? gFolderPicker(folder, "Ordner mit Audiodateien für die Pads") : "";
     if (!picked.empty()) engine.settings.padsFolder = picked;
   }
   ImGui::SameLine(0, -1);
-  if (coloredButton("Im Dateimanager", kGray, kTextLight, 120, h) && gRevealHandler) {
-    makePlayerFolder(engine.settings.padsFolder);
-    gRevealHandler(engine.settings.padsFolder);
+  if (coloredButton("Im Dateimanager", kGray, kTextLight, 120, h)) {
+    missing = gRevealHandler ? "" : missingOpenerLine();
+    if (gRevealHandler) {
+      makePlayerFolder(engine.settings.padsFolder);
+      gRevealHandler(engine.settings.padsFolder);
+    }
   }
   if (!pad.file.empty()) {
     ImGui::SameLine(0, -1);
     if (coloredButton("Leeren", kGray, kTextLight, 80, h)) bank.clear(k);
+  }
+  if (!missing.empty()) {
+    buttonColumn(2);
+    ImGui::TextColored(kRed, "%s", missing.c_str());
   }
 
   if (const PadSample* sample = pad.sample.load(std::memory_order_acquire)) {

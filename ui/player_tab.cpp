@@ -222,18 +222,30 @@ void addList(Engine& engine) {
 void folderRow(Engine& engine) {
   const float h = ImGui::GetFrameHeight();
   ImGui::SameLine(0, -1);
-  if (coloredButton("Ordner wählen …", kGray, kTextLight, 140, h) && gFolderPicker) {
-    const std::string picked = gFolderPicker(engine.settings.playerFolder);
+  static std::string missing; // the helper program a click found missing
+  if (coloredButton("Ordner wählen …", kGray, kTextLight, 140, h)) {
+    missing = gFolderPicker ? "" : missingChooserLine();
+    const std::string picked =
+        gFolderPicker
+            ? gFolderPicker(engine.settings.playerFolder, "Ordner mit Audiodateien für den Player")
+            : std::string();
     if (!picked.empty()) engine.settings.playerFolder = picked;
   }
   ImGui::SameLine(0, -1);
-  if (coloredButton("Im Dateimanager", kGray, kTextLight, 120, h) && gRevealHandler) {
-    makePlayerFolder(engine.settings.playerFolder);
-    gRevealHandler(engine.settings.playerFolder);
+  if (coloredButton("Im Dateimanager", kGray, kTextLight, 120, h)) {
+    missing = gRevealHandler ? "" : missingOpenerLine();
+    if (gRevealHandler) {
+      makePlayerFolder(engine.settings.playerFolder);
+      gRevealHandler(engine.settings.playerFolder);
+    }
   }
   ImGui::SameLine(0, -1);
   ImGui::AlignTextToFramePadding();
-  ImGui::TextDisabled("%s", shortPath(engine.settings.playerFolder).c_str());
+  if (!missing.empty()) {
+    ImGui::TextColored(kRed, "%s", missing.c_str());
+  } else {
+    ImGui::TextDisabled("%s", shortPath(engine.settings.playerFolder).c_str());
+  }
   ImGui::Spacing();
 }
 

@@ -277,6 +277,27 @@ bool boardEditing() {
   return gBoardEdit;
 }
 
+namespace {
+std::string gMissingChooser, gMissingOpener;
+
+std::string missingLine(const std::string& program) {
+  return program.empty() ? std::string() : "Hilfsprogramm fehlt: " + program;
+}
+} // namespace
+
+void setMissingChooser(const char* programs) {
+  gMissingChooser = programs != nullptr ? programs : "";
+}
+void setMissingOpener(const char* program) {
+  gMissingOpener = program != nullptr ? program : "";
+}
+std::string missingChooserLine() {
+  return missingLine(gMissingChooser);
+}
+std::string missingOpenerLine() {
+  return missingLine(gMissingOpener);
+}
+
 void setPrivacyHandler(PrivacyHandler h) {
   gPrivacyHandler = h;
 }

@@ -32,7 +32,8 @@ enum Tab {
 
 using PrivacyHandler = void (*)();
 using IntroSoundHandler = void (*)(bool play);
-using FolderPicker = std::string (*)(const std::string& startFolder);
+// `title` names what the folder is for.
+using FolderPicker = std::string (*)(const std::string& startFolder, const char* title);
 using RevealHandler = void (*)(const std::string& path);
 using FilePicker = std::string (*)(const char* extension);
 using SavePicker = std::string (*)(const char* extension, const char* defaultName);
@@ -98,6 +99,14 @@ void setSavePicker(SavePicker h);
 void setDocsHandler(DocsHandler h);
 void setHelpHandler(HelpHandler h);
 void setTitleFont(ImFont* font);
+
+// The helper programs behind the chooser and reveal hooks, named by the shell when they are
+// missing (the hooks then stay null); "" when they are there.
+void setMissingChooser(const char* programs);
+void setMissingOpener(const char* program);
+// The one line a button whose helper program is missing shows when clicked.
+std::string missingChooserLine();
+std::string missingOpenerLine();
 
 // Points of the last frame; an index outside the storage gives (0, 0).
 ImVec2 playerButtonPoint(int n);

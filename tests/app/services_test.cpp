@@ -100,16 +100,19 @@ TEST_F(ShellServices, ChoosersRunTheToolAndReturnWhatWasChosen) {
     Args expected;     // its arguments
     const char* result;
   };
-  const std::string start = base + "/Meine Pads", title = "Ordner mit Audiodateien für die Pads";
+  // The caller's title names the folder's use; the Part's button texts are the OK labels.
+  const std::string start = base + "/Meine Pads", title = "Ordner mit Audiodateien für den Player";
   const Args zFolder = {"--file-selection", "--directory", "--title=" + title,
-                        "--filename=" + start + "/"};
-  const Args zFile = {"--file-selection", "--title=Laden", "--file-filter=*.veltoeq"};
+                        "--ok-label=W\xC3\xA4hlen", "--filename=" + start + "/"};
+  const Args zFile = {"--file-selection", "--ok-label=Laden", "--file-filter=*.veltoeq"};
   const Args zSave = {"--file-selection",        "--save",
-                      "--confirm-overwrite",     "--title=Exportieren",
+                      "--confirm-overwrite",     "--ok-label=Exportieren",
                       "--filename=EQ 1.veltoeq", "--file-filter=*.veltoeq"};
-  const Args kFolder = {"--title", title, "--getexistingdirectory", start};
-  const Args kFile = {"--title", "Laden", "--getopenfilename", ".", "*.veltoeq"};
-  const Args kSave = {"--title", "Exportieren", "--getsavefilename", "EQ 1.veltoeq", "*.veltoeq"};
+  const Args kFolder = {"--title", title, "--ok-label", "W\xC3\xA4hlen", "--getexistingdirectory",
+                        start};
+  const Args kFile = {"--ok-label", "Laden", "--getopenfilename", ".", "*.veltoeq"};
+  const Args kSave = {"--ok-label", "Exportieren", "--getsavefilename", "EQ 1.veltoeq",
+                      "*.veltoeq"};
   const Case cases[] = {
       {"zenity", Pick::Folder, "/x/Pads $(x)\n", 0, zFolder, "/x/Pads $(x)"},
       {"zenity", Pick::File, "/a b/c.veltoeq\n", 0, zFile, "/a b/c.veltoeq"},
@@ -124,7 +127,7 @@ TEST_F(ShellServices, ChoosersRunTheToolAndReturnWhatWasChosen) {
     standIn(c.tool, "printf '%s' '" + std::string(c.reply) + "'\nexit " + std::to_string(c.status));
     installChoosers();
     ASSERT_TRUE(gFolderPicker && gFilePicker && gSavePicker);
-    const std::string got = c.pick == Pick::Folder ? gFolderPicker(start)
+    const std::string got = c.pick == Pick::Folder ? gFolderPicker(start, title.c_str())
                             : c.pick == Pick::File ? gFilePicker("veltoeq")
                                                    : gSavePicker("veltoeq", "EQ 1");
     EXPECT_EQ(got, c.result) << c.tool << " " << int(c.pick);
@@ -139,12 +142,17 @@ TEST_F(ShellServices, HooksAreFilledOnlyWithTheToolsThatExist) {
     Args tools;
     ChooserTool chooser;
     bool reveal;
+    const char* chooserLine; // what the window says when a chooser button is clicked
+    const char* openerLine;
   };
+  const char* const noChooser = "Hilfsprogramm fehlt: zenity oder kdialog";
+  const char* const noOpener = "Hilfsprogramm fehlt: xdg-open";
   const Case cases[] = {
-      {{}, ChooserTool::None, false},
-      {{"zenity"}, ChooserTool::Zenity, false},
-      {{"kdialog", "xdg-open"}, ChooserTool::KDialog, true},
-      {{"zenity", "kdialog", "xdg-open"}, ChooserTool::Zenity, true},
+      {{}, ChooserTool::None, false, noChooser, noOpener},
+      {{"zenity"}, ChooserTool::Zenity, false, "", noOpener},
+      {{"kdialog", "xdg-open"}, ChooserTool::KDialog, true, "", ""},
+      {{"xdg-open"}, ChooserTool::None, true, noChooser, ""},
+      {{"zenity", "kdialog", "xdg-open"}, ChooserTool::Zenity, true, "", ""},
   };
   for (const Case& c : cases) {
     clearBin();
@@ -156,6 +164,8 @@ TEST_F(ShellServices, HooksAreFilledOnlyWithTheToolsThatExist) {
     EXPECT_EQ(gFilePicker != nullptr, choosers);
     EXPECT_EQ(gSavePicker != nullptr, choosers);
     EXPECT_EQ(gRevealHandler != nullptr, c.reveal);
+    EXPECT_EQ(missingChooserLine(), c.chooserLine);
+    EXPECT_EQ(missingOpenerLine(), c.openerLine);
     EXPECT_EQ(gPrivacyHandler, nullptr); // nothing behind it on this platform
     EXPECT_TRUE(appHooks().installDriver && appHooks().setAutostart);
   }

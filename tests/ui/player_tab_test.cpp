@@ -172,6 +172,53 @@ TEST_F(PlayerTabTest, FreshAccountGetsThePlayerFolderWithItsParents) {
   EXPECT_TRUE(gRevealedExisted); // made before it was shown
 }
 
+std::string gPickerTitle;
+std::string pickFolder(const std::string& start, const char* title) {
+  gPickerTitle = title;
+  return start + "/Neu";
+}
+
+TEST_F(PlayerTabTest, FolderButtonsUseTheirHelpersOrSayWhichOneIsMissing) {
+  const struct {
+    const char* name;
+    FolderPicker picker;
+    RevealHandler opener;
+    const char* button;
+    const char* line; // the one line shown after the click; null: none
+    bool picked;      // the picker ran, titled for the player
+  } cases[] = {
+      {"no chooser", nullptr, nullptr, "Ordner wählen …",
+       "Hilfsprogramm fehlt: zenity oder kdialog", false},
+      {"no opener", nullptr, nullptr, "Im Dateimanager", "Hilfsprogramm fehlt: xdg-open", false},
+      {"a chooser", pickFolder, nullptr, "Ordner wählen …", nullptr, true},
+      {"an opener", nullptr, reveal, "Im Dateimanager", nullptr, false},
+  };
+  const std::string start = folder();
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    engine->settings.playerFolder = start;
+    gPickerTitle.clear();
+    gRevealed.clear();
+    setFolderPicker(c.picker);
+    setRevealHandler(c.opener);
+    setMissingChooser(c.picker ? "" : "zenity oder kdialog");
+    setMissingOpener(c.opener ? "" : "xdg-open");
+    ui->frame();
+    ui->click(ui->textPos(c.button));
+    ui->frames(2);
+    for (const char* line :
+         {"Hilfsprogramm fehlt: zenity oder kdialog", "Hilfsprogramm fehlt: xdg-open"})
+      EXPECT_EQ(ui->shows(line), c.line != nullptr && std::string(c.line) == line) << line;
+    EXPECT_EQ(gPickerTitle, c.picked ? "Ordner mit Audiodateien für den Player" : "");
+    EXPECT_EQ(folder(), c.picked ? start + "/Neu" : start);
+    EXPECT_EQ(gRevealed, c.opener ? start : "");
+  }
+  setFolderPicker(nullptr);
+  setMissingChooser("");
+  setMissingOpener("");
+  engine->settings.playerFolder = start;
+}
+
 TEST_F(PlayerTabTest, TableShowsAndChangesThePlaylist) {
   tracks("Delta");
   const char* const abc = "Alpha Bravo Charlie ";
