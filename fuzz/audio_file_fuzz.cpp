@@ -1,6 +1,8 @@
-// Raw bytes as a hostile audio file: the first byte picks the extension, the rest is written to
-// a file in the run's private folder, which is then opened, read, sought and read again through
-// the streaming reader, and decoded whole with a short length limit.
+// Raw bytes as a hostile audio file: the first byte picks the extension (and, from 0xE0 up, a
+// tail of zeros of up to 496 MiB that the file is grown by without writing it), the rest is
+// written to a file in the run's private folder, which is then opened, read, sought and read
+// again through the streaming reader, and decoded whole with a short length limit. A tail a
+// reader scanned through would take minutes and end the run at its time-out.
 #include "media/audio_file.h"
 
 #include <unistd.h>
@@ -18,6 +20,8 @@ namespace {
 constexpr const char* kExtensions[] = {".wav", ".aif",  ".aiff", ".mp3", ".m4a",
                                        ".aac", ".flac", ".caf",  ".mp4"};
 constexpr uint32_t kChunk = 4096;
+constexpr uint8_t kTailFrom = 0xE0;
+constexpr off_t kTailStep = off_t(16) << 20;
 
 // The run's private folder; its name lives in a plain array because the removal at exit runs
 // after static strings are gone.
@@ -49,6 +53,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       privateFolder() + "/input" + kExtensions[data[0] % std::size(kExtensions)];
   std::ofstream(path, std::ios::binary | std::ios::trunc)
       .write(reinterpret_cast<const char*>(data + 1), static_cast<std::streamsize>(size - 1));
+  if (data[0] >= kTailFrom) {
+    const off_t tail = off_t(data[0] & 0x1f) * kTailStep;
+    if (truncate(path.c_str(), off_t(size - 1) + tail) != 0) return 0;
+  }
 
   velto::AudioFileReader reader;
   std::string error;
