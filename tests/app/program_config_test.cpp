@@ -102,6 +102,15 @@ struct ConfigRun {
     return 0;
   }
 
+  // Whether the program wrote its pid into the lock file within 30 s.
+  bool locked(pid_t velto) const {
+    for (int i = 0; i < 600; ++i) {
+      if (fileText(folder() / "velto.lock") == std::to_string(velto) + "\n") return true;
+      std::this_thread::sleep_for(50ms);
+    }
+    return false;
+  }
+
   // The exit status of xvfb-run, which is the program's; -1 when it had to be killed.
   int wait(std::chrono::seconds timeout) {
     const auto end = std::chrono::steady_clock::now() + timeout;
@@ -201,7 +210,8 @@ TEST(ProgramConfig, UnreadableFileIsReportedOnceAndLeftAsItWas) {
     ASSERT_TRUE(run.start());
     const pid_t velto = run.program();
     ASSERT_GT(velto, 0);
-    std::this_thread::sleep_for(1s);
+    // The lock is taken once the quit signals are handled.
+    EXPECT_TRUE(run.locked(velto)) << run.errors();
     ::kill(velto, SIGTERM);
     EXPECT_EQ(run.wait(30s), 0);
     const std::string errors = run.errors();
