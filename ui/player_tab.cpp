@@ -33,6 +33,7 @@ constexpr float kCrossfadeMax = 30.0f;
 const ImVec4 kZone{0.56f, 0.58f, 1.00f, 0.18f};
 const ImVec4 kLabel{0.66f, 0.68f, 0.75f, 1.0f};
 const ImVec4 kNextRow{0.75f, 0.76f, 0.95f, 1.0f};
+const ImVec4 kCurrentTitle{1.0f, 1.0f, 1.0f, 1.0f}; // on the selection blue of the current row
 
 // The entry at index, or null; the player's queries give -1 when there is none.
 const PlayerTrack* trackAt(const Player& player, int index) {
@@ -271,12 +272,21 @@ void crossfadePopup(Player& player, PlayerTrack& track) {
   ImGui::EndPopup();
 }
 
+// A row's grey text; the current row's stands on the selection blue, where grey is not read.
+void rowText(bool current, const char* text) {
+  if (current) {
+    ImGui::TextColored(kTextLight, "%s", text);
+  } else {
+    ImGui::TextDisabled("%s", text);
+  }
+}
+
 void trackRow(Player& player, int i, int cur, int next, RowAction& action) {
   PlayerTrack& track = player.playlist[size_t(i)];
   const int count = static_cast<int>(player.playlist.size());
   const bool playing = player.playing.load();
   const bool current = i == cur && (playing || player.paused.load());
-  const ImVec4& colour = current ? kAccentPlayer : i == next && playing ? kNextRow : kTextLight;
+  const ImVec4& colour = current ? kCurrentTitle : i == next && playing ? kNextRow : kTextLight;
   ImGui::TableNextRow();
   ImGui::PushID(static_cast<int>(track.id));
 
@@ -299,17 +309,19 @@ void trackRow(Player& player, int i, int cur, int next, RowAction& action) {
   char length[16];
   formatTime(length, track.seconds);
   // A file that does not state its length has none to show.
-  ImGui::TextDisabled("%s", track.seconds > 0 ? length : "–");
+  rowText(current, track.seconds > 0 ? length : "–");
 
   ImGui::TableNextColumn();
   const char* bpmTip = "Tempo in Schlägen pro Minute";
   if (!track.analyzed) {
-    ImGui::TextDisabled("…");
+    rowText(current, "…");
     bpmTip = "wird gemessen";
   } else if (track.beats.valid) {
-    ImGui::TextDisabled("%.1f", track.beats.bpm);
+    char bpm[16];
+    std::snprintf(bpm, sizeof bpm, "%.1f", track.beats.bpm);
+    rowText(current, bpm);
   } else {
-    ImGui::TextDisabled("–");
+    rowText(current, "–");
     bpmTip = "kein gleichmäßiger Schlag erkannt";
   }
   if (ImGui::IsItemHovered()) ImGui::SetTooltip("%s", bpmTip);
@@ -317,10 +329,12 @@ void trackRow(Player& player, int i, int cur, int next, RowAction& action) {
 
   ImGui::TableNextColumn();
   const float xf = effectiveCrossfade(player, track);
+  char fade[16];
+  std::snprintf(fade, sizeof fade, "%.1f s", xf);
   if (track.crossfade >= 0)
-    ImGui::TextColored(kAccentPlayer, "%.1f s", xf);
+    ImGui::TextColored(current ? kCurrentTitle : kAccentPlayer, "%s", fade);
   else
-    ImGui::TextDisabled("%.1f s", xf);
+    rowText(current, fade);
   if (ImGui::IsItemHovered()) ImGui::SetTooltip("Übergang in den nächsten Titel. Klick: ändern");
   helpItem(helpRef(gHelpSection, "Übergang je Titel"));
   if (ImGui::IsItemClicked(ImGuiMouseButton_Left)) ImGui::OpenPopup("xf");

@@ -8,6 +8,7 @@
 #include "tests/support/test_files.h"
 #include "tests/support/ui/ui_harness.h"
 #include "ui/icons.h"
+#include "ui/style.h"
 #include "ui/window.h"
 
 #include <chrono>
@@ -217,6 +218,43 @@ TEST_F(PlayerTabTest, FolderButtonsUseTheirHelpersOrSayWhichOneIsMissing) {
   setMissingChooser("");
   setMissingOpener("");
   engine->settings.playerFolder = start;
+}
+
+// The colour of the glyph drawn at `p` in the last frame; 0 when none is there.
+ImU32 glyphColourAt(ImVec2 p) {
+  const ImVec2 white = ImGui::GetIO().Fonts->TexUvWhitePixel;
+  const ImDrawData* data = ImGui::GetDrawData();
+  for (int l = 0; data != nullptr && l < data->CmdListsCount; ++l)
+    for (const ImDrawVert& v : data->CmdLists[l]->VtxBuffer)
+      if (std::fabs(v.pos.x - p.x) < 5 && std::fabs(v.pos.y - p.y) < 7 &&
+          (v.uv.x != white.x || v.uv.y != white.y))
+        return v.col;
+  return 0;
+}
+
+TEST_F(PlayerTabTest, CurrentRowTextsStandOutOnTheSelectionBlue) {
+  tracks("Alpha Bravo Charlie", 8);
+  player().play(1);
+  ASSERT_TRUE(runUntil([this] { return player().playing.load() && player().currentIndex() == 1; }));
+  ui->move(kNowhere);
+  ui->frames(2);
+  const ImU32 white = ImGui::GetColorU32(ImVec4(1, 1, 1, 1));
+  const ImU32 light = ImGui::GetColorU32(kTextLight);
+  const ImU32 grey = ImGui::GetColorU32(ImGuiCol_TextDisabled);
+  const ImU32 next = ImGui::GetColorU32(ImVec4(0.75f, 0.76f, 0.95f, 1.0f)); // the following one
+  const struct {
+    const char* title;
+    ImU32 titleColour, lengthColour;
+  } rows[] = {{"Bravo", white, light}, {"Alpha", light, grey}, {"Charlie", next, grey}};
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.title);
+    const ImVec2 title = ui->textPos(r.title);
+    ASSERT_GE(title.x, 0.0f);
+    EXPECT_EQ(glyphColourAt(title), r.titleColour);
+    // The length column's "0:08" on the row's line.
+    const ImVec2 length(ui->textPos("0:08").x, title.y);
+    EXPECT_EQ(glyphColourAt(length), r.lengthColour);
+  }
 }
 
 TEST_F(PlayerTabTest, TableShowsAndChangesThePlaylist) {
