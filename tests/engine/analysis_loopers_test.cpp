@@ -14,7 +14,8 @@
 namespace velto::test {
 namespace {
 
-using AnalysisLoopers = AnalysisTest;
+// The buffers come from the background queue's threads.
+using AnalysisLoopersThreads = AnalysisTest;
 
 bool hasLooperBuffers(const InputFx& bank) {
   return bank.looperBase.load() != nullptr && bank.looperLayerBuffer.load() != nullptr &&
@@ -39,7 +40,7 @@ size_t missingPages(const void* data, size_t bytes) {
   return missing;
 }
 
-TEST_F(AnalysisLoopers, OnlyBanksWithTheLooperOnGetBuffers) {
+TEST_F(AnalysisLoopersThreads, OnlyBanksWithTheLooperOnGetBuffers) {
   FxChain& chain0 = *engine->hwInputs[0].fxChain;
   FxChain& chain2 = *engine->hwInputs[2].fxChain;
   chain2.ensureBank(1);
@@ -72,7 +73,7 @@ TEST_F(AnalysisLoopers, OnlyBanksWithTheLooperOnGetBuffers) {
   EXPECT_EQ(chain0.banks[0]->looperBase.load(), base);
 }
 
-TEST_F(AnalysisLoopers, BuffersArriveSilentWithEveryPageInMemory) {
+TEST_F(AnalysisLoopersThreads, BuffersArriveSilentWithEveryPageInMemory) {
   constexpr size_t kSamples = size_t{InputFx::kLoopFrames} * 2;
   struct Case {
     const char* name;

@@ -31,9 +31,10 @@ double cpuOf(const std::function<void()>& work) {
   return threadCpu() - start;
 }
 
-using LooperFrames = UiEngineTest;
+// The buffers come from the background queue's threads.
+using LooperFramesThreads = UiEngineTest;
 
-TEST_F(LooperFrames, SwitchingOnNineLoopersKeepsTheCommandAndEveryFrameShort) {
+TEST_F(LooperFramesThreads, SwitchingOnNineLoopersKeepsTheCommandAndEveryFrameShort) {
   constexpr double kLongest = 0.05;
   selectTab(kTabEffects);
   ui->frames(3);

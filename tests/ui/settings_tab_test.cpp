@@ -173,7 +173,10 @@ bool mainQueueHasWork() {
   return !queue.work.empty();
 }
 
-TEST_F(SettingsTabTest, ServerSwitchesNeverWaitInsideAFrameForARequestThatWaitsOnIt) {
+// Requests run on threads of their own.
+class SettingsTabThreads : public SettingsTabTest {};
+
+TEST_F(SettingsTabThreads, ServerSwitchesNeverWaitInsideAFrameForARequestThatWaitsOnIt) {
   struct Case {
     const char* name;
     std::function<void(int)> act;     // with a second free port
@@ -218,7 +221,9 @@ TEST_F(SettingsTabTest, ServerSwitchesNeverWaitInsideAFrameForARequestThatWaitsO
     c.act(second);
     ui->frames(2);
     ui->scene = [this] { drawMixer(*engine, *api); };
-    EXPECT_LT(longest, 0.05);
+    // Waiting on the server thread would take the request's full 2 s; a busy machine alone
+    // never stretches a frame to half of that.
+    EXPECT_LT(longest, 1.0);
     EXPECT_TRUE(c.applied(second));
     EXPECT_NE(configText().find(c.line), std::string::npos) << configText();
     ASSERT_FALSE(requests.empty());
