@@ -74,13 +74,11 @@ bool peerUidByDiag(int fd, uid_t& uid) {
                sizeof kernel) == ssize_t(sizeof message)) {
     const ssize_t n = receiveAnswer(sock, answer, sizeof answer);
     if (n > 0) {
-      int left = static_cast<int>(n);
-      for (auto* h = reinterpret_cast<nlmsghdr*>(answer); NLMSG_OK(h, left);
-           h = NLMSG_NEXT(h, left)) {
-        if (h->nlmsg_type != SOCK_DIAG_BY_FAMILY ||
-            h->nlmsg_len < NLMSG_LENGTH(sizeof(inet_diag_msg))) {
-          break;
-        }
+      // The kernel's own NLMSG_OK compares signed with unsigned; the same test, written out.
+      const auto* h = reinterpret_cast<const nlmsghdr*>(answer);
+      if (size_t(n) >= sizeof(nlmsghdr) && h->nlmsg_len >= sizeof(nlmsghdr) &&
+          h->nlmsg_len <= size_t(n) && h->nlmsg_type == SOCK_DIAG_BY_FAMILY &&
+          h->nlmsg_len >= NLMSG_LENGTH(sizeof(inet_diag_msg))) {
         const auto* row = static_cast<const inet_diag_msg*>(NLMSG_DATA(h));
         // A socket its program has closed (a time-wait entry among them) reports no inode and
         // may report uid 0: it counts as unknown.
@@ -89,7 +87,6 @@ bool peerUidByDiag(int fd, uid_t& uid) {
           uid = row->idiag_uid;
           found = true;
         }
-        break;
       }
     }
   }
