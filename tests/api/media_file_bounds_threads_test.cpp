@@ -28,8 +28,13 @@ constexpr int64_t kMiB = int64_t(1) << 20;
 constexpr int64_t kSecondBytes = 44 + 176400; // one second at 44100 Hz, stereo, 16 bit
 // Main-thread time a request may take; the wall-clock bound only tells a blocked call from a
 // busy machine.
-constexpr double kMaxCpuSeconds = 0.1;
-constexpr double kMaxWallSeconds = 1.0;
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr double kSlowdown = 4.0; // the sanitizers' own cost, not the request's
+#else
+constexpr double kSlowdown = 1.0;
+#endif
+constexpr double kMaxCpuSeconds = 0.1 * kSlowdown;
+constexpr double kMaxWallSeconds = 1.0 * kSlowdown;
 
 double threadCpuSeconds() {
   timespec t{};

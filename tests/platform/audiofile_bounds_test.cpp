@@ -17,6 +17,14 @@
 
 namespace {
 
+// Processor time to open a file and read its first second. Before the reads were bounded a
+// 16 MiB tail of zeros took 6.8 s; a busy machine or a sanitizer build costs a few times more.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr double kMaxCpuSeconds = 1.0;
+#else
+constexpr double kMaxCpuSeconds = 0.25;
+#endif
+
 namespace af = platform::audiofile;
 using namespace velto::fixtures;
 
@@ -135,7 +143,7 @@ TEST_F(AudioFileBounds, LongTailsAndLargeClaimsOpenAndReadInBoundedTime) {
       EXPECT_EQ(total, c.readFrames) << c.name;
     }
     EXPECT_NEAR(firstPower, 0.125, 0.02) << c.name;
-    EXPECT_LT(seconds, 0.1) << c.name;
+    EXPECT_LT(seconds, kMaxCpuSeconds) << c.name;
   }
 }
 
