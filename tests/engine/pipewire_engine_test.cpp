@@ -63,7 +63,7 @@ std::vector<float> PipewireEngineTest::playAndRecord(const std::string& target,
   // The meter hears the mix before the session manager may have linked the speakers' stream,
   // and a recorder linked late records nothing at all (both slow on a loaded machine): while
   // the recording is all silence, record again for twice as long.
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(6);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
   for (int length = millis; arrived; length = std::min(length * 2, 4 * millis)) {
     recorded = daemon_->recordSink(testSpeakers().name, 2, length);
     const bool silent =

@@ -30,7 +30,7 @@ using test::NullNode;
 using test::waitUntil;
 
 constexpr double kTone = 997.0;
-constexpr int kToneMillis = 10000; // outlasts the recordings, which grow on a loaded machine
+constexpr int kToneMillis = 30000; // outlasts the recordings, which grow on a loaded machine
 constexpr int kRecordMillis = 700;
 constexpr auto kRebind = std::chrono::seconds(5);
 

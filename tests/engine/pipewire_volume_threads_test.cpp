@@ -68,7 +68,7 @@ protected:
       return node.read && std::fabs(node.volume - 1.0f) < 0.01f && !node.muted;
     })) << daemon_->wpctl({"get-volume", kDefaultSink});
 
-    toneFile_ = writeTone(kTone, 10000); // outlasts the recordings, which grow on a loaded machine
+    toneFile_ = writeTone(kTone, 30000); // outlasts the recordings, which grow on a loaded machine
     ASSERT_FALSE(toneFile_.empty());
   }
 
