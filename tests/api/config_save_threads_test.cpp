@@ -2,10 +2,8 @@
 // temporary file, leftovers beside the file do not block it, the missing folders are made, and
 // a value with a line break stays on its own line.
 #include "config_fixture.h"
+#include "tests/support/file_size_limit.h"
 
-#include <sys/resource.h>
-
-#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
@@ -27,27 +25,6 @@ std::set<std::string> folderEntries() {
   }
   return names;
 }
-
-// A file size limit makes a write fail midway, for root as well; the signal it raises is
-// ignored while it holds, so the write reports the error instead.
-class FileSizeLimit {
-public:
-  explicit FileSizeLimit(rlim_t bytes) {
-    getrlimit(RLIMIT_FSIZE, &saved);
-    rlimit limit = saved;
-    limit.rlim_cur = bytes;
-    setrlimit(RLIMIT_FSIZE, &limit);
-    previous = std::signal(SIGXFSZ, SIG_IGN);
-  }
-  ~FileSizeLimit() {
-    setrlimit(RLIMIT_FSIZE, &saved);
-    std::signal(SIGXFSZ, previous);
-  }
-
-private:
-  rlimit saved{};
-  void (*previous)(int) = nullptr;
-};
 
 TEST_F(ConfigSaveThreads, FailedSaveKeepsThePreviousFile) {
   api->save();
