@@ -24,6 +24,7 @@
 #include <thread>
 #include <vector>
 
+#include "program_run.h"
 #include "tests/support/free_port.h"
 
 extern char** environ;
@@ -34,53 +35,13 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
 std::string fileText(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
+  return velto::test::programFileText(path);
 }
 
-// One run of the program under xvfb-run in a fresh HOME, its error output kept in a file.
-struct ConfigRun {
-  ConfigRun() {
-    base = fs::temp_directory_path() /
-           ("velto-config-run-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
-    fs::remove_all(base);
-    fs::create_directories(folder());
-    fs::create_directories(base / "root");
-  }
-  ~ConfigRun() {
-    std::error_code ignored;
-    fs::permissions(config(), fs::perms::owner_all, ignored);
-    fs::remove_all(base, ignored);
-  }
-  fs::path folder() const { return base / "home/Library/Application Support/Velto"; }
-  std::string config() const { return (folder() / "config.txt").string(); }
-  std::string errors() const { return fileText(base / "stderr.txt"); }
-
-  bool start() {
-    std::vector<std::string> env = {"HOME=" + (base / "home").string(),
-                                    "VELTO_SYSTEM_ROOT=" + (base / "root").string(),
-                                    "PATH=/usr/bin:/bin", "ASAN_OPTIONS=detect_leaks=0"};
-    std::vector<char*> envp;
-    for (auto& e : env) envp.push_back(e.data());
-    envp.push_back(nullptr);
-    const std::string display = std::to_string(100 + (::getpid() * 11 + counter * 17) % 800);
-    std::vector<std::string> args = {
-        "xvfb-run", "-a", "-n", display, "-s", "-screen 0 1280x800x24", VELTO_PROGRAM};
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    const std::string errorsPath = (base / "stderr.txt").string();
-    posix_spawn_file_actions_addopen(&actions, 2, errorsPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0600);
-    const bool started =
-        ::posix_spawn(&pid, "/usr/bin/xvfb-run", &actions, nullptr, argv.data(), envp.data()) == 0;
-    posix_spawn_file_actions_destroy(&actions);
-    return started;
-  }
+// One run of the program; it writes nothing on its output, so what it wrote is its error output.
+struct ConfigRun : velto::test::ProgramRun {
+  ConfigRun() : ProgramRun("config") {}
+  std::string errors() const { return output(); }
 
   // The program's own pid, once it is running (it is xvfb-run's child); 0 when none within 30 s.
   pid_t program() const {
@@ -110,24 +71,6 @@ struct ConfigRun {
     }
     return false;
   }
-
-  // The exit status of xvfb-run, which is the program's; -1 when it had to be killed.
-  int wait(std::chrono::seconds timeout) {
-    const auto end = std::chrono::steady_clock::now() + timeout;
-    int status = 0;
-    while (std::chrono::steady_clock::now() < end) {
-      if (::waitpid(pid, &status, WNOHANG) == pid)
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 128;
-      std::this_thread::sleep_for(20ms);
-    }
-    ::kill(pid, SIGKILL);
-    ::waitpid(pid, &status, 0);
-    return -1;
-  }
-
-  fs::path base;
-  pid_t pid = -1;
-  static inline int counter = 0;
 };
 
 // The reply to one GET over a fresh connection; empty when nothing answered.

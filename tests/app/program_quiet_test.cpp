@@ -23,6 +23,8 @@
 #include <thread>
 #include <vector>
 
+#include "program_run.h"
+
 extern char** environ;
 
 namespace {
@@ -31,78 +33,12 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
 std::string fileText(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
+  return velto::test::programFileText(path);
 }
 
-// One run under xvfb-run in a fresh HOME; the program's output and error output in one file.
-struct QuietRun {
-  QuietRun() {
-    base = fs::temp_directory_path() /
-           ("velto-quiet-run-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
-    fs::remove_all(base);
-    fs::create_directories(folder());
-    fs::create_directories(base / "root");
-    fs::create_directories(base / "bin");
-  }
-  ~QuietRun() {
-    if (pid > 0) {
-      ::kill(pid, SIGKILL);
-      ::waitpid(pid, nullptr, 0);
-    }
-    std::error_code ignored;
-    fs::remove_all(base, ignored);
-  }
-  fs::path folder() const { return base / "home/Library/Application Support/Velto"; }
-  std::string output() const { return fileText(base / "output.txt"); }
-
-  bool start(const std::vector<std::string>& extra, const std::string& program = VELTO_PROGRAM) {
-    std::vector<std::string> env = {
-        "HOME=" + (base / "home").string(), "VELTO_SYSTEM_ROOT=" + (base / "root").string(),
-        "PATH=" + (base / "bin").string() + ":/usr/bin:/bin", "ASAN_OPTIONS=detect_leaks=0"};
-    env.insert(env.end(), extra.begin(), extra.end());
-    std::vector<char*> envp;
-    for (auto& e : env) envp.push_back(e.data());
-    envp.push_back(nullptr);
-    const std::string display = std::to_string(100 + (::getpid() * 13 + counter * 19) % 800);
-    std::vector<std::string> args = {
-        "xvfb-run", "-a", "-n", display, "-s", "-screen 0 1920x1080x24", program};
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    const std::string out = (base / "output.txt").string();
-    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_adddup2(&actions, 1, 2);
-    const bool started =
-        ::posix_spawn(&pid, "/usr/bin/xvfb-run", &actions, nullptr, argv.data(), envp.data()) == 0;
-    posix_spawn_file_actions_destroy(&actions);
-    return started;
-  }
-
-  // The exit status, or -1 when it did not end within `timeout` (then it is killed).
-  int waitExit(std::chrono::seconds timeout) {
-    const auto end = std::chrono::steady_clock::now() + timeout;
-    int status = 0;
-    while (std::chrono::steady_clock::now() < end) {
-      if (::waitpid(pid, &status, WNOHANG) == pid) {
-        pid = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 128;
-      }
-      std::this_thread::sleep_for(20ms);
-    }
-    ::kill(pid, SIGKILL);
-    ::waitpid(pid, &status, 0);
-    pid = -1;
-    return -1;
-  }
-
-  fs::path base;
-  pid_t pid = -1; // xvfb-run's
-  static inline int counter = 0;
+struct QuietRun : velto::test::ProgramRun {
+  QuietRun() : ProgramRun("quiet") {}
+  int waitExit(std::chrono::seconds timeout) { return wait(timeout); }
 };
 
 pid_t parentOf(pid_t pid) {
