@@ -3,14 +3,17 @@
 // onto pads (at once, in slices with the rest in the background, and in the background), played
 // once and looped with fades, stopped and cleared; added to the player's playlist twice, played
 // across a crossfade with seeks, skips and a pause, each block rendered as the audio thread
-// would; its beats analysed. The same bytes also go through the tempo estimate as a curve.
-// Runs on the process's main thread, which drains the main queue itself.
+// would; its beats analysed, and (when the first control byte asks) those of a longer track grown
+// from the bytes. The same bytes also
+// go through the tempo estimate as a curve. Runs on the process's main thread, which drains the
+// main queue itself.
 #include "media/beat_analysis.h"
 #include "media/pad_bank.h"
 #include "media/player.h"
 #include "platform/dispatch/background_queue.h"
 #include "platform/dispatch/main_queue.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstddef>
@@ -116,6 +119,12 @@ void playPlayer(Player& player, const std::string& path, const uint8_t* controls
   player.move(1, 0);
   std::vector<float> block(size_t{kBlock} * 2);
   player.play(0);
+  // The reader thread opens the track first: give it a bounded while, as the engine's timer
+  // would, so that the blocks after it are rendered from the file.
+  for (int i = 0; i < 200 && !player.playing.load(); ++i) {
+    runPlayer(player, block, 1);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
   runPlayer(player, block, kPlayerBlocks);
   player.seek(double(controls[8]) * 0.05);
   runPlayer(player, block, kPlayerBlocks);
@@ -133,10 +142,65 @@ void playPlayer(Player& player, const std::string& path, const uint8_t* controls
   runPlayer(player, block, 4);
 }
 
-void analyse(const std::string& path, const uint8_t* data, size_t size) {
-  const BeatInfo beats = analyzeBeats(path, 0.0, 0.0);
+void checkBeats(const BeatInfo& beats) {
   if (beats.valid && !(beats.bpm > 0.0)) abort();
   if (!(beats.confidence >= 0.0 && beats.confidence <= 1.0)) abort();
+}
+
+void put16(std::string& out, uint32_t value) {
+  out += static_cast<char>(value & 0xff);
+  out += static_cast<char>((value >> 8) & 0xff);
+}
+
+void put32(std::string& out, uint32_t value) {
+  put16(out, value & 0xffff);
+  put16(out, value >> 16);
+}
+
+// The fuzzed files are far shorter than the analysis needs, so a track of some seconds at the
+// analysis rate (no resampling) is grown from the bytes: a pulse whose period and strike come
+// from the first bytes, the rest repeated as its body.
+std::string grownTrack(const uint8_t* data, size_t size) {
+  constexpr uint32_t kRate = 48000;
+  const double seconds = 4.2 + double(data[0] % 4) * 0.1;
+  const uint32_t frames = uint32_t(seconds * kRate);
+  const uint32_t period = 12000 + uint32_t(data[1]) * 96; // 240 down to about 83 BPM
+  const uint32_t strike = 64 + uint32_t(data[2]) * 8;
+  std::string out = "RIFF";
+  put32(out, 36 + frames * 2);
+  out += "WAVEfmt ";
+  put32(out, 16);
+  put16(out, 1);
+  put16(out, 1);
+  put32(out, kRate);
+  put32(out, kRate * 2);
+  put16(out, 2);
+  put16(out, 16);
+  out += "data";
+  put32(out, frames * 2);
+  for (uint32_t i = 0; i < frames; ++i) {
+    const uint32_t beat = i % period;
+    const float body = (float(data[3 + i % (size - 3)]) - 128.0f) * 8.0f;
+    float value = body;
+    if (beat < strike)
+      value += float(beat % 32 < 16 ? 20000 : -20000) * (1.0f - float(beat) / float(strike));
+    if ((i / period) % 2 == 1 && beat < strike / 2) value *= 0.5f;
+    const int16_t sample = int16_t(std::max(-32767.0f, std::min(32767.0f, value)));
+    put16(out, uint16_t(sample));
+  }
+  return out;
+}
+
+void analyse(const std::string& path, bool grow, const uint8_t* data, size_t size) {
+  checkBeats(analyzeBeats(path, 0.0, 0.0));
+  if (grow && size > 3) {
+    const std::string grown = privateFolder() + "/grown.wav";
+    const std::string track = grownTrack(data, size);
+    std::ofstream(grown, std::ios::binary | std::ios::trunc)
+        .write(track.data(), static_cast<std::streamsize>(track.size()));
+    // An end past the file's: the stretch is long enough to be looked at, the reads stop early.
+    checkBeats(analyzeBeats(grown, 0.0, 8.0));
+  }
   // The bytes as an onset curve, long enough to be looked at when repeated.
   std::vector<float> curve;
   for (size_t i = 0; curve.size() < 1200 && size > 0; ++i) curve.push_back(float(data[i % size]));
@@ -159,9 +223,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::ofstream(path, std::ios::binary | std::ios::trunc)
       .write(reinterpret_cast<const char*>(data + kControls),
              static_cast<std::streamsize>(size - kControls));
-  playPads(path, data + 1);
-  playPlayer(player, path, data + 1);
-  analyse(path, data + kControls, size - kControls);
+  // The grown track costs as much as the rest of a run: one input in sixteen asks for it and
+  // then leaves the pads and the player out.
+  const bool grow = (data[1] & 0xf0) == 0xa0;
+  if (!grow) {
+    playPads(path, data + 1);
+    playPlayer(player, path, data + 1);
+  }
+  analyse(path, grow, data + kControls, size - kControls);
   platform::dispatch::waitBackgroundIdle(std::chrono::seconds(20));
   platform::dispatch::runMainQueueUntilIdle();
   return 0;
