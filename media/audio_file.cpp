@@ -101,6 +101,7 @@ bool AudioFileDecode::begin(const std::string& path, double maxSeconds) {
   error.clear();
   if (!reader_.open(path, error)) return finish(nullptr);
   double seconds = reader_.fileRate > 0 ? double(reader_.fileFrames) / reader_.fileRate : 0.0;
+  statedSeconds_ = seconds;
   if (seconds > maxSeconds) return finish("länger als 20 min");
   sample.samples.clear();
   sample.frames = 0;

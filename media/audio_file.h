@@ -52,6 +52,8 @@ public:
   // success and `sample` holds the sound.
   bool run(double seconds);
   bool finished() const { return finished_; }
+  // The length the file states, in seconds (0 when it states none); known after `begin`.
+  double statedSeconds() const { return statedSeconds_; }
 
   PadSample sample;
   std::string error;
@@ -62,6 +64,7 @@ private:
   AudioFileReader reader_;
   std::vector<float> scratch_;
   uint64_t limitFrames_ = 0;
+  double statedSeconds_ = 0.0;
   bool finished_ = false;
 };
 

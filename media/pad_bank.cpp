@@ -14,6 +14,11 @@
 namespace velto {
 namespace {
 
+// A sound of at most this stated length decodes whole within the request: about 50 ms at the
+// slowest codec's speed.
+constexpr double kShortSoundSeconds = 10.0;
+constexpr double kShortSoundCpuSeconds = 0.5;
+
 // The file's name without folder, and without its extension unless that would leave nothing
 // (".hidden" stays as it is).
 std::string nameOfFile(const std::string& file) {
@@ -67,10 +72,18 @@ bool PadBank::load(int index, const std::string& path, std::string& error, doubl
   if (pad == nullptr) return false;
   auto decode = std::make_shared<AudioFileDecode>();
   const double start = threadCpuSeconds();
-  // The opening counts against the time too; the decode gets what is left of it.
-  if (decode->begin(path) &&
-      !decode->run(mainSeconds < 0.0 ? std::numeric_limits<double>::infinity()
-                                     : std::max(mainSeconds - (threadCpuSeconds() - start), 0.0))) {
+  const bool begun = decode->begin(path);
+  // A short sound is always there when the reply is (callers and stored files expect that on
+  // any machine); its time is held to kShortSoundCpuSeconds in case the file lies about its
+  // length. A longer one gets what is left of `mainSeconds` after the opening.
+  double budget = std::numeric_limits<double>::infinity();
+  if (mainSeconds >= 0.0) {
+    const bool isShort =
+        decode->statedSeconds() > 0.0 && decode->statedSeconds() <= kShortSoundSeconds;
+    budget = isShort ? std::max(mainSeconds, kShortSoundCpuSeconds)
+                     : std::max(mainSeconds - (threadCpuSeconds() - start), 0.0);
+  }
+  if (begun && !decode->run(budget)) {
     finishInBackground(index, path, std::move(decode), true, false);
     return true;
   }
