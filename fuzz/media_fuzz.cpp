@@ -7,6 +7,7 @@
 // from the bytes. The same bytes also
 // go through the tempo estimate as a curve. Runs on the process's main thread, which drains the
 // main queue itself.
+#include "media/audio_file.h"
 #include "media/beat_analysis.h"
 #include "media/pad_bank.h"
 #include "media/player.h"
@@ -217,6 +218,18 @@ void analyse(const std::string& path, bool grow, const uint8_t* data, size_t siz
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size <= kControls || privateFolder().empty()) return 0;
+  // A file opened before the player exists makes the decoders' static tables outlive its
+  // analyser thread at exit.
+  static const bool primed = [] {
+    const std::string tone = privateFolder() + "/tone.wav";
+    const std::string track = grownTrack(reinterpret_cast<const uint8_t*>("\x01\x02\x03\x04"), 4);
+    std::ofstream(tone, std::ios::binary | std::ios::trunc)
+        .write(track.data(), static_cast<std::streamsize>(track.size()));
+    AudioFileReader reader;
+    std::string error;
+    return reader.open(tone, error);
+  }();
+  if (!primed) return 0;
   static Player player; // its threads live as long as the run
   const std::string path =
       privateFolder() + "/input" + kExtensions[data[0] % std::size(kExtensions)];
