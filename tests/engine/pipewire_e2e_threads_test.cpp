@@ -141,6 +141,13 @@ TEST_F(PipewireEngineThreads, SteadyToneCrossesFromInputToOutputWithoutABreak) {
   // A few seconds hold few breaks of either path, so a round that leaves the two unequal is
   // followed by another one: the sums of up to three rounds are compared.
   constexpr int kRounds = 3;
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  // A sanitizer makes the engine's cycle several times dearer than the product's, so its node
+  // misses a deadline now and then where the peer's does not: a round may hold two more.
+  constexpr int kSparePerRound = 2;
+#else
+  constexpr int kSparePerRound = 0;
+#endif
   struct Case {
     uint32_t bufferFrames;
   };
@@ -153,7 +160,11 @@ TEST_F(PipewireEngineThreads, SteadyToneCrossesFromInputToOutputWithoutABreak) {
     ASSERT_GT(peer, 0);
     int veltoBreaks = 0;
     int peerBreaks = 0;
-    for (int round = 0; round < kRounds && (round == 0 || veltoBreaks > peerBreaks + 1); ++round) {
+    int rounds = 0;
+    const auto spare = [&] { return 1 + kSparePerRound * rounds; };
+    for (int round = 0; round < kRounds && (round == 0 || veltoBreaks > peerBreaks + spare());
+         ++round) {
+      ++rounds;
       const pid_t player = daemon_->play("test.mic", file);
       const pid_t peerPlayer = daemon_->play(peerMic.name, file);
       ASSERT_GT(player, 0);
@@ -192,7 +203,7 @@ TEST_F(PipewireEngineThreads, SteadyToneCrossesFromInputToOutputWithoutABreak) {
       drainTail(out);
     }
     daemon_->endPlay(peer);
-    EXPECT_LE(veltoBreaks, peerBreaks + 1) << "blocks lost or of silence inserted";
+    EXPECT_LE(veltoBreaks, peerBreaks + spare()) << "blocks lost or of silence inserted";
   }
 }
 
