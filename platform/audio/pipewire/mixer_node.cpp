@@ -82,6 +82,10 @@ MixerNode::MixerNode(std::shared_ptr<PipewireConnection> connection)
 MixerNode::~MixerNode() {
   setDriver(nullptr);
   pw_thread_loop_lock(connection_->loop);
+  // The node stops first and no cycle may hold a member any more before the members go.
+  destroyFilter();
+  for (std::atomic<Member*>& slot : slots_) slot.store(nullptr, std::memory_order_seq_cst);
+  waitIdle();
   for (const std::unique_ptr<Member>& member : members_) {
     for (pw_proxy* link : member->inLinks)
       if (link != nullptr) pw_proxy_destroy(link);
@@ -89,7 +93,6 @@ MixerNode::~MixerNode() {
       if (link != nullptr) pw_proxy_destroy(link);
   }
   members_.clear();
-  destroyFilter();
   if (registry_ != nullptr) {
     spa_hook_remove(&hooks_->registryListener);
     pw_proxy_destroy(reinterpret_cast<pw_proxy*>(registry_));
