@@ -112,10 +112,6 @@ struct Ring {
   // Bumped after every write and read so the two I/O threads of a pair see each other's data.
   std::atomic<uint64_t> sequence{0};
   float data[kRingFrames * 2] = {};
-  // Per frame: the ring turn of the sample time last written there, plus one (0: nothing to
-  // take). A frame from another turn, left by a write that came after its read or that nobody
-  // read, is silence to the reader, never sound at the wrong time.
-  uint32_t laps[kRingFrames] = {};
   std::mutex mutex;
 };
 
@@ -706,58 +702,25 @@ uint32_t ringPosition(double sampleTime) {
   return uint32_t(frame) & kRingMask;
 }
 
-// The turn of the ring a sample time falls in, counted 1..2^32 - 1 and round again; 0 is left
-// for cells without a frame.
-uint32_t ringLap(double sampleTime) {
-  if (!std::isfinite(sampleTime)) return 1;
-  double turn = std::fmod(std::floor(std::trunc(sampleTime) / kRingFrames), 4294967295.0);
-  if (turn < 0) turn += 4294967295.0;
-  return uint32_t(turn) + 1;
-}
-
-uint32_t nextLap(uint32_t lap) {
-  return lap == 0xFFFFFFFFu ? 1 : lap + 1;
-}
-
 void clearRing(Ring& ring) {
   for (float& sample : ring.data)
     std::atomic_ref<float>(sample).store(0.0f, std::memory_order_relaxed);
-  for (uint32_t& lap : ring.laps)
-    std::atomic_ref<uint32_t>(lap).store(0, std::memory_order_relaxed);
 }
 
-// audio thread. The frames' turns are withdrawn before their samples change and given after, so
-// a reader never takes a sample under a turn it does not belong to.
-void copyIntoRing(Ring& ring, uint32_t pos, const float* source, uint32_t frames, uint32_t lap) {
+// audio thread
+void copyIntoRing(Ring& ring, uint32_t pos, const float* source, uint32_t frames) {
   float* target = ring.data + size_t(pos) * 2;
-  uint32_t* laps = ring.laps + pos;
-  for (uint32_t i = 0; i < frames; ++i)
-    std::atomic_ref<uint32_t>(laps[i]).store(0, std::memory_order_relaxed);
-  // Release on each sample (free on x86) keeps the withdrawn turns ahead of it; the thread
-  // sanitizer does not model fences.
   for (uint32_t i = 0; i < frames * 2; ++i)
-    std::atomic_ref<float>(target[i]).store(source[i], std::memory_order_release);
-  for (uint32_t i = 0; i < frames; ++i)
-    std::atomic_ref<uint32_t>(laps[i]).store(lap, std::memory_order_release);
+    std::atomic_ref<float>(target[i]).store(source[i], std::memory_order_relaxed);
 }
 
-// audio thread. Takes the frames of turn `lap` (others are silence), checks again that no write
-// replaced them meanwhile, then clears the cells.
-void takeFromRing(Ring& ring, uint32_t pos, float* target, uint32_t frames, uint32_t lap) {
+// audio thread
+void takeFromRing(Ring& ring, uint32_t pos, float* target, uint32_t frames) {
   float* source = ring.data + size_t(pos) * 2;
-  uint32_t* laps = ring.laps + pos;
-  for (uint32_t i = 0; i < frames; ++i) {
-    const bool current = std::atomic_ref<uint32_t>(laps[i]).load(std::memory_order_acquire) == lap;
-    for (uint32_t c = 2 * i; c < 2 * i + 2; ++c)
-      target[c] =
-          current ? std::atomic_ref<float>(source[c]).load(std::memory_order_acquire) : 0.0f;
-  }
-  for (uint32_t i = 0; i < frames; ++i) {
-    std::atomic_ref<uint32_t> tag(laps[i]);
-    if (tag.load(std::memory_order_relaxed) != lap) target[2 * i] = target[2 * i + 1] = 0.0f;
-    tag.store(0, std::memory_order_relaxed);
-    std::atomic_ref<float>(source[2 * i]).store(0.0f, std::memory_order_relaxed);
-    std::atomic_ref<float>(source[2 * i + 1]).store(0.0f, std::memory_order_relaxed);
+  for (uint32_t i = 0; i < frames * 2; ++i) {
+    std::atomic_ref<float> sample(source[i]);
+    target[i] = sample.load(std::memory_order_relaxed);
+    sample.store(0.0f, std::memory_order_relaxed);
   }
 }
 
@@ -765,17 +728,16 @@ void takeFromRing(Ring& ring, uint32_t pos, float* target, uint32_t frames, uint
 // survives, so only that part is copied.
 void writeRing(Ring& ring, double sampleTime, const float* buffer, uint32_t frames) {
   ring.sequence.fetch_add(1, std::memory_order_acquire);
+  uint32_t pos = ringPosition(sampleTime);
   if (frames > kRingFrames) {
     uint32_t skip = frames - kRingFrames;
     buffer += size_t(skip) * 2;
-    sampleTime += skip;
+    pos = (pos + skip) & kRingMask;
     frames = kRingFrames;
   }
-  const uint32_t pos = ringPosition(sampleTime);
-  const uint32_t lap = ringLap(sampleTime);
   uint32_t first = std::min(kRingFrames - pos, frames);
-  copyIntoRing(ring, pos, buffer, first, lap);
-  copyIntoRing(ring, 0, buffer + size_t(first) * 2, frames - first, nextLap(lap));
+  copyIntoRing(ring, pos, buffer, first);
+  copyIntoRing(ring, 0, buffer + size_t(first) * 2, frames - first);
   ring.sequence.fetch_add(1, std::memory_order_release);
 }
 
@@ -783,13 +745,11 @@ void writeRing(Ring& ring, double sampleTime, const float* buffer, uint32_t fram
 void readRing(Ring& ring, double sampleTime, float* buffer, uint32_t frames) {
   ring.sequence.fetch_add(1, std::memory_order_acquire);
   uint32_t pos = ringPosition(sampleTime);
-  uint32_t lap = ringLap(sampleTime);
   uint32_t first = std::min(kRingFrames - pos, frames);
-  takeFromRing(ring, pos, buffer, first, lap);
+  takeFromRing(ring, pos, buffer, first);
   for (uint32_t done = first; done < frames;) {
     uint32_t piece = std::min(kRingFrames, frames - done);
-    lap = nextLap(lap);
-    takeFromRing(ring, 0, buffer + size_t(done) * 2, piece, lap);
+    takeFromRing(ring, 0, buffer + size_t(done) * 2, piece);
     done += piece;
   }
   ring.sequence.fetch_add(1, std::memory_order_release);
