@@ -45,6 +45,11 @@ constexpr int kMaxRate = 768000;
 // its next chunk would otherwise read (and stat) its way through the whole file.
 constexpr int64_t kProbeBytes = 4 << 20;
 constexpr int64_t kPacketBytes = 1 << 20;
+// A seek in a stream without an index scans forward from the last place it knows, packet by
+// packet. It stops where it read kPacketBytes without finding one (a tail of zeros or garbage)
+// or after this much in all; it then lands on the last packet it found, and the decode goes on
+// from there to the target.
+constexpr int64_t kSeekBytes = 256 << 20;
 // Reads larger than the I/O buffer go straight into a demuxer's own memory (a cover picture,
 // a metadata block): no scan, so they count against this larger share.
 constexpr int64_t kBulkBytes = 64 << 20;
@@ -64,6 +69,13 @@ struct Source {
   int64_t bulkLeft = -1;
   int64_t callsLeft = -1;
 
+  // While a seek scans: the stream whose index the scan extends, the index's end when last
+  // looked at, and the bytes read since that end moved or the scan jumped.
+  AVStream* scanned = nullptr;
+  int scanEntries = -1;
+  int64_t scanEnd = -1;
+  int64_t scanBytes = 0;
+
   void limit(int64_t bytes, int64_t calls) {
     bytesLeft = bytes;
     bulkLeft = bytes < 0 ? -1 : kBulkBytes;
@@ -76,6 +88,26 @@ struct Source {
   bool exhausted() const { return callsLeft == 0 || bytesLeft == 0 || bulkLeft == 0; }
   // How much of a read of `size` bytes may go ahead, and the share it is taken from.
   int64_t* shareFor(int size) { return size > kIoBufferBytes ? &bulkLeft : &bytesLeft; }
+
+  void scan(AVStream* stream) {
+    scanned = stream;
+    scanEntries = -1;
+    scanBytes = 0;
+  }
+  // False once a scan has read a packet's worth without finding the next packet.
+  bool scanGoesOn() {
+    if (!scanned) return true;
+    const int entries = avformat_index_get_entries_count(scanned);
+    const AVIndexEntry* last =
+        entries > 0 ? avformat_index_get_entry(scanned, entries - 1) : nullptr;
+    const int64_t end = last ? last->pos : -1;
+    if (entries != scanEntries || end != scanEnd) {
+      scanEntries = entries;
+      scanEnd = end;
+      scanBytes = 0;
+    }
+    return scanBytes < kPacketBytes;
+  }
 };
 
 struct File {
@@ -136,7 +168,7 @@ const std::string& audioDecoderNames() {
 
 int readSource(void* opaque, uint8_t* buffer, int size) {
   Source* s = static_cast<Source*>(opaque);
-  if (s->exhausted()) return AVERROR_EOF;
+  if (s->exhausted() || !s->scanGoesOn()) return AVERROR_EOF;
   s->charge();
   int64_t* share = s->shareFor(size);
   if (*share > 0) size = int(std::min<int64_t>(size, *share));
@@ -146,6 +178,7 @@ int readSource(void* opaque, uint8_t* buffer, int size) {
     if (got < 0) return AVERROR(errno);
     if (got == 0) return AVERROR_EOF;
     if (*share > 0) *share -= got;
+    s->scanBytes += got;
     return int(got);
   }
 }
@@ -156,6 +189,7 @@ int64_t seekSource(void* opaque, int64_t offset, int whence) {
   // The size was taken at open: asking the kernel at every chunk header is what made long
   // scans so slow.
   if (whence & AVSEEK_SIZE) return s->size;
+  s->scanBytes = 0;
   const off_t at = ::lseek(s->fd, off_t(offset), whence & ~AVSEEK_FORCE);
   return at < 0 ? AVERROR(errno) : int64_t(at);
 }
@@ -531,7 +565,12 @@ bool seekFrame(File* f, int64_t frame) {
   for (int64_t back = kDecoderPreroll; f->originKnown && restart - back > 0; back *= 4) {
     int64_t from = restart - back;
     int64_t ts = f->originPts + av_rescale_q(from, AVRational{1, f->rate}, st->time_base);
-    if (av_seek_frame(f->format, f->stream, ts, AVSEEK_FLAG_BACKWARD) < 0) break;
+    f->source.limit(kSeekBytes, kSeekBytes / kIoBufferBytes + kProbeCalls);
+    f->source.scan(f->format->streams[f->stream]);
+    const int sought = av_seek_frame(f->format, f->stream, ts, AVSEEK_FLAG_BACKWARD);
+    f->source.scan(nullptr);
+    f->source.unlimit();
+    if (sought < 0) break;
     resetStream(f);
     if (!receiveFrame(f)) {
       // Nothing after the seek point: the position lies past the end.
