@@ -43,21 +43,10 @@ struct ConfigRun : velto::test::ProgramRun {
   ConfigRun() : ProgramRun("config") {}
   std::string errors() const { return output(); }
 
-  // The program's own pid, once it is running (it is xvfb-run's child); 0 when none within 30 s.
+  // The program's own pid, once it is running below xvfb-run; 0 when none within 30 s.
   pid_t program() const {
-    const std::string self = fs::canonical(VELTO_PROGRAM).string();
     for (int i = 0; i < 600; ++i) {
-      for (const fs::directory_entry& entry : fs::directory_iterator("/proc")) {
-        const std::string name = entry.path().filename().string();
-        if (name.find_first_not_of("0123456789") != std::string::npos) continue;
-        std::error_code error;
-        if (fs::read_symlink(entry.path() / "exe", error).string() != self) continue;
-        std::istringstream stat(fileText(entry.path() / "stat"));
-        std::string skip;
-        pid_t parent = 0;
-        stat >> skip >> skip >> skip >> parent;
-        if (parent == pid) return pid_t(std::stol(name));
-      }
+      if (const pid_t found = velto::test::programUnder(pid)) return found;
       std::this_thread::sleep_for(50ms);
     }
     return 0;

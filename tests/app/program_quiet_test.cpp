@@ -41,32 +41,6 @@ struct QuietRun : velto::test::ProgramRun {
   int waitExit(std::chrono::seconds timeout) { return wait(timeout); }
 };
 
-pid_t parentOf(pid_t pid) {
-  const std::string stat = fileText("/proc/" + std::to_string(pid) + "/stat");
-  const size_t close = stat.rfind(')');
-  if (close == std::string::npos) return 0;
-  std::istringstream rest(stat.substr(close + 2));
-  char state = 0;
-  pid_t parent = 0;
-  rest >> state >> parent;
-  return parent;
-}
-
-// The program started below `root` (found through the process tree); 0 when there is none.
-pid_t programUnder(pid_t root) {
-  std::error_code ec;
-  for (const auto& entry : fs::directory_iterator("/proc", ec)) {
-    const std::string name = entry.path().filename().string();
-    if (name.empty() || !std::all_of(name.begin(), name.end(), ::isdigit)) continue;
-    const std::string command = fileText(entry.path() / "cmdline");
-    if (command.c_str() != std::string(VELTO_PROGRAM)) continue;
-    const pid_t pid = std::atoi(name.c_str());
-    for (pid_t up = parentOf(pid); up > 1; up = parentOf(up))
-      if (up == root) return pid;
-  }
-  return 0;
-}
-
 // Whether `pid` has a handler of its own for `signal`.
 bool catches(pid_t pid, int signal) {
   std::istringstream status(fileText("/proc/" + std::to_string(pid) + "/status"));
@@ -121,7 +95,7 @@ TEST(ProgramQuiet, SnapshotEndedByASignalBeforeItsPictureFailsInOneLine) {
     QuietRun& run = *runs[i];
     SCOPED_TRACE(c.variable);
     pid_t program = 0;
-    ASSERT_TRUE(waitFor([&] { return (program = programUnder(run.pid)) > 0; }, 60s));
+    ASSERT_TRUE(waitFor([&] { return (program = velto::test::programUnder(run.pid)) > 0; }, 60s));
     ASSERT_TRUE(waitFor([&] { return catches(program, c.signal); }, 60s));
     ASSERT_EQ(::kill(program, c.signal), 0);
   }
@@ -166,7 +140,7 @@ TEST(ProgramQuiet, IntroSoundPlayerSaysNothingWithOrWithoutASoundServer) {
     ASSERT_TRUE(run.start({"XDG_RUNTIME_DIR=" + (run.base / "runtime").string(),
                            "PIPEWIRE_RUNTIME_DIR=" + (run.base / "runtime").string()}));
     pid_t program = 0;
-    ASSERT_TRUE(waitFor([&] { return (program = programUnder(run.pid)) > 0; }, 60s));
+    ASSERT_TRUE(waitFor([&] { return (program = velto::test::programUnder(run.pid)) > 0; }, 60s));
     EXPECT_TRUE(waitFor([&] { return fs::exists(mark); }, 60s)) << "the intro sound started";
     // Time for the player to say what it says.
     std::this_thread::sleep_for(1500ms);

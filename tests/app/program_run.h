@@ -8,7 +8,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -23,6 +26,66 @@ inline std::string programFileText(const std::filesystem::path& path) {
   std::stringstream s;
   s << in.rdbuf();
   return s.str();
+}
+
+inline pid_t parentOf(pid_t pid) {
+  const std::string stat = programFileText("/proc/" + std::to_string(pid) + "/stat");
+  const size_t close = stat.rfind(')');
+  if (close == std::string::npos) return 0;
+  std::istringstream rest(stat.substr(close + 2));
+  char state = 0;
+  pid_t parent = 0;
+  rest >> state >> parent;
+  return parent;
+}
+
+// The program started below `root` (found through the process tree); 0 when there is none.
+inline pid_t programUnder(pid_t root) {
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc", ec)) {
+    const std::string name = entry.path().filename().string();
+    if (name.empty() || !std::all_of(name.begin(), name.end(), ::isdigit)) continue;
+    const std::string command = programFileText(entry.path() / "cmdline");
+    if (command.c_str() != std::string(VELTO_PROGRAM)) continue;
+    const pid_t pid = std::atoi(name.c_str());
+    for (pid_t up = parentOf(pid); up > 1; up = parentOf(up))
+      if (up == root) return pid;
+  }
+  return 0;
+}
+
+// xvfb-run's arguments for `program` on the first free display from `display`. A shell in
+// between writes the program's exit status to `statusPath`, as xvfb-run's own status also
+// tells of its clean-up (5 when it could not remove its temporary folder).
+inline std::vector<std::string> xvfbArguments(const std::string& display,
+                                              const std::string& program,
+                                              const std::string& statusPath) {
+  return {"xvfb-run", "-a",   "-n",
+          display,    "-s",   "-screen 0 1920x1080x24",
+          "/bin/sh",  "-c",   "\"$1\"; s=$?; echo $s > \"$0\"; exit $s",
+          statusPath, program};
+}
+
+// The program's exit status from the file its shell wrote, or xvfb-run's when there is none.
+inline int programStatus(int xvfbStatus, const std::string& statusPath) {
+  std::ifstream in(statusPath);
+  int status = 0;
+  return in >> status ? status : xvfbStatus;
+}
+
+// Waits for a child for up to `timeout`: its exit status (128 for a signal), or -1 when it did
+// not end in time, and then it is killed.
+inline int waitForChild(pid_t pid, std::chrono::seconds timeout) {
+  const auto end = std::chrono::steady_clock::now() + timeout;
+  int status = 0;
+  while (std::chrono::steady_clock::now() < end) {
+    if (::waitpid(pid, &status, WNOHANG) == pid)
+      return WIFEXITED(status) ? WEXITSTATUS(status) : 128;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  ::kill(pid, SIGKILL);
+  ::waitpid(pid, &status, 0);
+  return -1;
 }
 
 class ProgramRun {
@@ -52,6 +115,7 @@ public:
   std::filesystem::path folder() const { return base / "home/Library/Application Support/Velto"; }
   std::string config() const { return (folder() / "config.txt").string(); }
   std::string output() const { return programFileText(base / "output.txt"); }
+  std::string statusPath() const { return (base / "status").string(); }
 
   // `extra` adds to the environment; the run's own bin/ folder comes first on PATH.
   bool start(const std::vector<std::string>& extra = {},
@@ -64,8 +128,8 @@ public:
     for (auto& e : env) envp.push_back(e.data());
     envp.push_back(nullptr);
     const std::string display = std::to_string(100 + (::getpid() * 13 + counter * 19) % 800);
-    std::vector<std::string> args = {
-        "xvfb-run", "-a", "-n", display, "-s", "-screen 0 1920x1080x24", program};
+    std::vector<std::string> args = xvfbArguments(display, program, statusPath());
+    std::filesystem::remove(statusPath());
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
@@ -80,22 +144,12 @@ public:
     return started;
   }
 
-  // The exit status of xvfb-run, which is the program's (128 for a signal); -1 when it did not
-  // end within `timeout`, and then it is killed.
+  // The program's exit status (128 for a signal to xvfb-run); -1 when it did not end within
+  // `timeout`, and then it is killed.
   int wait(std::chrono::seconds timeout) {
-    const auto end = std::chrono::steady_clock::now() + timeout;
-    int status = 0;
-    while (std::chrono::steady_clock::now() < end) {
-      if (::waitpid(pid, &status, WNOHANG) == pid) {
-        pid = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 128;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    ::kill(pid, SIGKILL);
-    ::waitpid(pid, &status, 0);
+    const int status = waitForChild(pid, timeout);
     pid = -1;
-    return -1;
+    return status < 0 ? status : programStatus(status, statusPath());
   }
 
   std::filesystem::path base;

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <netinet/in.h>
 #include <spawn.h>
 #include <sstream>
@@ -24,6 +25,8 @@
 
 #include "tests/support/free_port.h"
 #include "ui/style.h"
+
+#include "program_run.h"
 
 extern char** environ;
 
@@ -65,35 +68,29 @@ struct ProgramRun {
     // Suites run side by side: each run starts its search for a free display elsewhere, as
     // two xvfb-run picking the same number at once makes one of them fail.
     const std::string display = std::to_string(100 + (::getpid() * 7 + starts++ * 13) % 800);
-    std::vector<std::string> args = {
-        "xvfb-run", "-a", "-n", display, "-s", "-screen 0 1920x1080x24", VELTO_PROGRAM};
+    const std::string status = (base / ("status-" + std::to_string(starts))).string();
+    std::vector<std::string> args = velto::test::xvfbArguments(display, VELTO_PROGRAM, status);
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
     pid_t pid = -1;
     if (::posix_spawn(&pid, "/usr/bin/xvfb-run", nullptr, nullptr, argv.data(), envp.data()) != 0)
       return -1;
+    statusFiles[pid] = status;
     return pid;
   }
 
+  // The program's exit status, or -1 when it did not end within `timeout` (then it is killed).
+  int waitExit(pid_t pid, std::chrono::seconds timeout) {
+    const int status = velto::test::waitForChild(pid, timeout);
+    return status < 0 ? status : velto::test::programStatus(status, statusFiles[pid]);
+  }
+
   fs::path base;
+  std::map<pid_t, std::string> statusFiles;
   static inline int counter = 0;
   static inline int starts = 0;
 };
-
-// The exit status, or -1 when it did not end within `timeout` (then it is killed).
-int waitExit(pid_t pid, std::chrono::seconds timeout) {
-  const auto end = std::chrono::steady_clock::now() + timeout;
-  int status = 0;
-  while (std::chrono::steady_clock::now() < end) {
-    if (::waitpid(pid, &status, WNOHANG) == pid)
-      return WIFEXITED(status) ? WEXITSTATUS(status) : 128;
-    std::this_thread::sleep_for(20ms);
-  }
-  ::kill(pid, SIGKILL);
-  ::waitpid(pid, &status, 0);
-  return -1;
-}
 
 std::string readFile(const std::string& path) {
   std::ifstream in(path);
@@ -199,7 +196,7 @@ TEST(Program, SnapshotIsTheWindowsSizeInTheStylesColoursOrFailsLoudly) {
     if (c.size) env.push_back(std::string("VELTO_SIZE=") + c.size);
     const pid_t pid = run.start(env);
     ASSERT_GT(pid, 0);
-    const int status = waitExit(pid, 60s);
+    const int status = run.waitExit(pid, 60s);
     const std::string label = c.size ? c.size : "default";
     if (!c.writable) {
       EXPECT_NE(status, 0) << "unwritable path";
@@ -244,7 +241,7 @@ TEST(Program, DocsSnapshotIsTheDocumentationWindowOrFailsLoudly) {
         writable ? (run.base / "docs.png").string() : (run.base / "missing" / "docs.png").string();
     const pid_t pid = run.start({"VELTO_DOCS_SNAPSHOT=" + path});
     ASSERT_GT(pid, 0);
-    const int status = waitExit(pid, 60s);
+    const int status = run.waitExit(pid, 60s);
     EXPECT_FALSE(fs::exists(run.config())) << "snapshots save nothing";
     if (!writable) {
       EXPECT_GT(status, 0) << "a picture that was not written is no success";
@@ -278,7 +275,7 @@ TEST(Program, HelpSnapshotIsTheHelpWindowAtTheKeyOrFailsLoudly) {
     if (c.key) env.push_back(std::string("VELTO_HELP_KEY=") + c.key);
     const pid_t pid = run.start(env);
     ASSERT_GT(pid, 0);
-    const int status = waitExit(pid, 60s);
+    const int status = run.waitExit(pid, 60s);
     const std::string label = c.key ? c.key : "default";
     EXPECT_FALSE(fs::exists(run.config())) << label << ": snapshots save nothing";
     if (!c.writable) {
@@ -345,14 +342,14 @@ TEST(Program, AnswersHttpWhileDrawingHandsOverToASecondCopyAndSavesOnSigterm) {
   // A second copy ends the first (which saves and frees the port) and takes over.
   const pid_t second = run.start({});
   ASSERT_GT(second, 0);
-  EXPECT_EQ(waitExit(first, kExitTime), 0);
+  EXPECT_EQ(run.waitExit(first, kExitTime), 0);
   EXPECT_NE(firstAnswer(port, "/hardware/inputs/1/gain").find(" 200 "), std::string::npos);
   const pid_t secondVelto = lockPid();
   EXPECT_GT(secondVelto, 0);
   EXPECT_NE(secondVelto, firstVelto);
 
   ASSERT_EQ(::kill(secondVelto, SIGTERM), 0);
-  EXPECT_EQ(waitExit(second, kExitTime), 0);
+  EXPECT_EQ(run.waitExit(second, kExitTime), 0);
   const std::string saved = readFile(run.config());
   EXPECT_NE(saved.find("# velto-config 2\n# "), std::string::npos) << "rewritten in full";
   EXPECT_NE(saved.find("settings/api/enabled=on"), std::string::npos);
