@@ -51,7 +51,7 @@ protected:
           }
           return found.has_value();
         },
-        std::chrono::seconds(3));
+        std::chrono::seconds(10));
     return found;
   }
 
@@ -109,7 +109,7 @@ TEST_F(PipewireAppsThreads, PlayerIsCapturedToVeltoOutOneAndItsSpeakersFollowThe
     app.strip.routeMask.store(1);
     engine_->virtualIns[0].strip.routeMask.store(1u << 3);
     ASSERT_TRUE(dispatch::runMainQueueUntil([&] { return app.lastAudible.load() != 0; },
-                                            std::chrono::seconds(3)))
+                                            std::chrono::seconds(10)))
         << "the tap never heard the player\n"
         << daemon_->nodes();
     EXPECT_TRUE(app.playing);
@@ -122,13 +122,17 @@ TEST_F(PipewireAppsThreads, PlayerIsCapturedToVeltoOutOneAndItsSpeakersFollowThe
 
     auto recording =
         std::async(std::launch::async, [&] { return daemon_->recordSource(kVeltoOut1, 2, 1000); });
-    // The recorder is a process that records "Velto Out 1": one of its users, by its name.
-    EXPECT_TRUE(dispatch::runMainQueueUntil(
+    // The recorder is a process that records "Velto Out 1": one of its users, by its name, seen
+    // while it records.
+    bool seen = false;
+    dispatch::runMainQueueUntil(
         [&] {
           engine_->refreshUsers();
-          return engine_->users[0] == std::vector<std::string>{"pw-cat"};
+          seen = engine_->users[0] == std::vector<std::string>{"pw-cat"};
+          return seen || recording.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
         },
-        std::chrono::milliseconds(800)));
+        std::chrono::seconds(15));
+    EXPECT_TRUE(seen);
     const double captured = medianLevel(recording.get());
     EXPECT_NEAR(captured, kToneDb, 0.1);
     const double speakers = medianLevel(recordFrames(kSpeakers, 500));
@@ -174,7 +178,7 @@ TEST_F(PipewireAppsThreads, TargetChosenBeforeVeltoStartedIsGivenBackWhenTheAppI
   const int n = engine_->addApp("org.example.moved");
   ASSERT_GE(n, 0);
   ASSERT_TRUE(dispatch::runMainQueueUntil([&] { return engine_->app(n).lastAudible.load() != 0; },
-                                          std::chrono::seconds(3)));
+                                          std::chrono::seconds(10)));
   EXPECT_LT(medianLevel(recordFrames("test.headphones", 400)), -100.0);
   engine_->removeApp(n);
   EXPECT_NEAR(levelOnceTheToneIsBack("test.headphones"), kToneDb, 0.1)

@@ -23,6 +23,9 @@ namespace {
 
 constexpr auto kStartTimeout = std::chrono::seconds(10);
 constexpr auto kStopTimeout = std::chrono::seconds(3);
+// How long a recorder may take to start and be linked before its window begins.
+constexpr auto kRecordStartTimeout = std::chrono::seconds(10);
+
 constexpr auto kPoll = std::chrono::milliseconds(10);
 
 const char* const kPrograms[] = {"dbus-daemon", "pipewire", "wireplumber", "pw-cli", "pw-metadata"};
@@ -354,6 +357,23 @@ std::string PipewireDaemon::nodeId(const std::string& key, const std::string& va
   return listing.substr(id + 4, listing.find(',', id) - id - 4);
 }
 
+namespace {
+
+// Bytes of frames a WAV being written holds so far: what follows its "data" chunk's header.
+uintmax_t wavDataBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::string head(1024, '\0');
+  in.read(head.data(), std::streamsize(head.size()));
+  head.resize(size_t(in.gcount()));
+  const size_t data = head.find("data");
+  std::error_code error;
+  const uintmax_t size = std::filesystem::file_size(path, error);
+  if (data == std::string::npos || error || size <= data + 8) return 0;
+  return size - (data + 8);
+}
+
+} // namespace
+
 std::vector<float> PipewireDaemon::record(const std::string& name, uint32_t channels, int millis,
                                           bool monitor) {
   std::vector<float> samples;
@@ -373,9 +393,28 @@ std::vector<float> PipewireDaemon::record(const std::string& name, uint32_t chan
     command.insert(command.end(), {"--channel-map", map});
   }
   command.insert(command.end(), {"--format", "f32", file});
+  std::filesystem::remove(file);
   const pid_t pid = spawnChild(command, environment_, -1, folder_ + "/log.txt");
   if (pid < 0) return samples;
-  std::this_thread::sleep_for(std::chrono::milliseconds(millis));
+  // The window counts from the first frames written, as a recorder on a loaded machine can
+  // take longer to start and be linked than the window lasts; one that never gets frames is
+  // stopped after a while all the same.
+  const auto start = std::chrono::steady_clock::now();
+  const auto giveUp = start + std::chrono::milliseconds(millis) + kRecordStartTimeout;
+  const uintmax_t windowBytes = uintmax_t(millis) * 48 * channels * sizeof(float);
+  auto firstFrames = start;
+  bool framesCame = false;
+  for (auto now = start; now < giveUp; now = std::chrono::steady_clock::now()) {
+    const uintmax_t frameBytes = wavDataBytes(file);
+    if (frameBytes > 0 && !framesCame) {
+      framesCame = true;
+      firstFrames = now;
+    }
+    if (framesCame &&
+        (frameBytes >= windowBytes || now >= firstFrames + std::chrono::milliseconds(millis)))
+      break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
   ::kill(pid, SIGINT); // it closes the file and ends
   const int status =
       waitChild(pid, std::chrono::duration_cast<std::chrono::milliseconds>(kStopTimeout));
