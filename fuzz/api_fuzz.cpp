@@ -7,6 +7,7 @@
 #include "api/api_detail.h"
 #include "effects/fx_chain.h"
 #include "engine/engine.h"
+#include "fuzz/fuzz_support.h"
 #include "media/audio_file.h"
 #include "platform/dispatch/main_queue.h"
 #include "tests/support/audio_test_system.h"
@@ -67,65 +68,17 @@ struct Harness {
   std::atomic<bool> stopping{false};
 };
 
-char lower(char c) {
-  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + ('a' - 'A')) : c;
-}
-
-int hex(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-// The text as the interpreter may come to read it: escapes decoded (the older layout's
-// conversion can decode twice), lower case, without the slashes that empty segments leave.
-std::string normalised(std::string text) {
-  for (int round = 0; round < 4; ++round) {
-    std::string out;
-    for (size_t i = 0; i < text.size(); ++i) {
-      if (text[i] == '%' && i + 2 < text.size() && hex(text[i + 1]) >= 0 && hex(text[i + 2]) >= 0) {
-        out += static_cast<char>(hex(text[i + 1]) * 16 + hex(text[i + 2]));
-        i += 2;
-      } else {
-        out += text[i] == '+' ? ' ' : text[i];
-      }
-    }
-    if (out == text) break;
-    text = out;
-  }
-  std::string flat;
-  for (const char c : text) {
-    if (c != '/') flat += lower(c);
-  }
-  return flat;
-}
-
 // Inputs that could reach outside the private HOME: device files that block or never end (as a
 // pad or playlist file), the API's listening socket.
 bool outOfBounds(const std::string& text) {
   for (const char* part : {"/dev", "dev/", "/proc", "proc/", "/sys", "sys/", "/run", "run/"}) {
     if (text.find(part) != std::string::npos) return true;
   }
-  const std::string flat = normalised(text);
+  const std::string flat = velto::fuzz::normalised(text);
   for (const char* word : {"apienabled", "/dev", "/proc", "/sys"}) {
     if (flat.find(word) != std::string::npos) return true;
   }
   return false;
-}
-
-// The run's own folder for preset files, made once; nothing else is ever created in it, so an
-// import there only finds regular files an export wrote. The name lives in a plain array: the
-// removal at exit runs after static strings are gone.
-char gPresetFolderName[] = "/tmp/velto-eq-fuzz-XXXXXX";
-
-const std::string& presetFolder() {
-  static const std::string folder = [] {
-    if (mkdtemp(gPresetFolderName) == nullptr) return std::string();
-    std::atexit([] { std::filesystem::remove_all(gPresetFolderName); });
-    return std::string(gPresetFolderName);
-  }();
-  return folder;
 }
 
 // The run's folder of sounds, the player's and the pads' folder whenever an input names none:
@@ -179,7 +132,7 @@ std::string confinePresetFiles(const std::string& text) {
     if (end == std::string::npos) end = text.size();
     const std::string line = text.substr(start, end - start);
     const size_t equals = line.find('=');
-    const std::string flat = normalised(line.substr(0, equals));
+    const std::string flat = velto::fuzz::normalised(line.substr(0, equals));
     if (flat.find("import") == std::string::npos && flat.find("export") == std::string::npos) {
       out += line;
     } else {
@@ -195,7 +148,7 @@ std::string confinePresetFiles(const std::string& text) {
       if (file.empty()) file = "p";
       out += line.substr(0, equals == std::string::npos ? line.size() : equals);
       out += '=';
-      out += presetFolder();
+      out += velto::fuzz::privateFolder();
       out += '/';
       out += file;
     }
@@ -245,12 +198,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static Harness harness;
   if (!primed) return 0;
   if (!harness.engine) return 0;
-  if (presetFolder().empty()) return 0;
+  if (velto::fuzz::privateFolder().empty()) return 0;
   const std::string text =
       confinePresetFiles(std::string(reinterpret_cast<const char*>(data), size));
   std::string unfolded = text;
-  for (size_t at; (at = unfolded.find(presetFolder())) != std::string::npos;) {
-    unfolded.erase(at, presetFolder().size());
+  for (size_t at; (at = unfolded.find(velto::fuzz::privateFolder())) != std::string::npos;) {
+    unfolded.erase(at, velto::fuzz::privateFolder().size());
   }
   if (outOfBounds(unfolded)) return 0;
   Engine& engine = *harness.engine;

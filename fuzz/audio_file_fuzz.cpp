@@ -3,6 +3,7 @@
 // written to a file in the run's private folder, which is then opened, read, sought and read
 // again through the streaming reader, and decoded whole with a short length limit. A tail a
 // reader scanned through would take minutes and end the run at its time-out.
+#include "fuzz/fuzz_support.h"
 #include "media/audio_file.h"
 
 #include <unistd.h>
@@ -23,19 +24,6 @@ constexpr uint32_t kChunk = 4096;
 constexpr uint8_t kTailFrom = 0xE0;
 constexpr off_t kTailStep = off_t(16) << 20;
 
-// The run's private folder; its name lives in a plain array because the removal at exit runs
-// after static strings are gone.
-char gPrivateFolderName[] = "/tmp/velto-audio-fuzz-XXXXXX";
-
-const std::string& privateFolder() {
-  static const std::string folder = [] {
-    if (mkdtemp(gPrivateFolderName) == nullptr) return std::string();
-    std::atexit([] { std::filesystem::remove_all(gPrivateFolderName); });
-    return std::string(gPrivateFolderName);
-  }();
-  return folder;
-}
-
 // Reads at most `chunks` chunks; no read may claim more frames than were asked for.
 void readSome(velto::AudioFileReader& reader, std::vector<float>& buffer, int chunks) {
   for (int i = 0; i < chunks; ++i) {
@@ -48,9 +36,9 @@ void readSome(velto::AudioFileReader& reader, std::vector<float>& buffer, int ch
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  if (size == 0 || privateFolder().empty()) return 0;
+  if (size == 0 || velto::fuzz::privateFolder().empty()) return 0;
   const std::string path =
-      privateFolder() + "/input" + kExtensions[data[0] % std::size(kExtensions)];
+      velto::fuzz::privateFolder() + "/input" + kExtensions[data[0] % std::size(kExtensions)];
   std::ofstream(path, std::ios::binary | std::ios::trunc)
       .write(reinterpret_cast<const char*>(data + 1), static_cast<std::streamsize>(size - 1));
   if (data[0] >= kTailFrom) {

@@ -3,6 +3,7 @@
 // heads and bodies, then the sending side shut down, so nothing waits for a time-out), and
 // through the head readers directly. The handler answers at once, without the main queue.
 #include "api/http_parse.h"
+#include "fuzz/fuzz_support.h"
 
 #include <sys/socket.h>
 #include <unistd.h>
@@ -17,18 +18,6 @@
 namespace {
 
 using namespace velto;
-
-// A reply must be well formed and its Content-Length must count exactly the bytes after the head.
-void checkReply(const std::string& answer) {
-  if (answer.empty()) return;
-  if (answer.rfind("HTTP/1.1 ", 0) != 0) abort();
-  const size_t headEnd = answer.find("\r\n\r\n");
-  if (headEnd == std::string::npos) abort();
-  const std::string head = answer.substr(0, headEnd);
-  if (http::contentLength(http::header(head, "Content-Length")) != answer.size() - headEnd - 4) {
-    abort();
-  }
-}
 
 void serveOverSocketPair(const std::string& input) {
   int pair[2];
@@ -67,7 +56,7 @@ void serveOverSocketPair(const std::string& input) {
   char chunk[4096];
   for (ssize_t n; (n = recv(pair[1], chunk, sizeof chunk, 0)) > 0;) answer.append(chunk, n);
   close(pair[1]);
-  checkReply(answer);
+  velto::fuzz::checkReply(answer);
 }
 
 } // namespace
@@ -80,7 +69,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   (void)http::hostAllowed(http::header(input, "Host"));
   const uint64_t length = http::contentLength(http::header(input, "content-length"));
   const int status = static_cast<int>(length % 600);
-  checkReply(http::responseBytes(HttpResponse{status, line.method}));
+  velto::fuzz::checkReply(http::responseBytes(HttpResponse{status, line.method}));
 
   serveOverSocketPair(input);
   return 0;

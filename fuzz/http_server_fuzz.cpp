@@ -5,6 +5,7 @@
 // out: they would write outside the run's folders or move the listener away.
 #include "api/api.h"
 #include "engine/engine.h"
+#include "fuzz/fuzz_support.h"
 #include "platform/dispatch/main_queue.h"
 #include "tests/support/audio_test_system.h"
 #include "tests/support/free_port.h"
@@ -63,39 +64,8 @@ struct Harness {
   int port = 0;
 };
 
-int hexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-// Lower case with escapes decoded (repeatedly) and without slashes, as a path may come to be
-// read.
-std::string flattened(std::string text) {
-  for (int round = 0; round < 4; ++round) {
-    std::string out;
-    for (size_t i = 0; i < text.size(); ++i) {
-      if (text[i] == '%' && i + 2 < text.size() && hexValue(text[i + 1]) >= 0 &&
-          hexValue(text[i + 2]) >= 0) {
-        out += static_cast<char>(hexValue(text[i + 1]) * 16 + hexValue(text[i + 2]));
-        i += 2;
-      } else {
-        out += text[i];
-      }
-    }
-    if (out == text) break;
-    text = out;
-  }
-  std::string flat;
-  for (const char c : text) {
-    if (c != '/') flat += (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
-  }
-  return flat;
-}
-
 bool leftOut(const std::string& input) {
-  const std::string flat = flattened(input);
+  const std::string flat = velto::fuzz::normalised(input);
   for (const char* word : {"export", "import", "settings"}) {
     if (flat.find(word) != std::string::npos) return true;
   }
@@ -114,18 +84,6 @@ int connectTo(int port) {
     return -1;
   }
   return fd;
-}
-
-// A reply is a status line, a head and exactly as many body bytes as its length says.
-void checkReply(const std::string& answer) {
-  if (answer.empty()) return;
-  if (answer.rfind("HTTP/1.1 ", 0) != 0) abort();
-  const size_t headEnd = answer.find("\r\n\r\n");
-  if (headEnd == std::string::npos) abort();
-  const std::string head = answer.substr(0, headEnd);
-  const size_t at = head.find("Content-Length: ");
-  if (at == std::string::npos) abort();
-  if (std::strtoull(head.c_str() + at + 16, nullptr, 10) != answer.size() - headEnd - 4) abort();
 }
 
 } // namespace
@@ -160,6 +118,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   writer.join();
   close(fd);
   platform::dispatch::runMainQueueUntilIdle();
-  checkReply(answer);
+  velto::fuzz::checkReply(answer);
   return 0;
 }

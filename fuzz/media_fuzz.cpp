@@ -7,6 +7,7 @@
 // from the bytes. The same bytes also
 // go through the tempo estimate as a curve. Runs on the process's main thread, which drains the
 // main queue itself.
+#include "fuzz/fuzz_support.h"
 #include "media/audio_file.h"
 #include "media/beat_analysis.h"
 #include "media/pad_bank.h"
@@ -36,17 +37,6 @@ constexpr size_t kControls = 9; // extension and eight control bytes
 constexpr uint32_t kBlock = 512;
 constexpr int kPadBlocks = 96;    // about 1 s of pad output
 constexpr int kPlayerBlocks = 48; // per transport step
-
-char gPrivateFolderName[] = "/tmp/velto-media-fuzz-XXXXXX";
-
-const std::string& privateFolder() {
-  static const std::string folder = [] {
-    if (mkdtemp(gPrivateFolderName) == nullptr) return std::string();
-    std::atexit([] { std::filesystem::remove_all(gPrivateFolderName); });
-    return std::string(gPrivateFolderName);
-  }();
-  return folder;
-}
 
 void renderPads(PadBank& bank, std::vector<float>& block, int blocks) {
   for (int i = 0; i < blocks; ++i) {
@@ -195,7 +185,7 @@ std::string grownTrack(const uint8_t* data, size_t size) {
 void analyse(const std::string& path, bool grow, const uint8_t* data, size_t size) {
   checkBeats(analyzeBeats(path, 0.0, 0.0));
   if (grow && size > 3) {
-    const std::string grown = privateFolder() + "/grown.wav";
+    const std::string grown = velto::fuzz::privateFolder() + "/grown.wav";
     const std::string track = grownTrack(data, size);
     std::ofstream(grown, std::ios::binary | std::ios::trunc)
         .write(track.data(), static_cast<std::streamsize>(track.size()));
@@ -217,11 +207,11 @@ void analyse(const std::string& path, bool grow, const uint8_t* data, size_t siz
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  if (size <= kControls || privateFolder().empty()) return 0;
+  if (size <= kControls || velto::fuzz::privateFolder().empty()) return 0;
   // A file opened before the player exists makes the decoders' static tables outlive its
   // analyser thread at exit.
   static const bool primed = [] {
-    const std::string tone = privateFolder() + "/tone.wav";
+    const std::string tone = velto::fuzz::privateFolder() + "/tone.wav";
     const std::string track = grownTrack(reinterpret_cast<const uint8_t*>("\x01\x02\x03\x04"), 4);
     std::ofstream(tone, std::ios::binary | std::ios::trunc)
         .write(track.data(), static_cast<std::streamsize>(track.size()));
@@ -232,7 +222,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!primed) return 0;
   static Player player; // its threads live as long as the run
   const std::string path =
-      privateFolder() + "/input" + kExtensions[data[0] % std::size(kExtensions)];
+      velto::fuzz::privateFolder() + "/input" + kExtensions[data[0] % std::size(kExtensions)];
   std::ofstream(path, std::ios::binary | std::ios::trunc)
       .write(reinterpret_cast<const char*>(data + kControls),
              static_cast<std::streamsize>(size - kControls));
