@@ -62,29 +62,10 @@ struct ConfigRun : velto::test::ProgramRun {
   }
 };
 
-// The reply to one GET over a fresh connection; empty when nothing answered.
-std::string httpGet(int port, const std::string& path) {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(uint16_t(port));
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  std::string reply;
-  if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) {
-    const std::string request = "GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
-    if (::send(fd, request.data(), request.size(), MSG_NOSIGNAL) == ssize_t(request.size())) {
-      char buffer[4096];
-      for (ssize_t n; (n = ::recv(fd, buffer, sizeof buffer, 0)) > 0;)
-        reply.append(buffer, size_t(n));
-    }
-  }
-  ::close(fd);
-  return reply;
-}
-
 bool answers(int port) {
   for (int i = 0; i < 400; ++i) {
-    if (httpGet(port, "/settings/api/enabled").find(" 200 ") != std::string::npos) return true;
+    if (velto::test::httpGet(port, "/settings/api/enabled").find(" 200 ") != std::string::npos)
+      return true;
     std::this_thread::sleep_for(50ms);
   }
   return false;

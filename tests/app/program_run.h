@@ -2,9 +2,13 @@
 // writes on its output and error output kept in one file.
 #pragma once
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/socket.h>
+#include <sys/time.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -52,6 +56,29 @@ inline pid_t programUnder(pid_t root) {
       if (up == root) return pid;
   }
   return 0;
+}
+
+// One GET over a fresh connection; the whole reply, empty when nothing answered.
+inline std::string httpGet(int port, const std::string& path) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(uint16_t(port));
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  // A reply that never comes ends the wait instead of the test run.
+  const timeval limit{10, 0};
+  ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+  std::string reply;
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) {
+    const std::string request = "GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+    if (::send(fd, request.data(), request.size(), MSG_NOSIGNAL) == ssize_t(request.size())) {
+      char buffer[4096];
+      for (ssize_t n; (n = ::recv(fd, buffer, sizeof buffer, 0)) > 0;)
+        reply.append(buffer, size_t(n));
+    }
+  }
+  ::close(fd);
+  return reply;
 }
 
 // xvfb-run's arguments for `program` on the first free display from `display`. A shell in

@@ -113,29 +113,6 @@ bool canBind(int port) {
   return ok;
 }
 
-// One GET over a fresh connection; the whole reply, empty when nothing answered.
-std::string httpGet(int port, const std::string& path) {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(uint16_t(port));
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  // A reply that never comes ends the wait instead of the test run.
-  const timeval limit{10, 0};
-  ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-  std::string reply;
-  if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) {
-    const std::string request = "GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
-    if (::send(fd, request.data(), request.size(), MSG_NOSIGNAL) == ssize_t(request.size())) {
-      char buffer[4096];
-      for (ssize_t n; (n = ::recv(fd, buffer, sizeof buffer, 0)) > 0;)
-        reply.append(buffer, size_t(n));
-    }
-  }
-  ::close(fd);
-  return reply;
-}
-
 struct Image {
   int width = 0, height = 0;
   std::vector<uint8_t> rgba;
@@ -311,7 +288,7 @@ std::string firstAnswer(int port, const std::string& path) {
   const auto end = std::chrono::steady_clock::now() + kStartTime;
   std::string reply;
   while (std::chrono::steady_clock::now() < end) {
-    reply = httpGet(port, path);
+    reply = velto::test::httpGet(port, path);
     if (reply.find(" 200 ") != std::string::npos) break;
     std::this_thread::sleep_for(50ms);
   }
