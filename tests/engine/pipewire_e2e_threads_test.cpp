@@ -17,6 +17,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -25,6 +26,13 @@ namespace velto {
 namespace {
 
 namespace audio = platform::audio;
+
+// More runnable work over the last minute than the machine has cores.
+bool machineIsBusy() {
+  double load = 0.0;
+  std::ifstream("/proc/loadavg") >> load;
+  return load > double(std::thread::hardware_concurrency());
+}
 using test::kToneAmplitude;
 using test::kToneRate;
 using test::NullNode;
@@ -141,13 +149,16 @@ TEST_F(PipewireEngineThreads, SteadyToneCrossesFromInputToOutputWithoutABreak) {
   // A few seconds hold few breaks of either path, so a round that leaves the two unequal is
   // followed by another one: the sums of up to three rounds are compared.
   constexpr int kRounds = 3;
+  // The engine's cycle costs more than the peer's copy, so on a machine busier than its cores
+  // (or under a sanitizer, which makes the cycle several times dearer) its node misses a
+  // deadline now and then where the peer's does not: a round may hold two more there. A path
+  // that loses blocks by itself breaks hundreds of times a round.
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-  // A sanitizer makes the engine's cycle several times dearer than the product's, so its node
-  // misses a deadline now and then where the peer's does not: a round may hold two more.
-  constexpr int kSparePerRound = 2;
+  const bool busy = true;
 #else
-  constexpr int kSparePerRound = 0;
+  const bool busy = machineIsBusy();
 #endif
+  const int sparePerRound = busy ? 2 : 0;
   struct Case {
     uint32_t bufferFrames;
   };
@@ -161,7 +172,7 @@ TEST_F(PipewireEngineThreads, SteadyToneCrossesFromInputToOutputWithoutABreak) {
     int veltoBreaks = 0;
     int peerBreaks = 0;
     int rounds = 0;
-    const auto spare = [&] { return 1 + kSparePerRound * rounds; };
+    const auto spare = [&] { return 1 + sparePerRound * rounds; };
     for (int round = 0; round < kRounds && (round == 0 || veltoBreaks > peerBreaks + spare());
          ++round) {
       ++rounds;
