@@ -104,8 +104,14 @@ TEST_F(PipewireEngineThreads, ToneOnInputOneIsRecordedFromOutputOneAtItsLevel) {
     if (reached) recorded = daemon_->recordSink("test.speakers", 2, kRecordMillis);
     daemon_->endPlay(player);
     ASSERT_TRUE(reached) << "the tone never reached output 1\n" << daemon_->nodes();
+    // From the player's start: its process, connection and links come first, and each takes
+    // several times longer under a sanitizer on a busy machine.
     const double latencyMs = double(arrived - started) / 1e6;
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    EXPECT_LT(latencyMs, 1500.0);
+#else
     EXPECT_LT(latencyMs, 500.0);
+#endif
 
     std::printf("[ figures  ] %s: playback start to output 1: %.1f ms\n", c.what, latencyMs);
     expectToneLevel(recorded, kTone, test::kToneDb + c.inputDb + c.busDb, c.what);

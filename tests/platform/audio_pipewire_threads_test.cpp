@@ -426,18 +426,22 @@ TEST_F(PipewireDevicesThreads, SinkPlaysTheSumOfItsCallbacks) {
               kAspNoError);
     ASSERT_EQ(audio::startDevice(device, procs[p]), kAspNoError);
   }
-  const std::vector<float> played = daemon_->recordSink("test.mixout", 2, 500);
-  for (audio::IoProcId proc : procs) audio::destroyIoProcId(device, proc);
   size_t mixed = 0, silent = 0, other = 0;
-  for (float s : played) {
-    if (s == 0.375f) {
-      ++mixed;
-    } else if (s == 0.0f) {
-      ++silent;
-    } else {
-      ++other;
+  // The device's links may take hold after the recorder's on a loaded machine: a recording that
+  // heard too little of the mix is taken again.
+  for (int attempt = 0; attempt < 5 && mixed <= 2u * 4800 && other == 0; ++attempt) {
+    mixed = silent = other = 0;
+    for (float s : daemon_->recordSink("test.mixout", 2, 500)) {
+      if (s == 0.375f) {
+        ++mixed;
+      } else if (s == 0.0f) {
+        ++silent;
+      } else {
+        ++other;
+      }
     }
   }
+  for (audio::IoProcId proc : procs) audio::destroyIoProcId(device, proc);
   EXPECT_GT(mixed, 2u * 4800) << silent << " silent samples"; // more than 0.1 s
   EXPECT_EQ(other, 0u) << "the mix reaches the sink unchanged";
 }
