@@ -3,6 +3,8 @@
 // reference to the engine. Main thread only: HTTP requests and configuration lines reach it there.
 #pragma once
 
+#include <chrono>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -22,6 +24,18 @@ public:
 
   // main thread: runs one command against the engine and answers it.
   HttpResponse handle(const std::string& method, const std::string& path, const std::string& body);
+
+  using Answer = std::function<void(HttpResponse)>;
+  // main thread: runs one command like handle and gives its answer to `answer`, saving first
+  // unless it was a GET. A command that names files opens them off the main thread and answers
+  // on a later turn of the main queue: when they are known, or after kLateAnswer with the
+  // state then, the rest following in the state. The local server answers this way.
+  void handleLater(const std::string& method, const std::string& path, const std::string& body,
+                   Answer answer);
+  // For a command run by handleLater: takes the answer it then owes. Empty when the caller
+  // waits for handle's reply (the configuration, tests); the command then answers in place.
+  Answer takeAnswer();
+  static constexpr std::chrono::milliseconds kLateAnswer{1000};
 
   // The configuration file, "$HOME/Library/Application Support/Velto/config.txt"; creates its
   // folder (and the missing ones above it) on the way.
@@ -56,6 +70,9 @@ public:
   bool loading = false;
   // Expires with the API object; work queued for the main thread checks it before touching us.
   std::shared_ptr<const bool> lifetime = std::make_shared<const bool>(true);
+
+private:
+  Answer answer_; // the answer of the command handleLater runs
 };
 
 } // namespace velto

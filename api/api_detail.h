@@ -9,6 +9,8 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -90,6 +92,23 @@ inline HttpResponse ok(std::string body) {
 inline std::string boolText(bool value) {
   return value ? "true" : "false";
 }
+
+// An answer a command owes while its work runs off the main thread: given once, by `give`
+// when the work has ended, or by the timer after Api::kLateAnswer with what `meanwhile` makes
+// of the state then. A `give` after that saves the change the work made. main thread
+class OwedAnswer {
+public:
+  static std::shared_ptr<OwedAnswer> owe(Api& api, Api::Answer answer,
+                                         std::function<HttpResponse()> meanwhile);
+  void give(HttpResponse response);
+
+private:
+  Api* api_ = nullptr;
+  std::weak_ptr<const bool> alive_;
+  Api::Answer answer_;
+  std::function<HttpResponse()> meanwhile_;
+  bool given_ = false;
+};
 
 // ---- renderers ----
 std::string tabJson(Engine& engine, const std::string& top);

@@ -55,6 +55,15 @@ HttpResponse fileCommand(Api& api, int index, const Request& request) {
     engine.pads.loadAsync(index, path);
     return padOk(engine, index);
   }
+  if (Api::Answer answer = api.takeAnswer()) {
+    auto owed =
+        OwedAnswer::owe(api, std::move(answer), [&engine, index] { return padOk(engine, index); });
+    engine.pads.loadAsync(
+        index, path, false, [owed, &engine, index, body = request.body](const std::string& reason) {
+          owed->give(reason.empty() ? padOk(engine, index) : error(400, body + ": " + reason));
+        });
+    return {};
+  }
   std::string reason;
   if (!engine.pads.load(index, path, reason, kRequestDecodeSeconds)) {
     return error(400, request.body + ": " + reason);

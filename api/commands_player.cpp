@@ -35,14 +35,24 @@ HttpResponse flagCommand(Engine& engine, std::atomic<bool>& flag, const Request&
 }
 
 // While the configuration is replayed, a file that has gone since is skipped without a refusal.
-HttpResponse playlistWrite(Engine& engine, const std::string& body, bool loading) {
+HttpResponse playlistWrite(Api& api, const std::string& body) {
+  Engine& engine = api.engine;
   Player& player = engine.player;
   const std::string& folder = engine.settings.playerFolder;
+  const bool all = same(body, "all");
+  const std::string named = body.rfind('/', 0) == 0 ? body : folder + "/" + body;
+  if (Api::Answer answer = api.takeAnswer()) {
+    auto owed = OwedAnswer::owe(api, std::move(answer), [&engine] { return playerOk(engine); });
+    player.addLater(all ? folder : named, all, [owed, &engine, body](const std::string& failure) {
+      owed->give(failure.empty() ? playerOk(engine) : error(400, body + ": " + failure));
+    });
+    return {};
+  }
   std::vector<std::string> paths;
-  if (same(body, "all")) {
+  if (all) {
     for (const std::string& name : listAudioFiles(folder)) paths.push_back(folder + "/" + name);
   } else {
-    paths.push_back(body.rfind('/', 0) == 0 ? body : folder + "/" + body);
+    paths.push_back(named);
   }
   // Every file that can be added is; the first failure is reported.
   std::string failure;
@@ -50,11 +60,12 @@ HttpResponse playlistWrite(Engine& engine, const std::string& body, bool loading
     std::string reason;
     if (player.add(path, reason) == 0 && failure.empty()) failure = reason;
   }
-  if (!failure.empty() && !loading) return error(400, body + ": " + failure);
+  if (!failure.empty() && !api.loading) return error(400, body + ": " + failure);
   return playerOk(engine);
 }
 
-HttpResponse playlistCommand(Engine& engine, const Request& request, bool loading) {
+HttpResponse playlistCommand(Api& api, const Request& request) {
+  Engine& engine = api.engine;
   Player& player = engine.player;
   const Method m = request.method;
   if (m == Method::read) {
@@ -65,7 +76,7 @@ HttpResponse playlistCommand(Engine& engine, const Request& request, bool loadin
     }
     return ok(out + "]");
   }
-  if (isWrite(m)) return playlistWrite(engine, request.body, loading);
+  if (isWrite(m)) return playlistWrite(api, request.body);
   if (m != Method::remove) return error(405, "GET, POST oder DELETE");
   player.stop();
   for (int i = static_cast<int>(player.playlist.size()) - 1; i >= 0; --i) player.remove(i);
@@ -142,7 +153,8 @@ HttpResponse transport(Engine& engine, const std::string& word, const Request& r
   return playerOk(engine);
 }
 
-HttpResponse playerElement(Engine& engine, const Request& request, bool loading) {
+HttpResponse playerElement(Api& api, const Request& request) {
+  Engine& engine = api.engine;
   Player& player = engine.player;
   const std::string& word = request.words[1];
   const Method m = request.method;
@@ -188,7 +200,7 @@ HttpResponse playerElement(Engine& engine, const Request& request, bool loading)
     if (m != Method::read) return error(405, "nur GET");
     return ok(list(listAudioFiles(engine.settings.playerFolder)));
   }
-  if (same(word, "playlist")) return playlistCommand(engine, request, loading);
+  if (same(word, "playlist")) return playlistCommand(api, request);
   return error(404, "unbekanntes Element: " + word);
 }
 
@@ -217,7 +229,7 @@ HttpResponse playerCommand(Api& api, const Request& request) {
   Engine& engine = api.engine;
   const size_t n = request.words.size();
   if (n == 1) return request.method == Method::read ? playerOk(engine) : error(405, "nur GET");
-  if (n == 2) return playerElement(engine, request, api.loading);
+  if (n == 2) return playerElement(api, request);
   if (!same(request.words[1], "playlist")) return error(404, "unbekannter Pfad");
   return trackCommand(engine, request);
 }

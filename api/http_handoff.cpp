@@ -1,5 +1,5 @@
-// The crossing from the server thread to the main thread, and the server's switch and port
-// taken from the settings record.
+// The crossing from the server thread to the main thread, answers given on a later turn of the
+// main queue, and the server's switch and port taken from the settings record.
 #include "api/api.h"
 #include "api/api_detail.h"
 
@@ -30,9 +30,11 @@ HttpHandler handOff(Api& api) {
     // at all only while the API object lives.
     platform::dispatch::mainAsync([self, alive, response, shared, answered] {
       if (alive.expired()) return;
-      *response = self->handle(shared->method, shared->path, shared->body);
-      if (!detail::same(shared->method, "GET")) self->save();
-      answered->signal();
+      self->handleLater(shared->method, shared->path, shared->body,
+                        [response, answered](HttpResponse r) {
+                          *response = std::move(r);
+                          answered->signal();
+                        });
     });
     // After a time-out the step may still be writing the shared response: answer a fresh one.
     if (!answered->waitFor(kAnswerTime)) return HttpResponse{503, kNoAnswer};
@@ -41,6 +43,59 @@ HttpHandler handOff(Api& api) {
 }
 
 } // namespace
+
+// main thread
+void Api::handleLater(const std::string& method, const std::string& path, const std::string& body,
+                      Answer answer) {
+  std::weak_ptr<const bool> alive = lifetime;
+  const bool save = !detail::same(method, "GET");
+  answer_ = [this, alive, save, answer = std::move(answer)](HttpResponse r) {
+    if (alive.expired()) return;
+    if (save) this->save();
+    answer(std::move(r));
+  };
+  HttpResponse r = handle(method, path, body);
+  if (Answer now = takeAnswer()) now(std::move(r));
+}
+
+Api::Answer Api::takeAnswer() {
+  Answer taken = std::move(answer_);
+  answer_ = nullptr;
+  return taken;
+}
+
+namespace detail {
+
+std::shared_ptr<OwedAnswer> OwedAnswer::owe(Api& api, Api::Answer answer,
+                                            std::function<HttpResponse()> meanwhile) {
+  auto owed = std::make_shared<OwedAnswer>();
+  owed->api_ = &api;
+  owed->alive_ = api.lifetime;
+  owed->answer_ = std::move(answer);
+  owed->meanwhile_ = std::move(meanwhile);
+  std::weak_ptr<OwedAnswer> later = owed;
+  platform::dispatch::mainAfter(Api::kLateAnswer, [later] {
+    const std::shared_ptr<OwedAnswer> self = later.lock();
+    if (!self || self->given_ || self->alive_.expired()) return;
+    self->give(self->meanwhile_());
+  });
+  return owed;
+}
+
+void OwedAnswer::give(HttpResponse response) {
+  if (alive_.expired()) return;
+  if (given_) {
+    api_->save();
+    return;
+  }
+  given_ = true;
+  Api::Answer answer = std::move(answer_);
+  answer_ = nullptr;
+  meanwhile_ = nullptr;
+  answer(std::move(response));
+}
+
+} // namespace detail
 
 // main thread
 void Api::applySettings() {

@@ -99,27 +99,32 @@ bool PadBank::load(int index, const std::string& path, std::string& error, doubl
   return true;
 }
 
-void PadBank::loadAsync(int index, const std::string& path, bool rename) {
+void PadBank::loadAsync(int index, const std::string& path, bool rename, Loaded done) {
   if (padAt(index) == nullptr) return;
-  finishInBackground(index, path, std::make_shared<AudioFileDecode>(), false, rename);
+  finishInBackground(index, path, std::make_shared<AudioFileDecode>(), false, rename,
+                     std::move(done));
 }
 
 void PadBank::finishInBackground(int index, const std::string& path,
-                                 std::shared_ptr<AudioFileDecode> decode, bool begun, bool rename) {
+                                 std::shared_ptr<AudioFileDecode> decode, bool begun, bool rename,
+                                 Loaded done) {
   Pad& pad = pads[static_cast<size_t>(index)];
   pad.loading = true;
   pad.error.clear();
   pad.errorFile.clear();
   const uint32_t token = ++pad.loadToken;
   std::weak_ptr<PadBank*> bank = self_;
-  platform::dispatch::backgroundAsync([bank, index, token, path, rename, begun, decode] {
+  platform::dispatch::backgroundAsync([bank, index, token, path, rename, begun, decode, done] {
     if (begun || decode->begin(path)) decode->run(std::numeric_limits<double>::infinity());
-    platform::dispatch::mainAsync([bank, index, token, path, rename, decode] {
+    platform::dispatch::mainAsync([bank, index, token, path, rename, decode, done] {
       const std::shared_ptr<PadBank*> alive = bank.lock();
       if (!alive) return; // the bank is gone; the result is freed with this work item
       PadBank& self = **alive;
       Pad& pad = self.pads[static_cast<size_t>(index)];
-      if (pad.loadToken != token) return; // loaded or cleared meanwhile
+      if (pad.loadToken != token) {
+        if (done) done({}); // loaded or cleared meanwhile
+        return;
+      }
       pad.loading = false;
       if (decode->error.empty()) {
         if (rename) pad.name.clear(); // install names an unnamed pad after its file
@@ -128,6 +133,7 @@ void PadBank::finishInBackground(int index, const std::string& path,
         pad.error = decode->error;
         pad.errorFile = path;
       }
+      if (done) done(decode->error);
     });
   });
 }

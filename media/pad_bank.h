@@ -8,6 +8,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -88,8 +89,10 @@ public:
   bool load(int index, const std::string& path, std::string& error, double mainSeconds = -1.0);
   // Decodes on the background queue and installs on the main queue, unless the pad was loaded
   // or cleared meanwhile. With `rename` the pad takes the new file's name once the sound is
-  // installed; a failed load leaves its name alone. main thread
-  void loadAsync(int index, const std::string& path, bool rename = false);
+  // installed; a failed load leaves its name alone. `done` runs on the main thread when the
+  // load has ended: with the German reason of a failure, empty otherwise. main thread
+  using Loaded = std::function<void(const std::string& error)>;
+  void loadAsync(int index, const std::string& path, bool rename = false, Loaded done = {});
   void clear(int index);            // main thread
   void play(int index, bool start); // main thread
   void toggle(int index);           // main thread
@@ -108,7 +111,8 @@ private:
   // Runs `decode` to its end on the background queue (opening it first unless `begun`) and
   // installs the result on the main queue, unless the pad was loaded or cleared meanwhile.
   void finishInBackground(int index, const std::string& path,
-                          std::shared_ptr<AudioFileDecode> decode, bool begun, bool rename);
+                          std::shared_ptr<AudioFileDecode> decode, bool begun, bool rename,
+                          Loaded done = {});
   // Background results reach the bank only through this; it dies with the bank.
   std::shared_ptr<PadBank*> self_;
 };

@@ -11,6 +11,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -115,6 +116,13 @@ public:
   // Playlist. main thread
   // Appends the file; its id, or 0 with the reader's German message in `error`.
   uint32_t add(const std::string& path, std::string& error);
+  // Like add, but opens the file (with `wholeFolder`: lists the folder `path` and opens each of
+  // its audio files) on the background queue, so that no file holds the main thread. Each
+  // readable file is appended as soon as it is known; calls are served in the order made.
+  // `done` gets the first failure's German message (empty when every file was added) on the
+  // main thread once the call's last file is known.
+  using AddDone = std::function<void(const std::string& error)>;
+  void addLater(const std::string& path, bool wholeFolder, AddDone done);
   void remove(int index);
   void move(int from, int to);
   int indexOf(uint32_t id) const;
@@ -169,7 +177,17 @@ public:
   std::array<std::atomic<uint32_t>, 2> handledGeneration{};
 
 private:
+  struct PendingAdd {
+    std::string path;
+    bool wholeFolder = false;
+    AddDone done;
+    std::string failure;
+  };
+
   float crossfadeOf(const PlayerTrack& track) const;
+  uint32_t append(const std::string& path, double seconds);
+  // Opens the files of the first pending addLater call on the background queue. main thread
+  void startAdd();
 
   // Reader thread.
   void readerLoop();
@@ -197,6 +215,10 @@ private:
 
   double masterLevel = 1.0;   // pause ramp; audio thread
   std::vector<float> scratch; // the renderer's copy of one block; audio thread
+
+  std::deque<PendingAdd> pendingAdds; // main thread
+  // Background results reach the player only through this; it dies with the player.
+  std::shared_ptr<Player*> self_ = std::make_shared<Player*>(this);
 
   std::thread readerThread;
   std::thread analyzerThread;

@@ -6,6 +6,8 @@
 #include <cmath>
 
 #include "core/levels.h"
+#include "platform/dispatch/background_queue.h"
+#include "platform/dispatch/main_queue.h"
 
 namespace velto {
 namespace {
@@ -21,15 +23,69 @@ std::string titleOf(const std::string& path) {
   return name;
 }
 
+// The file's stated length in seconds (0 when unknown); false with the reason when it can't be
+// read.
+bool probe(const std::string& path, double& seconds, std::string& error) {
+  AudioFileReader reader;
+  if (!reader.open(path, error)) return false;
+  seconds = reader.fileRate > 0 ? double(reader.fileFrames) / reader.fileRate : 0.0;
+  return true;
+}
+
 } // namespace
 
 uint32_t Player::add(const std::string& path, std::string& error) {
+  double seconds = 0.0;
+  return probe(path, seconds, error) ? append(path, seconds) : 0;
+}
+
+void Player::addLater(const std::string& path, bool wholeFolder, AddDone done) {
+  pendingAdds.push_back({path, wholeFolder, std::move(done), {}});
+  if (pendingAdds.size() == 1) startAdd();
+}
+
+void Player::startAdd() {
+  const PendingAdd& call = pendingAdds.front();
+  std::weak_ptr<Player*> player = self_;
+  platform::dispatch::backgroundAsync([player, path = call.path, wholeFolder = call.wholeFolder] {
+    std::vector<std::string> files;
+    if (wholeFolder) {
+      for (const std::string& name : listAudioFiles(path)) files.push_back(path + "/" + name);
+    } else {
+      files.push_back(path);
+    }
+    for (const std::string& file : files) {
+      if (player.expired()) return;
+      double seconds = 0.0;
+      std::string error;
+      const bool readable = probe(file, seconds, error);
+      platform::dispatch::mainAsync([player, file, readable, seconds, error] {
+        const std::shared_ptr<Player*> alive = player.lock();
+        if (!alive) return;
+        Player& self = **alive;
+        if (readable) {
+          self.append(file, seconds);
+        } else if (self.pendingAdds.front().failure.empty()) {
+          self.pendingAdds.front().failure = error.empty() ? "Datei nicht lesbar" : error;
+        }
+      });
+    }
+    // Queued behind every file's step, so the call ends after its last track is in.
+    platform::dispatch::mainAsync([player] {
+      const std::shared_ptr<Player*> alive = player.lock();
+      if (!alive) return;
+      Player& self = **alive;
+      PendingAdd ended = std::move(self.pendingAdds.front());
+      self.pendingAdds.pop_front();
+      if (!self.pendingAdds.empty()) self.startAdd();
+      if (ended.done) ended.done(ended.failure);
+    });
+  });
+}
+
+uint32_t Player::append(const std::string& path, double seconds) {
   PlayerTrack track;
-  {
-    AudioFileReader reader;
-    if (!reader.open(path, error)) return 0;
-    track.seconds = reader.fileRate > 0 ? double(reader.fileFrames) / reader.fileRate : 0.0;
-  }
+  track.seconds = seconds;
   track.id = nextTrackId++;
   track.path = path;
   track.title = titleOf(path);

@@ -205,15 +205,16 @@ void addList(Engine& engine) {
     makePlayerFolder(folder);
     files = listAudioFiles(folder);
   }
-  std::string error; // not shown: a file that cannot be read is simply not added
+  // Opened off the frame, each track appearing when its file is known; a file that cannot be
+  // read is simply not added.
   if (files.empty()) {
     ImGui::TextDisabled("Ordner enthält keine Audiodateien");
   } else {
     if (ImGui::Selectable("Alle aus dem Ordner"))
-      for (const std::string& name : files) player.add(folder + "/" + name, error);
+      for (const std::string& name : files) player.addLater(folder + "/" + name, false, {});
     for (size_t n = 0; n < files.size(); ++n) {
       ImGui::PushID(static_cast<int>(n));
-      if (ImGui::Selectable(files[n].c_str())) player.add(folder + "/" + files[n], error);
+      if (ImGui::Selectable(files[n].c_str())) player.addLater(folder + "/" + files[n], false, {});
       ImGui::PopID();
     }
   }

@@ -4,6 +4,7 @@
 #include "ui/player_tab.h"
 
 #include "platform/audio/layer/manual_clock.h"
+#include "platform/dispatch/background_queue.h"
 #include "platform/dispatch/main_queue.h"
 #include "tests/support/test_files.h"
 #include "tests/support/ui/ui_harness.h"
@@ -292,6 +293,10 @@ TEST_F(PlayerTabTest, TableShowsAndChangesThePlaylist) {
     SCOPED_TRACE(c.name);
     tracks("Alpha Bravo Charlie");
     c.act();
+    // Chosen files are opened in the background, one after the other.
+    do {
+      ASSERT_TRUE(platform::dispatch::waitBackgroundIdle(std::chrono::seconds(10)));
+    } while (platform::dispatch::runMainQueueUntilIdle() > 0);
     ui->frames(2);
     EXPECT_EQ(titles(), c.titles);
     EXPECT_EQ(player().currentIndex(), c.current);
