@@ -8,7 +8,7 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   libavformat-dev libavcodec-dev libswresample-dev libavutil-dev ffmpeg
   libimgui-dev libglfw3-dev libgl-dev libstb-dev libfontconfig-dev libicu-dev
-  fonts-liberation2 fonts-dejavu-core xvfb xauth zenity xdg-utils espeak-ng sox aubio-tools
+  fonts-liberation2 fonts-dejavu-core xvfb xauth xdotool zenity xdg-utils espeak-ng sox aubio-tools
   libpipewire-0.3-dev pipewire pipewire-bin wireplumber dbus
 )
 
