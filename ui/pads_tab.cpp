@@ -177,20 +177,7 @@ void filePanel(Engine& engine, int k) {
 
   buttonColumn(2);
   static std::string missing; // the helper program a click found missing
-  if (coloredButton("Ordner wählen …", kGray, kTextLight, 140, h)) {
-    missing = gFolderPicker ? "" : missingChooserLine();
-    const std::string picked =
-        gFolderPicker ? gFolderPicker(folder, "Ordner mit Audiodateien für die Pads") : "";
-    if (!picked.empty()) engine.settings.padsFolder = picked;
-  }
-  ImGui::SameLine(0, -1);
-  if (coloredButton("Im Dateimanager", kGray, kTextLight, 120, h)) {
-    missing = gRevealHandler ? "" : missingOpenerLine();
-    if (gRevealHandler) {
-      makePlayerFolder(engine.settings.padsFolder);
-      gRevealHandler(engine.settings.padsFolder);
-    }
-  }
+  folderButtons(engine.settings.padsFolder, "Ordner mit Audiodateien für die Pads", missing);
   if (!pad.file.empty()) {
     ImGui::SameLine(0, -1);
     if (coloredButton("Leeren", kGray, kTextLight, 80, h)) bank.clear(k);

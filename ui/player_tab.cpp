@@ -222,25 +222,9 @@ void addList(Engine& engine) {
 }
 
 void folderRow(Engine& engine) {
-  const float h = ImGui::GetFrameHeight();
   ImGui::SameLine(0, -1);
   static std::string missing; // the helper program a click found missing
-  if (coloredButton("Ordner wählen …", kGray, kTextLight, 140, h)) {
-    missing = gFolderPicker ? "" : missingChooserLine();
-    const std::string picked =
-        gFolderPicker
-            ? gFolderPicker(engine.settings.playerFolder, "Ordner mit Audiodateien für den Player")
-            : std::string();
-    if (!picked.empty()) engine.settings.playerFolder = picked;
-  }
-  ImGui::SameLine(0, -1);
-  if (coloredButton("Im Dateimanager", kGray, kTextLight, 120, h)) {
-    missing = gRevealHandler ? "" : missingOpenerLine();
-    if (gRevealHandler) {
-      makePlayerFolder(engine.settings.playerFolder);
-      gRevealHandler(engine.settings.playerFolder);
-    }
-  }
+  folderButtons(engine.settings.playerFolder, "Ordner mit Audiodateien für den Player", missing);
   ImGui::SameLine(0, -1);
   ImGui::AlignTextToFramePadding();
   if (!missing.empty()) {
@@ -412,6 +396,23 @@ bool makePlayerFolder(const std::string& folder) {
   std::error_code error;
   std::filesystem::create_directories(folder, error);
   return std::filesystem::is_directory(folder, error);
+}
+
+void folderButtons(std::string& folder, const char* title, std::string& missing) {
+  const float h = ImGui::GetFrameHeight();
+  if (coloredButton("Ordner wählen …", kGray, kTextLight, 140, h)) {
+    missing = gFolderPicker ? "" : missingChooserLine();
+    const std::string picked = gFolderPicker ? gFolderPicker(folder, title) : std::string();
+    if (!picked.empty()) folder = picked;
+  }
+  ImGui::SameLine(0, -1);
+  if (coloredButton("Im Dateimanager", kGray, kTextLight, 120, h)) {
+    missing = gRevealHandler ? "" : missingOpenerLine();
+    if (gRevealHandler) {
+      makePlayerFolder(folder);
+      gRevealHandler(folder);
+    }
+  }
 }
 
 void drawPlayer(Engine& engine) {

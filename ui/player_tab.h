@@ -17,5 +17,9 @@ void drawPlayer(Engine& engine);
 void formatTime(char (&out)[16], double seconds);
 // Creates the folder with any missing parents; false when it is not there afterwards.
 bool makePlayerFolder(const std::string& folder);
+// "Ordner wählen …" (its chooser titled `title`) and "Im Dateimanager" on one line for
+// `folder`. A click whose helper program is missing puts its line into `missing`; a click that
+// finds it empties it.
+void folderButtons(std::string& folder, const char* title, std::string& missing);
 
 } // namespace velto
