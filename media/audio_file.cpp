@@ -31,11 +31,6 @@ constexpr std::array<std::string_view, 9> kAudioExtensions = {
 // this many times its length on the clock.
 constexpr double kWallSliceFactor = 10.0;
 
-double steadySeconds() {
-  using namespace std::chrono;
-  return duration<double>(steady_clock::now().time_since_epoch()).count();
-}
-
 bool hasAudioExtension(std::string_view name) {
   for (std::string_view ext : kAudioExtensions) {
     // At least one character must stand before the extension.
@@ -94,6 +89,11 @@ double threadCpuSeconds() {
   timespec t{};
   clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
   return double(t.tv_sec) + double(t.tv_nsec) * 1e-9;
+}
+
+double steadySeconds() {
+  using namespace std::chrono;
+  return duration<double>(steady_clock::now().time_since_epoch()).count();
 }
 
 bool AudioFileDecode::begin(const std::string& path, double maxSeconds) {

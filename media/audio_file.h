@@ -70,6 +70,8 @@ private:
 
 // Processor time the calling thread has used so far, in seconds.
 double threadCpuSeconds();
+// Seconds of the steady clock. Any thread
+double steadySeconds();
 
 // Decodes the whole file into `sample` (its vector is replaced). False with the German reason
 // in `error`. Refuses files longer than `maxSeconds`, by their stated length and by what

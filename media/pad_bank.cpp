@@ -40,8 +40,7 @@ PadBank::~PadBank() {
 }
 
 double PadBank::now() {
-  using namespace std::chrono;
-  return duration<double>(steady_clock::now().time_since_epoch()).count();
+  return steadySeconds();
 }
 
 PadBank::Pad* PadBank::padAt(int index) {
