@@ -28,15 +28,10 @@ namespace {
 
 using velto::Api;
 using velto::Engine;
-namespace audio = platform::audio;
 
 struct Harness {
   Harness() {
-    system = std::make_unique<velto::test::AudioTestSystem>();
-    if (!system->started()) return;
-    velto::test::addMicrophone("mic-uid", "Mikrofon", audio::SignalSource::silence());
-    velto::test::addSpeaker("spk-uid", "Lautsprecher");
-    engine = std::make_unique<Engine>(true);
+    if (!velto::fuzz::startSimulatedEngine(system, engine)) return;
     acknowledger = std::thread([this] { acknowledge(); });
   }
   ~Harness() {

@@ -1,14 +1,18 @@
-// What several fuzz programs share: a private folder of the run's own, the text as the API may
-// come to read it, and the shape every HTTP reply must have.
+// What several fuzz programs share: a private folder of the run's own, the simulated system the
+// API programs drive, the text as the API may come to read it, and the shape every HTTP reply
+// must have.
 #pragma once
 
 #include <stdlib.h>
 
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <string>
 
 #include "api/http_parse.h"
+#include "engine/engine.h"
+#include "tests/support/audio_test_system.h"
 
 namespace velto::fuzz {
 
@@ -23,6 +27,18 @@ inline const std::string& privateFolder() {
     return std::string(gPrivateFolderName);
   }();
   return folder;
+}
+
+// A microphone, a speaker and the engine on them; false (nothing made) when the simulated
+// system could not start.
+inline bool startSimulatedEngine(std::unique_ptr<test::AudioTestSystem>& system,
+                                 std::unique_ptr<Engine>& engine) {
+  system = std::make_unique<test::AudioTestSystem>();
+  if (!system->started()) return false;
+  test::addMicrophone("mic-uid", "Mikrofon", platform::audio::SignalSource::silence());
+  test::addSpeaker("spk-uid", "Lautsprecher");
+  engine = std::make_unique<Engine>(true);
+  return true;
 }
 
 inline int hexValue(char c) {

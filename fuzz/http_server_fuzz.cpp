@@ -28,17 +28,12 @@ namespace {
 
 using velto::Api;
 using velto::Engine;
-namespace audio = platform::audio;
 
 constexpr auto kAnswerWait = std::chrono::seconds(5);
 
 struct Harness {
   Harness() {
-    system = std::make_unique<velto::test::AudioTestSystem>();
-    if (!system->started()) return;
-    velto::test::addMicrophone("mic-uid", "Mikrofon", audio::SignalSource::silence());
-    velto::test::addSpeaker("spk-uid", "Lautsprecher");
-    engine = std::make_unique<Engine>(true);
+    if (!velto::fuzz::startSimulatedEngine(system, engine)) return;
     api = std::make_unique<Api>(*engine);
     port = velto::test::freePort();
   }
