@@ -95,7 +95,8 @@ inline std::string boolText(bool value) {
 
 // An answer a command owes while its work runs off the main thread: given once, by `give`
 // when the work has ended, or by the timer after Api::kLateAnswer with what `meanwhile` makes
-// of the state then. A `give` after that saves the change the work made. main thread
+// of the state then (without `meanwhile` the local server's own time-out answers). A `give`
+// after that saves the change the work made. main thread
 class OwedAnswer {
 public:
   static std::shared_ptr<OwedAnswer> owe(Api& api, Api::Answer answer,
@@ -109,6 +110,10 @@ private:
   std::function<HttpResponse()> meanwhile_;
   bool given_ = false;
 };
+
+// The audio files of `folder` as a reply: listed off the main thread when the command owes an
+// answer (a folder on a slow mount then holds nobody), in place otherwise.
+HttpResponse folderListing(Api& api, const std::string& folder);
 
 // ---- renderers ----
 std::string tabJson(Engine& engine, const std::string& top);

@@ -171,7 +171,7 @@ HttpResponse padsCommand(Api& api, const Request& request) {
   }
   if (n == 2 && same(word, "files")) {
     if (m != Method::read) return error(405, "nur GET");
-    return ok(list(listAudioFiles(engine.settings.padsFolder)));
+    return folderListing(api, engine.settings.padsFolder);
   }
   if (n == 2 && same(word, "stop")) {
     if (!isWrite(m)) return error(405, "nur POST");

@@ -198,7 +198,7 @@ HttpResponse playerElement(Api& api, const Request& request) {
   }
   if (same(word, "files")) {
     if (m != Method::read) return error(405, "nur GET");
-    return ok(list(listAudioFiles(engine.settings.playerFolder)));
+    return folderListing(api, engine.settings.playerFolder);
   }
   if (same(word, "playlist")) return playlistCommand(api, request);
   return error(404, "unbekanntes Element: " + word);

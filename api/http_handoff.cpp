@@ -4,6 +4,8 @@
 #include "api/api_detail.h"
 
 #include "engine/engine.h"
+#include "media/audio_file.h"
+#include "platform/dispatch/background_queue.h"
 #include "platform/dispatch/main_queue.h"
 #include "platform/dispatch/semaphore.h"
 
@@ -73,6 +75,7 @@ std::shared_ptr<OwedAnswer> OwedAnswer::owe(Api& api, Api::Answer answer,
   owed->alive_ = api.lifetime;
   owed->answer_ = std::move(answer);
   owed->meanwhile_ = std::move(meanwhile);
+  if (!owed->meanwhile_) return owed; // the local server's own time-out answers
   std::weak_ptr<OwedAnswer> later = owed;
   platform::dispatch::mainAfter(Api::kLateAnswer, [later] {
     const std::shared_ptr<OwedAnswer> self = later.lock();
@@ -93,6 +96,18 @@ void OwedAnswer::give(HttpResponse response) {
   answer_ = nullptr;
   meanwhile_ = nullptr;
   answer(std::move(response));
+}
+
+HttpResponse folderListing(Api& api, const std::string& folder) {
+  Api::Answer answer = api.takeAnswer();
+  if (!answer) return ok(list(listAudioFiles(folder)));
+  auto owed = OwedAnswer::owe(api, std::move(answer), nullptr);
+  platform::dispatch::backgroundAsync([owed, folder] {
+    std::vector<std::string> names = listAudioFiles(folder);
+    platform::dispatch::mainAsync(
+        [owed, names = std::move(names)] { owed->give(ok(list(names))); });
+  });
+  return {};
 }
 
 } // namespace detail

@@ -189,6 +189,13 @@ TEST_F(MediaFileBoundsThreads, WholeFolderForThePlaylistLeavesTheMainThreadFree)
   const std::string last = std::string(std::getenv("HOME")) + "/zuletzt.wav";
   ASSERT_TRUE(writeSecond(last));
   ASSERT_EQ(call("POST", "/player/folder", folder).status, 200);
+  // The folder's listing is taken off the main thread too, and is the same as in place.
+  auto listed = std::make_shared<std::optional<HttpResponse>>();
+  api->handleLater("GET", "/player/files", "", [listed](HttpResponse a) { *listed = a; });
+  ASSERT_TRUE(platform::dispatch::runMainQueueUntil([listed] { return listed->has_value(); },
+                                                    std::chrono::seconds(10)));
+  EXPECT_EQ(listed->value().body, call("GET", "/player/files").body);
+  EXPECT_EQ(listed->value().body.rfind("[\"t000.wav\",\"t001.wav\"", 0), 0u);
   auto behind = std::make_shared<std::optional<HttpResponse>>();
   const HttpResponse r = timed("/player/playlist", "all", true);
   EXPECT_EQ(r.status, 200);
