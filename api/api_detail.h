@@ -144,7 +144,7 @@ HttpResponse elementCommand(Api& api, Ref ref, const Request& request); // 4 or 
 // reply, when word 4 names none of them.
 bool effectCommand(Api& api, Ref ref, const Request& request, HttpResponse& reply);
 // The EQ's preset paths: E/preset and E/presets[/...]; `depth` is the index of that word.
-HttpResponse eqPresetCommand(InputFx& bank, const FxInfo& info, const Request& request,
+HttpResponse eqPresetCommand(Api& api, InputFx& bank, const FxInfo& info, const Request& request,
                              size_t depth);
 HttpResponse noiseCommand(Api& api, Ref ref, const Request& request); // inputs: word 4 "noise"
 HttpResponse levelProbe(Api& api, const std::string& device);

@@ -118,7 +118,7 @@ HttpResponse resetCommand(const Target& t, const Request& r) {
 }
 
 // Everything below one addressed effect; `depth` is the index of the first word after it.
-HttpResponse targetCommand(const Target& t, const Request& r, size_t depth) {
+HttpResponse targetCommand(Api& api, const Target& t, const Request& r, size_t depth) {
   const std::vector<std::string>& w = r.words;
   const FxId id = t.info->id;
   if (w.size() == depth) {
@@ -128,12 +128,14 @@ HttpResponse targetCommand(const Target& t, const Request& r, size_t depth) {
   // A looper that is addressed gets its buffers; a code stored before they arrive waits for them.
   if (id == FxId::looper) t.bank->prepareLooper();
   const std::string& word = w[depth];
-  if (id == FxId::eq && same(word, "presets")) return eqPresetCommand(*t.bank, *t.info, r, depth);
+  if (id == FxId::eq && same(word, "presets"))
+    return eqPresetCommand(api, *t.bank, *t.info, r, depth);
   if (w.size() != depth + 1) return error(404, "unbekannter Pfad");
   if (same(word, "enabled")) return enabledCommand(t, r);
   if (id == FxId::looper && same(word, "action")) return actionCommand(t, r);
   if ((id == FxId::aec || id == FxId::feedback) && same(word, "reset")) return resetCommand(t, r);
-  if (id == FxId::eq && same(word, "preset")) return eqPresetCommand(*t.bank, *t.info, r, depth);
+  if (id == FxId::eq && same(word, "preset"))
+    return eqPresetCommand(api, *t.bank, *t.info, r, depth);
   const int index = findParam(t.info, word.c_str());
   if (index < 0 || word.find('\0') != std::string::npos) return error(404, "unbekannt: " + word);
   return paramCommand(t, index, r);
@@ -177,7 +179,7 @@ bool isFixed(FxId id) {
 }
 
 // S/effects/...: the bank's list, the chain, adding, removing and the effects by slot name.
-HttpResponse effectsCommand(HwInput& input, const Request& r) {
+HttpResponse effectsCommand(Api& api, HwInput& input, const Request& r) {
   const std::vector<std::string>& w = r.words;
   FxChain& chain = *input.fxChain;
   if (w.size() == 4) {
@@ -197,7 +199,7 @@ HttpResponse effectsCommand(HwInput& input, const Request& r) {
   if ((isFixed(slot->id) && slot->bank != 0) || chain.banks[slot->bank] == nullptr) {
     return error(404, "unbekannter Effekt: " + name);
   }
-  return targetCommand(Target{chain.banks[slot->bank].get(), &kFx[slot->id]}, r, 5);
+  return targetCommand(api, Target{chain.banks[slot->bank].get(), &kFx[slot->id]}, r, 5);
 }
 
 } // namespace
@@ -208,19 +210,19 @@ bool effectCommand(Api& api, Ref ref, const Request& r, HttpResponse& reply) {
   if (ref.group == hwOutputs) {
     if (!same(w, "limiter")) return false;
     Bus& bus = engine.buses[ref.index];
-    reply = targetCommand(Target{bus.fx.get(), &kFx[FxId::limiter]}, r, 4);
+    reply = targetCommand(api, Target{bus.fx.get(), &kFx[FxId::limiter]}, r, 4);
     return true;
   }
   if (ref.group != hwInputs) return false;
   HwInput& input = engine.hwInputs[ref.index];
   if (same(w, "effects")) {
-    reply = effectsCommand(input, r);
+    reply = effectsCommand(api, input, r);
     return true;
   }
   const FxInfo* row = w.find('\0') == std::string::npos ? findFx(w.c_str()) : nullptr;
   if (row == nullptr) return false;
   // Only the tools sit directly below the input; the other effects are reached by slot name.
-  reply = row->tool ? targetCommand(Target{input.fx, row}, r, 4)
+  reply = row->tool ? targetCommand(api, Target{input.fx, row}, r, 4)
                     : error(404, "unbekanntes Element: " + w);
   return true;
 }

@@ -4,6 +4,8 @@
 
 #include "effects/eq_presets.h"
 #include "effects/input_fx.h"
+#include "platform/dispatch/background_queue.h"
+#include "platform/dispatch/main_queue.h"
 
 namespace velto::detail {
 
@@ -33,22 +35,36 @@ std::string stem(const std::string& path) {
   return name;
 }
 
-HttpResponse fileCommand(bool import, const Request& r) {
-  if (r.method != Method::write) return error(405, "nur POST");
-  if (r.body.empty()) return error(400, "Pfad fehlt");
+// Touches only files, so it may run on any thread.
+HttpResponse presetFile(bool import, const std::string& path) {
   std::string message;
   if (import) {
     std::string name;
-    if (!EqPresets::importFrom(r.body, name, message)) return error(400, message);
+    if (!EqPresets::importFrom(path, name, message)) return error(400, message);
     return ok(q(name));
   }
-  if (!EqPresets::exportTo(stem(r.body), r.body, message)) return error(400, message);
-  return ok(q(r.body));
+  if (!EqPresets::exportTo(stem(path), path, message)) return error(400, message);
+  return ok(q(path));
+}
+
+HttpResponse fileCommand(Api& api, bool import, const Request& r) {
+  if (r.method != Method::write) return error(405, "nur POST");
+  if (r.body.empty()) return error(400, "Pfad fehlt");
+  Api::Answer answer = api.takeAnswer();
+  if (!answer) return presetFile(import, r.body);
+  // The named file may lie on a slow mount: it is read or written off the main thread.
+  auto owed = OwedAnswer::owe(api, std::move(answer), nullptr);
+  platform::dispatch::backgroundAsync([owed, import, path = r.body] {
+    HttpResponse reply = presetFile(import, path);
+    platform::dispatch::mainAsync([owed, reply = std::move(reply)] { owed->give(reply); });
+  });
+  return {};
 }
 
 } // namespace
 
-HttpResponse eqPresetCommand(InputFx& bank, const FxInfo& info, const Request& r, size_t depth) {
+HttpResponse eqPresetCommand(Api& api, InputFx& bank, const FxInfo& info, const Request& r,
+                             size_t depth) {
   const std::vector<std::string>& w = r.words;
   if (same(w[depth], "preset")) {
     if (r.method != Method::write) return error(405, "nur POST");
@@ -60,8 +76,8 @@ HttpResponse eqPresetCommand(InputFx& bank, const FxInfo& info, const Request& r
   if (w.size() == depth + 1) return listOrSave(bank, r);
   if (w.size() != depth + 2) return error(404, "unbekannter Pfad");
   const std::string& word = w[depth + 1];
-  if (same(word, "import")) return fileCommand(true, r);
-  if (same(word, "export")) return fileCommand(false, r);
+  if (same(word, "import")) return fileCommand(api, true, r);
+  if (same(word, "export")) return fileCommand(api, false, r);
   if (r.method != Method::remove) return error(405, "nur DELETE");
   std::string message;
   if (!EqPresets::remove(word, message)) return error(400, message);

@@ -6,6 +6,7 @@
 #include "api/json.h"
 #include "effects/eq_presets.h"
 #include "effects/input_fx.h"
+#include "platform/dispatch/main_queue.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -16,6 +17,8 @@
 #include <fstream>
 #include <functional>
 #include <future>
+#include <memory>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -60,9 +63,18 @@ HttpResponse guarded(const std::function<HttpResponse()>& request,
 
 class ApiEqPresetsThreads : public ApiFixture {
 protected:
+  // With `later` set, asked as the local server asks: the answer may come on a later turn of
+  // the main queue.
   HttpResponse eq(const std::string& method, const std::string& tail, const std::string& body) {
-    return call(method, kEq + tail, body);
+    if (!later) return call(method, kEq + tail, body);
+    auto answer = std::make_shared<std::optional<HttpResponse>>();
+    api->handleLater(method, kEq + tail, body, [answer](HttpResponse a) { *answer = a; });
+    EXPECT_TRUE(platform::dispatch::runMainQueueUntil([answer] { return answer->has_value(); },
+                                                      std::chrono::seconds(10)));
+    return answer->value_or(HttpResponse{0, ""});
   }
+  void exportAndImport();
+  bool later = false;
 };
 
 TEST_F(ApiEqPresetsThreads, ApplySaveListRemove) {
@@ -125,6 +137,14 @@ TEST_F(ApiEqPresetsThreads, ApplySaveListRemove) {
 }
 
 TEST_F(ApiEqPresetsThreads, ExportAndImportFiles) {
+  for (const bool asked : {false, true}) {
+    SCOPED_TRACE(asked ? "later" : "in place");
+    later = asked;
+    exportAndImport();
+  }
+}
+
+void ApiEqPresetsThreads::exportAndImport() {
   const std::string file = system->home() + "/Podcast.veltoeq";
   auto r = eq("POST", "/presets/export", file);
   EXPECT_EQ(r.status, 200);
