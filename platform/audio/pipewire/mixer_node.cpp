@@ -168,10 +168,16 @@ MixerNode::Member* MixerNode::attach(PipewireProvider& device, uint32_t frames) 
         parked->outputs != outputs)
       continue;
     pw_thread_loop_lock(connection_->loop);
+    // Its links still in place, it runs from the first cycle: waiting would only drop the blocks
+    // of a restart (a new buffer size reaches it once the graph takes it, as a running device).
+    const bool linked = std::none_of(parked->inLinks.begin(), parked->inLinks.end(),
+                                     [](pw_proxy* link) { return link == nullptr; }) &&
+                        std::none_of(parked->outLinks.begin(), parked->outLinks.end(),
+                                     [](pw_proxy* link) { return link == nullptr; });
     parked->parked = false;
     parked->frames = frames;
     parked->askedFrames.store(frames, std::memory_order_relaxed);
-    parked->settle.store(kSettleCycles, std::memory_order_relaxed);
+    parked->settle.store(linked ? 0 : kSettleCycles, std::memory_order_relaxed);
     askQuantum();
     linkPending();
     pw_thread_loop_unlock(connection_->loop);
@@ -280,9 +286,10 @@ void MixerNode::release(Member& member) {
 void MixerNode::setFrames(Member* member, uint32_t frames) {
   if (member == nullptr) return;
   pw_thread_loop_lock(connection_->loop);
+  // A running device keeps its cycles while the graph changes over to the new size: each cycle
+  // left out would be a block lost on its way.
   member->frames = frames;
   member->askedFrames.store(frames, std::memory_order_relaxed);
-  member->settle.store(kSettleCycles, std::memory_order_relaxed);
   askQuantum();
   pw_thread_loop_unlock(connection_->loop);
 }
@@ -303,6 +310,12 @@ void MixerNode::linkPending() {
     for (const auto& [id, port] : ports_) {
       if (port.node == node && port.output == output && (!output || port.monitor == monitor))
         found.emplace_back(port.index, id);
+    }
+    // A virtual source hands its capture out of ports marked as monitors, and has no others.
+    if (found.empty() && output && !monitor) {
+      for (const auto& [id, port] : ports_) {
+        if (port.node == node && port.output) found.emplace_back(port.index, id);
+      }
     }
     std::sort(found.begin(), found.end());
     return index < found.size() ? found[index].second : SPA_ID_INVALID;

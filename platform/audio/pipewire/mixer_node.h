@@ -42,12 +42,14 @@ public:
   struct Member;
 
   // The device's channels become ports linked to its node; its cycles run in this node's
-  // callback from now on. Null when the node or its ports could not be made.
+  // callback from now on (a device new to the node, or whose links went, after a few cycles for
+  // them to take hold). Null when the node or its ports could not be made.
   Member* attach(PipewireProvider& device, uint32_t frames);
   // No callback runs the member's device afterwards; its ports and links stay (silent) for the
   // same node to come back to.
   void detach(Member* member);
-  // The buffer size the device asks for; the node asks the server for the smallest.
+  // The buffer size the device asks for; the node asks the server for the smallest. The device's
+  // cycles go on at the graph's size until the graph takes it.
   void setFrames(Member* member, uint32_t frames);
   // The driver's nodes whose graph clock runs between inputs and outputs (null: none). Waits
   // until no callback uses the one before.

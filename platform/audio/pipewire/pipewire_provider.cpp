@@ -377,6 +377,7 @@ AspStatus PipewireProvider::startDevice(AspObjectId) {
     member_ = connection_->mixer->attach(*this, frames);
     if (member_ != nullptr && node_.inputChannels > 0 && node_.outputChannels > 0) {
       // What the mixer's cycle plays waits in the duplex ring for this stream.
+      duplexFresh_.store(true, std::memory_order_relaxed);
       pw_thread_loop_lock(connection_->loop);
       playback_ = std::make_unique<Stream>();
       const bool opened = openStream(*playback_, false, frames);
@@ -584,7 +585,17 @@ void PipewireProvider::onPlayback(void* data) {
   uint32_t done = 0;
   const spa_io_position* position = s.position.load(std::memory_order_acquire);
   if (self.node_.inputChannels > 0) {
-    // A duplex node: its capture stream ran the cycle, the mix waits in the ring.
+    // A duplex node: its capture stream ran the cycle, the mix waits in the ring. The mixer runs
+    // the device's cycles before this stream first runs and while it misses graph cycles: those
+    // would leave the way longer for good, only the newest cycle's frames are kept then.
+    const bool fresh = self.duplexFresh_.exchange(false, std::memory_order_relaxed);
+    if (position != nullptr) {
+      if (fresh || position->clock.position != self.playbackNext_) {
+        const uint64_t waiting = self.duplexRing_.available();
+        if (waiting > frames) self.duplexRing_.skip(waiting - frames);
+      }
+      self.playbackNext_ = position->clock.position + position->clock.duration;
+    }
     done = self.duplexRing_.read(out, uint32_t(frames));
   } else if (position != nullptr && self.blockPosition_ == position->clock.position) {
     // This graph cycle's block, run when the cycle began.

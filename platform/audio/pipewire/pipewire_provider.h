@@ -98,9 +98,11 @@ private:
   std::unique_ptr<Stream> capture_;
   std::unique_ptr<Stream> playback_;
   // Audio side.
-  const float* pendingInput_ = nullptr; // the capture buffer of the cycle that runs
-  float* pendingOutput_ = nullptr;      // the playback buffer of the cycle that runs
-  FrameRing duplexRing_;                // a duplex node: its capture cycle's mix to its playback
+  const float* pendingInput_ = nullptr;  // the capture buffer of the cycle that runs
+  float* pendingOutput_ = nullptr;       // the playback buffer of the cycle that runs
+  FrameRing duplexRing_;                 // a duplex node: its capture cycle's mix to its playback
+  std::atomic<bool> duplexFresh_{false}; // its playback stream has not run since the start
+  uint64_t playbackNext_ = 0;            // the graph position its playback runs at next
   double sampleTime_ = 0.0;
   std::vector<float> block_; // an output-only device's cycle of this graph cycle
   uint32_t blockFrames_ = 0;
