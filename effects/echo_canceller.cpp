@@ -29,9 +29,44 @@ constexpr float kMinLeak = 0.001f; // -30 dB: no filter is trusted beyond that
 constexpr float kFirstStep = 0.4f;
 constexpr float kFirstBlocks = 1500.0f; // 4 s of far-end activity at full speed
 constexpr float kRegularisation = 1e-9f + 1e-6f;
+// Unlearned echo: smoothing of the cross-spectra and powers (0.98 a block; a lag renewed every
+// fourth block keeps about 140 ms), the share of the error that must be explained before the
+// suppressor acts on it (a near talker keeps the share low), and how hard it then acts.
+constexpr float kUnlearnedSmooth = 0.98f;
+constexpr float kUnlearnedGate = 0.6f;
+constexpr float kUnlearnedGain = 4.0f;
+constexpr float kUnlearnedLagShare = 0.03f;
 
 void zero(float* v, size_t n) {
   std::memset(v, 0, n * sizeof(float));
+}
+
+// The per-bin loops of the filter and its update, over the first 128 bins (a count the compiler
+// can vectorise without a remainder) and then over the last one.
+constexpr int kEvenBins = EchoCanceller::kBins - 1;
+
+// y += w x
+void accumulateProduct(const float* __restrict wr, const float* __restrict wi,
+                       const float* __restrict xr, const float* __restrict xi, float* __restrict yr,
+                       float* __restrict yi) {
+  for (int k = 0; k < kEvenBins; ++k) {
+    yr[k] += wr[k] * xr[k] - wi[k] * xi[k];
+    yi[k] += wr[k] * xi[k] + wi[k] * xr[k];
+  }
+  yr[kEvenBins] += wr[kEvenBins] * xr[kEvenBins] - wi[kEvenBins] * xi[kEvenBins];
+  yi[kEvenBins] += wr[kEvenBins] * xi[kEvenBins] + wi[kEvenBins] * xr[kEvenBins];
+}
+
+// w += share g conj(x)
+void accumulateGradient(float share, const float* __restrict gr, const float* __restrict gi,
+                        const float* __restrict xr, const float* __restrict xi,
+                        float* __restrict wr, float* __restrict wi) {
+  for (int k = 0; k < kEvenBins; ++k) {
+    wr[k] += share * (gr[k] * xr[k] + gi[k] * xi[k]);
+    wi[k] += share * (gi[k] * xr[k] - gr[k] * xi[k]);
+  }
+  wr[kEvenBins] += share * (gr[kEvenBins] * xr[kEvenBins] + gi[kEvenBins] * xi[kEvenBins]);
+  wi[kEvenBins] += share * (gi[kEvenBins] * xr[kEvenBins] - gr[kEvenBins] * xi[kEvenBins]);
 }
 
 } // namespace
@@ -56,6 +91,15 @@ EchoCanceller::~EchoCanceller() = default;
 void EchoCanceller::clearFilter() {
   std::memset(filterRe, 0, sizeof(filterRe));
   std::memset(filterIm, 0, sizeof(filterIm));
+  std::memset(crossRe, 0, sizeof(crossRe));
+  std::memset(crossIm, 0, sizeof(crossIm));
+  zero(lagWeight, kPartitions);
+  zero(errorSmooth, kBins);
+  zero(farSmooth, kBins);
+  zero(unlearned, kBins);
+  std::memset(groupSum, 0, sizeof(groupSum));
+  lagGroup = 0;
+  explained = 0.0f;
   std::fill(std::begin(partitionShare), std::end(partitionShare), 1.0f);
 }
 
@@ -233,10 +277,56 @@ void EchoCanceller::blockSpectra(const float* error, const float* estimate) {
   fwd(frame_, yGradRe_, yGradIm_);
 }
 
-void EchoCanceller::adapt(const float* step) {
-  float norm[kBins];
+void EchoCanceller::trackUnlearned() {
+  const float a = kUnlearnedSmooth, b = 1.0f - kUnlearnedSmooth;
   for (int k = 0; k < kBins; ++k) {
-    norm[k] = step[k] * stepScale / (powerSum[k] + kRegularisation);
+    const float e2 = gradRe_[k] * gradRe_[k] + gradIm_[k] * gradIm_[k];
+    const float x2 =
+        historyRe[newest][k] * historyRe[newest][k] + historyIm[newest][k] * historyIm[newest][k];
+    errorSmooth[k] = a * errorSmooth[k] + b * e2;
+    farSmooth[k] = a * farSmooth[k] + b * x2;
+  }
+  // Each lag is renewed every fourth block, with the step that gives it the same memory; only
+  // the lags the echo path lives at count (each adds its chance share to the bias).
+  const float a4 = a * a * a * a, b4 = 1.0f - a4;
+  float* group = groupSum[lagGroup];
+  zero(group, kBins);
+  float weights = 0.0f;
+  for (int p = 0; p < kPartitions; ++p) weights += lagWeight[p];
+  for (int p = lagGroup; p < kPartitions; p += 4) {
+    const float w = lagWeight[p];
+    if (w == 0.0f) continue;
+    const int h = (newest - p + kPartitions) % kPartitions;
+    const float* xr = historyRe[h];
+    const float* xi = historyIm[h];
+    float* cr = crossRe[p];
+    float* ci = crossIm[p];
+    for (int k = 0; k < kBins; ++k) {
+      cr[k] = a4 * cr[k] + b4 * (gradRe_[k] * xr[k] + gradIm_[k] * xi[k]);
+      ci[k] = a4 * ci[k] + b4 * (gradIm_[k] * xr[k] - gradRe_[k] * xi[k]);
+      group[k] += w * (cr[k] * cr[k] + ci[k] * ci[k]);
+    }
+  }
+  lagGroup = (lagGroup + 1) % 4;
+  const float bias = std::min(weights * (1.0f - a4) / (1.0f + a4), 0.9f);
+  float explainedSum = 0.0f, errorSum = 0.0f;
+  for (int k = 0; k < kBins; ++k) {
+    const float sum = groupSum[0][k] + groupSum[1][k] + groupSum[2][k] + groupSum[3][k];
+    const float rho = sum / (errorSmooth[k] * farSmooth[k] + 1e-20f);
+    unlearned[k] = std::clamp((rho - bias) / (1.0f - bias), 0.0f, 1.0f);
+    explainedSum += unlearned[k] * errorSmooth[k];
+    errorSum += errorSmooth[k];
+  }
+  explained = explainedSum / (errorSum + 1e-20f);
+}
+
+void EchoCanceller::adapt(const float* step) {
+  // The normalised gradient, step x E / power per bin, is the same for every partition.
+  float gRe[kBins], gIm[kBins];
+  for (int k = 0; k < kBins; ++k) {
+    const float norm = step[k] * stepScale / (powerSum[k] + kRegularisation);
+    gRe[k] = norm * gradRe_[k];
+    gIm[k] = norm * gradIm_[k];
   }
   float energy[kPartitions];
   float largest = 0.0f;
@@ -246,16 +336,9 @@ void EchoCanceller::adapt(const float* step) {
     const float* xi = historyIm[h];
     float* wr = filterRe[p];
     float* wi = filterIm[p];
-    const float share = partitionShare[p];
-    float sum = 0.0f;
-    for (int k = 0; k < kBins; ++k) {
-      // W += step E conj(X)
-      const float s = norm[k] * share;
-      wr[k] += s * (gradRe_[k] * xr[k] + gradIm_[k] * xi[k]);
-      wi[k] += s * (gradIm_[k] * xr[k] - gradRe_[k] * xi[k]);
-      sum += wr[k] * wr[k] + wi[k] * wi[k];
-    }
-    energy[p] = std::sqrt(sum + 1e-12f);
+    accumulateGradient(partitionShare[p], gRe, gIm, xr, xi, wr, wi);
+    energy[p] = std::sqrt(platform::dsp::sumOfSquares(wr, kBins) +
+                          platform::dsp::sumOfSquares(wi, kBins) + 1e-12f);
     largest = std::max(largest, energy[p]);
   }
   // Shares for the next block: after each partition's weight, with a tenth of the largest for
@@ -266,6 +349,12 @@ void EchoCanceller::adapt(const float* step) {
     total += energy[p];
   }
   for (int p = 0; p < kPartitions; ++p) partitionShare[p] = kPartitions * energy[p] / total;
+  // The lags the echo path lives at, for the unlearned echo: partitions within 15 dB of the
+  // strongest.
+  for (int p = 0; p < kPartitions; ++p) {
+    const float w = (energy[p] - 0.1f * largest) / (largest + 1e-12f);
+    lagWeight[p] = w * w >= kUnlearnedLagShare ? 1.0f : 0.0f;
+  }
   // The gradient constraint (a partition's taps stay within its 128 samples), one partition
   // per block in turn.
   float* wr = filterRe[constraintIndex];
@@ -277,13 +366,17 @@ void EchoCanceller::adapt(const float* step) {
 }
 
 void EchoCanceller::suppress(float strength, float* outBlock) {
+  // Echo the filter has not learned shows in the error's coherence with the far end; it is
+  // taken out only while it makes up most of the error.
+  const float unlearnedGain = explained >= kUnlearnedGate ? kUnlearnedGain : 0.0f;
   const float residual = std::clamp(leak, 0.001f, 1.0f);
   const float over = (29.0f * strength * strength + 1.0f) * residual;
   const float floorGain = std::pow(10.0f, -(24.0f * strength + 6.0f) / 20.0f);
   for (int k = 0; k < kBins; ++k) {
     const float e2 = specRe_[k] * specRe_[k] + specIm_[k] * specIm_[k];
     const float y2 = spec2Re_[k] * spec2Re_[k] + spec2Im_[k] * spec2Im_[k];
-    const float g = std::clamp(1.0f - over * y2 / (e2 + 1e-9f), floorGain, 1.0f);
+    const float g = std::clamp(
+        1.0f - std::max(over * y2 / (e2 + 1e-9f), unlearnedGain * unlearned[k]), floorGain, 1.0f);
     // Gains fall at once and recover halfway per block.
     gains[k] = g < gains[k] ? g : 0.5f * (gains[k] + g);
     specRe_[k] *= gains[k];
@@ -319,12 +412,7 @@ void EchoCanceller::process(float* nearBlock, const float* farBlock, float stren
     const int h = (newest - p + kPartitions) % kPartitions;
     const float* xr = historyRe[h];
     const float* xi = historyIm[h];
-    const float* wr = filterRe[p];
-    const float* wi = filterIm[p];
-    for (int k = 0; k < kBins; ++k) {
-      yRe[k] += wr[k] * xr[k] - wi[k] * xi[k];
-      yIm[k] += wr[k] * xi[k] + wi[k] * xr[k];
-    }
+    accumulateProduct(filterRe[p], filterIm[p], xr, xi, yRe, yIm);
   }
   inv(yRe, yIm, frame_);
   float estimate[kBlock];
@@ -357,6 +445,12 @@ void EchoCanceller::process(float* nearBlock, const float* farBlock, float stren
   } else {
     spectra(error, estimate);
     blockSpectra(error, estimate);
+    // With the far end quiet nothing can be explained by it: the suppressor leaves it be.
+    if (farEnergy > kQuietFar) {
+      trackUnlearned();
+    } else {
+      explained = 0.0f;
+    }
     float step[kBins];
     if (adaptStep(errorEnergy, estimateEnergy, farEnergy, step)) {
       adapt(step);

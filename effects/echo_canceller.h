@@ -82,6 +82,19 @@ public:
   // Per partition share of the step, after the energy each partition's weights hold: an echo
   // path that starts late or dies early puts the learning where its taps are.
   float partitionShare[kPartitions];
+  // Echo the filter has not learned yet: the error's smoothed cross-spectrum with the far end at
+  // the lags where the echo path holds its energy (a quarter of them in turn per block), against
+  // the error's and the far end's smoothed power. A near talker does not correlate with the far
+  // end and leaves it near zero.
+  float crossRe[kPartitions][kBins];
+  float crossIm[kPartitions][kBins];
+  float lagWeight[kPartitions]; // 1 at the lags that count, 0 elsewhere
+  float errorSmooth[kBins];
+  float farSmooth[kBins];
+  float unlearned[kBins];   // per bin: the error's share explained beyond chance, 0..1
+  float groupSum[4][kBins]; // weighted |cross|^2 of each quarter of the lags
+  int lagGroup = 0;         // the quarter renewed next
+  float explained = 0.0f;   // the whole error's share explained, 0..1
 
 private:
   void clearFilter();
@@ -92,6 +105,7 @@ private:
   bool adaptStep(float errorEnergy, float estimateEnergy, float farEnergy, float* step);
   void blockSpectra(const float* error, const float* estimate);
   void adapt(const float* step);
+  void trackUnlearned();
   void suppress(float strength, float* outBlock);
 
   // FFT scratch: packed split form, two frames and their spectra.

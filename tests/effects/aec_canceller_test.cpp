@@ -1,5 +1,6 @@
 // One echo-canceller channel on its own: the transform pair, the plain delay of a fresh
-// canceller, the residual suppressor's over-subtraction, floor and gain recovery.
+// canceller, the residual suppressor's over-subtraction, floor and gain recovery, and how it tells
+// echo the filter has not learned from a near talker.
 #include "effects/echo_canceller.h"
 
 #include "tests/effects/aec_room.h"
@@ -162,6 +163,59 @@ TEST(EchoCanceller, ANonFiniteSampleIsForgottenAndCancellingGoesOn) {
     for (const float s : block) ASSERT_TRUE(std::isfinite(s)) << c.name;
     for (const float g : canceller->gains) ASSERT_TRUE(std::isfinite(g)) << c.name;
     EXPECT_GT(canceller->suppressionDb, 20.0f) << c.name;
+  }
+}
+
+// After 5 s of a white far end through a room, the microphone changes for a second. Echo the
+// filter has not learned (the room's echo grows) correlates with the far end: most of the error
+// is explained by it and its bins are suppressed. A near talker at the echo's level, or alone
+// after the far end stops, correlates with nothing: the share stays low and the talker passes.
+TEST(EchoCanceller, UnlearnedEchoIsExplainedByTheFarEndAndATalkerIsNot) {
+  using namespace test::aec;
+  struct Case {
+    const char* name;
+    float echoGain;   // after the change
+    float talkerGain; // 1: a talker at about the echo's level
+    bool farGoesOn;
+    bool explained;
+  };
+  constexpr size_t kLearn = kRate * 5, kFrames = kRate * 6;
+  const auto far = whiteFarEnd(kFrames, 0.1f, 18);
+  const auto echo = convolve(far, roomOf(kRooms[1]));
+  const auto talker = whiteFarEnd(kFrames, 0.05f, 19);
+  for (const Case c : {Case{"the echo grows by 6 dB", 2.0f, 0.0f, true, true},
+                       Case{"a near talker joins", 1.0f, 1.0f, true, false},
+                       Case{"the far end stops for a talker", 1.0f, 1.0f, false, false}}) {
+    auto canceller = std::make_unique<EchoCanceller>();
+    std::vector<float> block(kBlock), farBlock(kBlock);
+    double share = 0.0, gain = 0.0;
+    int blocks = 0;
+    for (size_t b = 0; b < kFrames / kBlock; ++b) {
+      const bool changed = b * kBlock >= kLearn;
+      for (int i = 0; i < kBlock; ++i) {
+        const size_t t = b * kBlock + i;
+        farBlock[i] = changed && !c.farGoesOn ? 0.0f : far[t];
+        const float e = changed && !c.farGoesOn ? 0.0f : echo[t];
+        block[i] = changed ? c.echoGain * e + c.talkerGain * talker[t] : e;
+      }
+      canceller->process(block.data(), farBlock.data(), 0.5f);
+      if (b * kBlock >= kLearn + kRate / 2) {
+        share += canceller->explained;
+        for (const float g : canceller->gains) gain += g;
+        ++blocks;
+      }
+    }
+    ASSERT_GT(blocks, 0);
+    share /= blocks;
+    gain /= blocks * EchoCanceller::kBins;
+    if (c.explained) {
+      EXPECT_GT(share, 0.6) << c.name;
+      EXPECT_LT(gain, 0.5) << c.name;
+    } else {
+      EXPECT_LT(share, 0.3) << c.name;
+      EXPECT_GT(gain, 0.8) << c.name;
+    }
+    EXPECT_EQ(canceller->divergences, 0u) << c.name;
   }
 }
 
