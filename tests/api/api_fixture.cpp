@@ -6,6 +6,10 @@
 #include "platform/audio/simulated/sim_signal.h"
 #include "platform/dispatch/main_queue.h"
 
+#include <chrono>
+#include <memory>
+#include <optional>
+
 namespace velto::test {
 
 namespace audio = platform::audio;
@@ -54,6 +58,16 @@ void ApiFixture::stop() {
 HttpResponse ApiFixture::call(const std::string& method, const std::string& path,
                               const std::string& body) {
   return api->handle(method, path, body);
+}
+
+HttpResponse ApiFixture::callLater(const std::string& method, const std::string& path,
+                                   const std::string& body) {
+  auto answer = std::make_shared<std::optional<HttpResponse>>();
+  api->handleLater(method, path, body, [answer](HttpResponse a) { *answer = std::move(a); });
+  EXPECT_TRUE(platform::dispatch::runMainQueueUntil([answer] { return answer->has_value(); },
+                                                    std::chrono::seconds(10)))
+      << method << " " << path;
+  return answer->value_or(HttpResponse{0, ""});
 }
 
 void ApiFixture::settle() {

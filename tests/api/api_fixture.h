@@ -27,6 +27,10 @@ protected:
 
   HttpResponse call(const std::string& method, const std::string& path,
                     const std::string& body = "");
+  // Asks as the local server does, running the main queue until the answer has come (10 s at
+  // most; status 0 without one).
+  HttpResponse callLater(const std::string& method, const std::string& path,
+                         const std::string& body = "");
   // Runs the posted listener work on the main queue.
   void settle();
 

@@ -6,7 +6,6 @@
 #include "api/json.h"
 #include "effects/eq_presets.h"
 #include "effects/input_fx.h"
-#include "platform/dispatch/main_queue.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -17,8 +16,6 @@
 #include <fstream>
 #include <functional>
 #include <future>
-#include <memory>
-#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -66,12 +63,7 @@ protected:
   // With `later` set, asked as the local server asks: the answer may come on a later turn of
   // the main queue.
   HttpResponse eq(const std::string& method, const std::string& tail, const std::string& body) {
-    if (!later) return call(method, kEq + tail, body);
-    auto answer = std::make_shared<std::optional<HttpResponse>>();
-    api->handleLater(method, kEq + tail, body, [answer](HttpResponse a) { *answer = a; });
-    EXPECT_TRUE(platform::dispatch::runMainQueueUntil([answer] { return answer->has_value(); },
-                                                      std::chrono::seconds(10)));
-    return answer->value_or(HttpResponse{0, ""});
+    return later ? callLater(method, kEq + tail, body) : call(method, kEq + tail, body);
   }
   void exportAndImport();
   bool later = false;

@@ -72,16 +72,7 @@ protected:
   HttpResponse timed(const std::string& path, const std::string& body, bool later = false) {
     const double cpu = threadCpuSeconds();
     const double wall = wallSeconds();
-    HttpResponse r;
-    if (later) {
-      auto answer = std::make_shared<std::optional<HttpResponse>>();
-      api->handleLater("POST", path, body, [answer](HttpResponse a) { *answer = std::move(a); });
-      EXPECT_TRUE(platform::dispatch::runMainQueueUntil([answer] { return answer->has_value(); },
-                                                        std::chrono::seconds(10)));
-      r = answer->value_or(HttpResponse{0, ""});
-    } else {
-      r = call("POST", path, body);
-    }
+    HttpResponse r = later ? callLater("POST", path, body) : call("POST", path, body);
     EXPECT_LT(threadCpuSeconds() - cpu, kMaxCpuSeconds) << path << " " << body;
     const double wallBound = later ? kMaxWallSeconds + 1.0 : kMaxWallSeconds;
     EXPECT_LT(wallSeconds() - wall, wallBound) << path << " " << body;
@@ -190,12 +181,9 @@ TEST_F(MediaFileBoundsThreads, WholeFolderForThePlaylistLeavesTheMainThreadFree)
   ASSERT_TRUE(writeSecond(last));
   ASSERT_EQ(call("POST", "/player/folder", folder).status, 200);
   // The folder's listing is taken off the main thread too, and is the same as in place.
-  auto listed = std::make_shared<std::optional<HttpResponse>>();
-  api->handleLater("GET", "/player/files", "", [listed](HttpResponse a) { *listed = a; });
-  ASSERT_TRUE(platform::dispatch::runMainQueueUntil([listed] { return listed->has_value(); },
-                                                    std::chrono::seconds(10)));
-  EXPECT_EQ(listed->value().body, call("GET", "/player/files").body);
-  EXPECT_EQ(listed->value().body.rfind("[\"t000.wav\",\"t001.wav\"", 0), 0u);
+  const HttpResponse listed = callLater("GET", "/player/files");
+  EXPECT_EQ(listed.body, call("GET", "/player/files").body);
+  EXPECT_EQ(listed.body.rfind("[\"t000.wav\",\"t001.wav\"", 0), 0u);
   auto behind = std::make_shared<std::optional<HttpResponse>>();
   const HttpResponse r = timed("/player/playlist", "all", true);
   EXPECT_EQ(r.status, 200);
