@@ -73,17 +73,34 @@ struct SimProcess {
 // What a sound server captured for a tap, handed from its thread to the aggregate device around
 // the tap: stereo frames, one writer, one reader, no locks. The reader waits until a writer's
 // block and its own are there (the two threads tick at different sizes), and drops a backlog
-// beyond twice that, so the delay stays small after a stall.
+// beyond twice that, so the delay stays small after a stall. Between the two clocks' drift it
+// moves by single frames: when the least backlog of two windows in a row has grown (or shrunk)
+// past a slack from where the margin set it, one frame per read is dropped (or repeated) until
+// it is back.
 class TapFeed {
 public:
+  static constexpr uint64_t kDriftWindow = 24000; // frames read per window
+  static constexpr uint64_t kDriftSlack = 16;
+
   explicit TapFeed(uint32_t frames);
   void write(const float* stereo, uint32_t frames); // the server's thread; drops what does not fit
   void read(float* stereo, uint32_t frames);        // the aggregate's thread; silence when short
 
 private:
+  void watchDrift(uint64_t waiting, uint32_t frames);
+
   FrameRing ring_;
   std::atomic<uint32_t> lastBlock_{0};
-  bool primed_ = false; // reader only
+  // reader only
+  bool primed_ = false;
+  bool referenced_ = false;
+  uint64_t reference_ = 0;      // the least backlog of the first window after priming
+  uint64_t lowest_ = 0;         // of the window that runs
+  uint64_t previousLowest_ = 0; // of the window before
+  uint64_t windowRead_ = 0;
+  int windows_ = 0;    // windows since priming
+  int64_t slip_ = 0;   // frames still to drop (> 0) or repeat (< 0), one per read
+  float last_[2] = {}; // the frame read last, repeated by a slip
 };
 
 struct SimTap {
