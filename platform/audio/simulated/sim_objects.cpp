@@ -30,20 +30,12 @@ void TapFeed::read(float* stereo, uint32_t frames) {
   uint64_t waiting = ring_.available();
   if (!primed_ && waiting >= wanted) {
     primed_ = true;
-    referenced_ = false;
-    windows_ = 0;
-    windowRead_ = 0;
-    lowest_ = waiting;
-    slip_ = 0;
+    setMargin();
   }
   if (primed_ && waiting > 2 * wanted) {
     ring_.skip(waiting - wanted);
     waiting = wanted;
-    referenced_ = false; // a stall, not drift: the margin is set anew
-    windows_ = 0;
-    windowRead_ = 0;
-    lowest_ = waiting;
-    slip_ = 0;
+    setMargin(); // a stall, not drift: the margin is set anew
   }
   uint32_t count = 0;
   if (primed_) {
@@ -63,9 +55,7 @@ void TapFeed::read(float* stereo, uint32_t frames) {
     }
     if (slipping && slip_ == 0) {
       // Judged again from two whole windows after the move, never from one before it.
-      windows_ = 1;
-      windowRead_ = 0;
-      lowest_ = UINT64_MAX;
+      startWindow(1);
     }
   }
   if (count > 0) {
@@ -91,10 +81,20 @@ void TapFeed::watchDrift(uint64_t waiting, uint32_t frames) {
     if (low > reference_ + kDriftSlack) slip_ = int64_t(low - reference_);
     if (high + kDriftSlack < reference_) slip_ = -int64_t(reference_ - high);
   }
-  ++windows_;
   previousLowest_ = lowest_;
-  lowest_ = UINT64_MAX;
+  startWindow(windows_ + 1);
+}
+
+void TapFeed::setMargin() {
+  referenced_ = false;
+  slip_ = 0;
+  startWindow(0);
+}
+
+void TapFeed::startWindow(int windows) {
+  windows_ = windows;
   windowRead_ = 0;
+  lowest_ = UINT64_MAX;
 }
 
 } // namespace platform::audio

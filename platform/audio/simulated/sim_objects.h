@@ -88,6 +88,8 @@ public:
 
 private:
   void watchDrift(uint64_t waiting, uint32_t frames);
+  void setMargin();              // the reference is taken anew from the next window
+  void startWindow(int windows); // `windows` of them since the margin or the last move
 
   FrameRing ring_;
   std::atomic<uint32_t> lastBlock_{0};
