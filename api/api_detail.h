@@ -111,6 +111,10 @@ private:
   bool given_ = false;
 };
 
+// The reply of `work`, which touches only files and may run on any thread: run on the background
+// queue when the command owes an answer (a file on a slow mount then holds nobody), in place
+// otherwise.
+HttpResponse answerOffMain(Api& api, std::function<HttpResponse()> work);
 // The audio files of `folder` as a reply: listed off the main thread when the command owes an
 // answer (a folder on a slow mount then holds nobody), in place otherwise.
 HttpResponse folderListing(Api& api, const std::string& folder);

@@ -4,8 +4,6 @@
 
 #include "effects/eq_presets.h"
 #include "effects/input_fx.h"
-#include "platform/dispatch/background_queue.h"
-#include "platform/dispatch/main_queue.h"
 
 namespace velto::detail {
 
@@ -50,15 +48,8 @@ HttpResponse presetFile(bool import, const std::string& path) {
 HttpResponse fileCommand(Api& api, bool import, const Request& r) {
   if (r.method != Method::write) return error(405, "nur POST");
   if (r.body.empty()) return error(400, "Pfad fehlt");
-  Api::Answer answer = api.takeAnswer();
-  if (!answer) return presetFile(import, r.body);
-  // The named file may lie on a slow mount: it is read or written off the main thread.
-  auto owed = OwedAnswer::owe(api, std::move(answer), nullptr);
-  platform::dispatch::backgroundAsync([owed, import, path = r.body] {
-    HttpResponse reply = presetFile(import, path);
-    platform::dispatch::mainAsync([owed, reply = std::move(reply)] { owed->give(reply); });
-  });
-  return {};
+  // The named file may lie on a slow mount.
+  return answerOffMain(api, [import, path = r.body] { return presetFile(import, path); });
 }
 
 } // namespace

@@ -98,16 +98,19 @@ void OwedAnswer::give(HttpResponse response) {
   answer(std::move(response));
 }
 
-HttpResponse folderListing(Api& api, const std::string& folder) {
+HttpResponse answerOffMain(Api& api, std::function<HttpResponse()> work) {
   Api::Answer answer = api.takeAnswer();
-  if (!answer) return ok(list(listAudioFiles(folder)));
+  if (!answer) return work();
   auto owed = OwedAnswer::owe(api, std::move(answer), nullptr);
-  platform::dispatch::backgroundAsync([owed, folder] {
-    std::vector<std::string> names = listAudioFiles(folder);
-    platform::dispatch::mainAsync(
-        [owed, names = std::move(names)] { owed->give(ok(list(names))); });
+  platform::dispatch::backgroundAsync([owed, work = std::move(work)] {
+    HttpResponse reply = work();
+    platform::dispatch::mainAsync([owed, reply = std::move(reply)] { owed->give(reply); });
   });
   return {};
+}
+
+HttpResponse folderListing(Api& api, const std::string& folder) {
+  return answerOffMain(api, [folder] { return ok(list(listAudioFiles(folder))); });
 }
 
 } // namespace detail
