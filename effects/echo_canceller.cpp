@@ -29,6 +29,15 @@ constexpr float kMinLeak = 0.001f; // -30 dB: no filter is trusted beyond that
 constexpr float kFirstStep = 0.4f;
 constexpr float kFirstBlocks = 1500.0f; // 4 s of far-end activity at full speed
 constexpr float kRegularisation = 1e-9f + 1e-6f;
+// Weight uncertainty: where it starts, the share of a weight's power it regains per block (the
+// room may move), the least it keeps, and how far a step lowers it (a tenth of the step's share).
+constexpr float kStartUncertainty = 1.0f;
+constexpr float kDrift = 1e-4f;
+constexpr float kLeastUncertainty = 1e-6f;
+constexpr float kShrink = 0.1f;
+// A block well above the usual ratio that the far end explains (coherent echo the filter has
+// not learned yet) is learned from, not held against.
+constexpr float kExplainedLearn = 0.6f;
 // Unlearned echo: smoothing of the cross-spectra and powers (0.98 a block; a lag renewed every
 // fourth block keeps about 140 ms), the share of the error that must be explained before the
 // suppressor acts on it (a near talker keeps the share low), and how hard it then acts.
@@ -57,16 +66,32 @@ void accumulateProduct(const float* __restrict wr, const float* __restrict wi,
   yi[kEvenBins] += wr[kEvenBins] * xi[kEvenBins] + wi[kEvenBins] * xr[kEvenBins];
 }
 
-// w += share g conj(x)
-void accumulateGradient(float share, const float* __restrict gr, const float* __restrict gi,
-                        const float* __restrict xr, const float* __restrict xi,
-                        float* __restrict wr, float* __restrict wi) {
+// d += share u |x|^2
+void accumulateUncertain(float share, const float* __restrict u, const float* __restrict x2,
+                         float* __restrict d) {
+  for (int k = 0; k < kEvenBins; ++k) d[k] += share * u[k] * x2[k];
+  d[kEvenBins] += share * u[kEvenBins] * x2[kEvenBins];
+}
+
+// One partition's update: w += share u g conj(x); then u falls by h share u^2 |x|^2 and regains a
+// little of the weight's power.
+void updatePartition(float share, const float* __restrict gr, const float* __restrict gi,
+                     const float* __restrict h, const float* __restrict xr,
+                     const float* __restrict xi, const float* __restrict x2, float* __restrict wr,
+                     float* __restrict wi, float* __restrict u) {
   for (int k = 0; k < kEvenBins; ++k) {
-    wr[k] += share * (gr[k] * xr[k] + gi[k] * xi[k]);
-    wi[k] += share * (gi[k] * xr[k] - gr[k] * xi[k]);
+    const float su = share * u[k];
+    wr[k] += su * (gr[k] * xr[k] + gi[k] * xi[k]);
+    wi[k] += su * (gi[k] * xr[k] - gr[k] * xi[k]);
+    u[k] = u[k] - h[k] * su * u[k] * x2[k] + kDrift * (wr[k] * wr[k] + wi[k] * wi[k]) +
+           kLeastUncertainty;
   }
-  wr[kEvenBins] += share * (gr[kEvenBins] * xr[kEvenBins] + gi[kEvenBins] * xi[kEvenBins]);
-  wi[kEvenBins] += share * (gi[kEvenBins] * xr[kEvenBins] - gr[kEvenBins] * xi[kEvenBins]);
+  constexpr int k = kEvenBins;
+  const float su = share * u[k];
+  wr[k] += su * (gr[k] * xr[k] + gi[k] * xi[k]);
+  wi[k] += su * (gi[k] * xr[k] - gr[k] * xi[k]);
+  u[k] = u[k] - h[k] * su * u[k] * x2[k] + kDrift * (wr[k] * wr[k] + wi[k] * wi[k]) +
+         kLeastUncertainty;
 }
 
 } // namespace
@@ -101,6 +126,7 @@ void EchoCanceller::clearFilter() {
   lagGroup = 0;
   explained = 0.0f;
   std::fill(std::begin(partitionShare), std::end(partitionShare), 1.0f);
+  for (auto& row : uncertainty) std::fill(std::begin(row), std::end(row), kStartUncertainty);
 }
 
 // A filter learned anew starts from full-speed learning and forgets what it knew of its leak.
@@ -150,6 +176,7 @@ void EchoCanceller::judgeSpan(float nearEnergy, float errorEnergy) {
 void EchoCanceller::reset() {
   std::memset(historyRe, 0, sizeof(historyRe));
   std::memset(historyIm, 0, sizeof(historyIm));
+  std::memset(historyPower, 0, sizeof(historyPower));
   newest = 0;
   zero(powerSum, kBins);
   zero(previousFar, kBlock);
@@ -203,10 +230,12 @@ void EchoCanceller::addFarFrame(const float* farBlock) {
   newest = (newest + 1) % kPartitions;
   float* re = historyRe[newest];
   float* im = historyIm[newest];
-  for (int k = 0; k < kBins; ++k) powerSum[k] -= re[k] * re[k] + im[k] * im[k];
+  float* power = historyPower[newest];
+  for (int k = 0; k < kBins; ++k) powerSum[k] -= power[k];
   fwd(frame_, re, im);
   for (int k = 0; k < kBins; ++k) {
-    powerSum[k] = std::max(powerSum[k] + re[k] * re[k] + im[k] * im[k], 0.0f);
+    power[k] = re[k] * re[k] + im[k] * im[k];
+    powerSum[k] = std::max(powerSum[k] + power[k], 0.0f);
   }
 }
 
@@ -234,7 +263,9 @@ bool EchoCanceller::adaptStep(float errorEnergy, float estimateEnergy, float far
   // Adaptation holds while it lasts and a little after; the median of that ratio moves only
   // outside such spans, so a long talk cannot drag it up.
   const float ratioDb = 10.0f * std::log10((errorEnergy + 1e-12f) / (estimateEnergy + 1e-12f));
-  if (adapted && ratioDb > usualRatioDb + kTalkMarginDb) talkHold = kTalkHoldBlocks;
+  if (adapted && explained < kExplainedLearn && ratioDb > usualRatioDb + kTalkMarginDb) {
+    talkHold = kTalkHoldBlocks;
+  }
   if (talkHold > 0) {
     --talkHold;
     ++quietCount;
@@ -321,22 +352,29 @@ void EchoCanceller::trackUnlearned() {
 }
 
 void EchoCanceller::adapt(const float* step) {
-  // The normalised gradient, step x E / power per bin, is the same for every partition.
-  float gRe[kBins], gIm[kBins];
+  // The normalised gradient, step x E over the far-end power each bin's weights see (by their
+  // share and uncertainty), is the same for every partition.
+  float weighted[kBins];
+  zero(weighted, kBins);
+  for (int p = 0; p < kPartitions; ++p) {
+    accumulateUncertain(partitionShare[p], uncertainty[p],
+                        historyPower[(newest - p + kPartitions) % kPartitions], weighted);
+  }
+  float gRe[kBins], gIm[kBins], h[kBins];
   for (int k = 0; k < kBins; ++k) {
-    const float norm = step[k] * stepScale / (powerSum[k] + kRegularisation);
+    const float norm = step[k] * stepScale / (weighted[k] + kRegularisation);
     gRe[k] = norm * gradRe_[k];
     gIm[k] = norm * gradIm_[k];
+    h[k] = kShrink * norm;
   }
   float energy[kPartitions];
   float largest = 0.0f;
   for (int p = 0; p < kPartitions; ++p) {
-    const int h = (newest - p + kPartitions) % kPartitions;
-    const float* xr = historyRe[h];
-    const float* xi = historyIm[h];
+    const int at = (newest - p + kPartitions) % kPartitions;
     float* wr = filterRe[p];
     float* wi = filterIm[p];
-    accumulateGradient(partitionShare[p], gRe, gIm, xr, xi, wr, wi);
+    updatePartition(partitionShare[p], gRe, gIm, h, historyRe[at], historyIm[at], historyPower[at],
+                    wr, wi, uncertainty[p]);
     energy[p] = std::sqrt(platform::dsp::sumOfSquares(wr, kBins) +
                           platform::dsp::sumOfSquares(wi, kBins) + 1e-12f);
     largest = std::max(largest, energy[p]);

@@ -38,6 +38,7 @@ public:
 
   float historyRe[kPartitions][kBins];
   float historyIm[kPartitions][kBins];
+  float historyPower[kPartitions][kBins]; // |X|^2 of each stored frame
   int newest = 0;
   float powerSum[kBins];
   float filterRe[kPartitions][kBins];
@@ -82,6 +83,12 @@ public:
   // Per partition share of the step, after the energy each partition's weights hold: an echo
   // path that starts late or dies early puts the learning where its taps are.
   float partitionShare[kPartitions];
+  // How much each weight (per partition and bin) has still to learn, against the bin's other
+  // partitions: it falls with every step by the share of the bin's far-end power its partition
+  // held, and regains a little of the weight's own power per block. A bin's step goes to its
+  // partitions by share x uncertainty: partitions the far end has taught much step less, those
+  // it has seldom reached more.
+  float uncertainty[kPartitions][kBins];
   // Echo the filter has not learned yet: the error's smoothed cross-spectrum with the far end at
   // the lags where the echo path holds its energy (a quarter of them in turn per block), against
   // the error's and the far end's smoothed power. A near talker does not correlate with the far
