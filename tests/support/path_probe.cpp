@@ -35,14 +35,29 @@ PathJudgement judgePath(const std::vector<float>& recorded, uint32_t channels, u
   PathJudgement judged;
   if (channels == 0 || in >= channels || out >= channels) return judged;
   const size_t frames = recorded.size() / channels;
-  std::vector<int64_t> entered(kCounterPeriod + 1, -1); // value -> the frame it last entered
+  std::vector<int64_t> entered(kCounterPeriod + 1, -1); // value -> the time it last entered
   std::map<int64_t, size_t> distances;
   int64_t previous = -1;
+  // Frames the recorder itself lost so far: times count in the frames the path played, so a
+  // recording that skipped a block does not make a path with a latency look shorter.
+  int64_t lost = 0;
+  uint32_t lastIn = 0;
+  uint32_t lastOut = 0;
   for (size_t f = 0; f < frames; ++f) {
-    if (const uint32_t v = counterOf(recorded[f * channels + in])) entered[v] = int64_t(f);
+    const uint32_t vin = counterOf(recorded[f * channels + in]);
     const uint32_t v = counterOf(recorded[f * channels + out]);
+    // Both counters leaping by the same step in the same frame: the recording lost that step.
+    if (vin != 0 && v != 0 && lastIn != 0 && lastOut != 0) {
+      const uint32_t stepIn = (vin + kCounterPeriod - lastIn) % kCounterPeriod;
+      const uint32_t stepOut = (v + kCounterPeriod - lastOut) % kCounterPeriod;
+      if (stepIn == stepOut && stepIn > 1) lost += stepIn - 1;
+    }
+    lastIn = vin;
+    lastOut = v;
+    const int64_t now = int64_t(f) + lost;
+    if (vin != 0) entered[vin] = now;
     if (v == 0 || entered[v] < 0) continue;
-    const int64_t distance = int64_t(f) - entered[v];
+    const int64_t distance = now - entered[v];
     if (distance > kLongestTrace) continue;
     ++judged.frames;
     ++distances[distance];

@@ -27,7 +27,8 @@ struct PathJudgement {
 };
 
 // `recorded`: `channels` interleaved; the counter entering the path in channel `in`, leaving it
-// in `out`.
+// in `out`. Where both counters leap alike in one frame the recorder lost those frames: they count
+// as time that passed, so a path with a latency is not judged by the recorder's own breaks.
 PathJudgement judgePath(const std::vector<float>& recorded, uint32_t channels, uint32_t in,
                         uint32_t out);
 
