@@ -257,13 +257,15 @@ void Engine::reattachAll() {
     detach(link);
     attach(link, role, callback, ctx);
   };
+  // The clock before the virtual outputs: where one clock runs them in start order, the virtual
+  // inputs it mixes reach the virtual outputs in the same cycle.
+  rebind(clockLink, DeviceRole::Internal, clockProc, &clockCtx);
+  rebind(systemLink, DeviceRole::Internal, systemReturnProc, &systemCtx);
   for (int i = 0; i < 3; ++i) rebind(hwInputs[i].link, DeviceRole::Input, hwInputProc, &hwCtx[i]);
   for (int i = 0; i < 3; ++i) rebind(buses[i].link, DeviceRole::Output, busOutputProc, &busCtx[i]);
   for (int i = 3; i < 6; ++i) {
     rebind(buses[i].link, DeviceRole::Internal, busOutputProc, &busCtx[i]);
   }
-  rebind(clockLink, DeviceRole::Internal, clockProc, &clockCtx);
-  rebind(systemLink, DeviceRole::Internal, systemReturnProc, &systemCtx);
 }
 
 void Engine::setHwInputDevice(int i, const std::string& key) {

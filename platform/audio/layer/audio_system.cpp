@@ -169,9 +169,15 @@ void postDeviceListChanged(AudioSystem& system) {
 void runGraphCycles(GraphClock& clock, uint32_t frames, uint64_t now) { // audio thread
   // Counted in before any slot is read: a halt that emptied a slot waits for this to end.
   clock.inFlight.fetch_add(1, std::memory_order_seq_cst);
-  for (std::atomic<DeviceIo*>& slot : clock.devices) {
-    DeviceIo* io = slot.load(std::memory_order_seq_cst);
-    if (io != nullptr && io->running.load(std::memory_order_seq_cst)) io->runCycle(frames, now);
+  // Devices that capture run before those that only play, so that what one hands over reaches
+  // the others in the same cycle whatever order they were started in.
+  for (const bool capturing : {true, false}) {
+    for (std::atomic<DeviceIo*>& slot : clock.devices) {
+      DeviceIo* io = slot.load(std::memory_order_seq_cst);
+      if (io != nullptr && io->hasInput() == capturing &&
+          io->running.load(std::memory_order_seq_cst))
+        io->runCycle(frames, now);
+    }
   }
   clock.inFlight.fetch_sub(1, std::memory_order_release);
 }
