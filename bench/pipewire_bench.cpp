@@ -8,8 +8,9 @@
 // in time. Then the path judged beside the server's own loopback: a counted tone played into
 // the microphone and into a second duplex node, one 4-channel recorder taking the counter into
 // and out of both paths, for VELTO_BENCH_PATH_SECONDS (60) at each buffer size and with the
-// server's quantum forced below and above it: breaks per minute, the in-to-out distance, and the
-// CPU per second of the threads that run the cycles, Velto's beside the loopback's.
+// server's quantum forced below and above it, and for the system sound played into "Velto Input"
+// on its way to output 1 and to "Velto Out 1": breaks per minute, the in-to-out distance, and
+// the CPU per second of the threads that run the cycles, Velto's beside the loopback's.
 // Starts its own private server (the test support's); when PipeWire is not installed the
 // PipeWire figures are skipped.
 #include "core/levels.h"
@@ -350,9 +351,11 @@ struct PathRun {
   uint32_t frames;       // Velto's buffer
   const char* quantum;   // the server's forced quantum, "0" none
   bool changeDuringPlay; // 128 -> 512 -> 128 while it plays
+  int system = 0; // 1: "Velto Input" -> the Default input -> "Velto Out 1"; 2: ... -> output 1
 };
 
-// One run of Velto's path (input 1 -> output 1) beside the peer's; prints one line.
+// One run of Velto's path (input 1 -> output 1, or the system sound's) beside the peer's; prints
+// one line.
 void pathRun(PipewireDaemon& daemon, velto::Engine& engine, const std::string& file,
              const PathRun& run, int seconds) {
   CycleThreads threads;
@@ -364,14 +367,21 @@ void pathRun(PipewireDaemon& daemon, velto::Engine& engine, const std::string& f
   if (device != 0 && audio::createIoProcId(device, mark, &marker, &proc) == 0)
     audio::startDevice(device, proc);
   const pid_t peer = daemon.loopback("peer.mic", "peer.spk", run.frames);
-  const pid_t player = daemon.play("mic1", file);
+  const uint32_t systemRoutes =
+      engine.virtualIns[3].strip.routeMask.exchange(run.system == 1   ? 8
+                                                    : run.system == 2 ? 1
+                                                                      : 0);
+  const pid_t player = daemon.play(run.system ? "sys.mic" : "mic1", file);
   const pid_t peerPlayer = daemon.play("peer.mic", file);
   platform::dispatch::runMainQueueFor(std::chrono::milliseconds(1500));
   const uint32_t underruns = engine.buses[0].underruns.load();
   const double cpuBefore = threads.cpuSeconds();
   const double peerBefore = processCpuSeconds(peer, "");
   std::vector<float> recorded;
-  std::thread recorder([&] { recorded = daemon.recordSink("bench.recorder", 4, seconds * 1000); });
+  std::thread recorder([&] {
+    const char* recorders[] = {"bench.recorder", "bench.recorder2", "bench.recorder3"};
+    recorded = daemon.recordSink(recorders[run.system], 4, seconds * 1000);
+  });
   if (run.changeDuringPlay) {
     for (uint32_t frames : {512u, 128u, 512u, 128u}) {
       platform::dispatch::runMainQueueFor(std::chrono::milliseconds(seconds * 1000 / 5));
@@ -386,6 +396,7 @@ void pathRun(PipewireDaemon& daemon, velto::Engine& engine, const std::string& f
   daemon.endPlay(peerPlayer);
   daemon.endPlay(player);
   daemon.endPlay(peer);
+  engine.virtualIns[3].strip.routeMask.store(systemRoutes);
   if (proc != audio::kNoIoProc) {
     audio::stopDevice(device, proc);
     audio::destroyIoProcId(device, proc);
@@ -469,9 +480,13 @@ int main() {
       }
       NullNode peerMic{"peer.mic", "Peer Mic", false, 2};
       peerMic.mediaClass = "Audio/Duplex";
-      const bool peered = daemon.addNode(peerMic) &&
-                          daemon.addNode({"peer.spk", "Peer Out", false, 2}) &&
-                          daemon.addNode({"bench.recorder", "Recorder", false, 4});
+      NullNode systemMic{"sys.mic", "System Sound", false, 2};
+      systemMic.mediaClass = "Audio/Duplex";
+      const bool peered =
+          daemon.addNode(peerMic) && daemon.addNode({"peer.spk", "Peer Out", false, 2}) &&
+          daemon.addNode({"bench.recorder", "Recorder", false, 4}) && daemon.addNode(systemMic) &&
+          daemon.addNode({"bench.recorder2", "Recorder 2", false, 4}) &&
+          daemon.addNode({"bench.recorder3", "Recorder 3", false, 4});
       const std::string file = system.home() + "/counted.wav";
       const char* secondsText = std::getenv("VELTO_BENCH_PATH_SECONDS");
       const int seconds = secondsText != nullptr ? std::max(2, std::atoi(secondsText)) : 60;
@@ -483,13 +498,25 @@ int main() {
            {std::pair<const char*, const char*>{"mic1:capture_FR", "bench.recorder:playback_FL"},
             {"spk1:monitor_FR", "bench.recorder:playback_FR"},
             {"peer.mic:capture_FR", "bench.recorder:playback_FC"},
-            {"peer.spk:monitor_FR", "bench.recorder:playback_LFE"}}) {
+            {"peer.spk:monitor_FR", "bench.recorder:playback_LFE"},
+            // the system sound: played into "Velto Input", heard on "Velto Out 1"
+            {"sys.mic:capture_FL", "velto.VeltoDefaultOutput_UID:playback_FL"},
+            {"sys.mic:capture_FR", "velto.VeltoDefaultOutput_UID:playback_FR"},
+            {"sys.mic:capture_FR", "bench.recorder2:playback_FL"},
+            {"velto.VeltoOut1_UID:capture_FR", "bench.recorder2:playback_FR"},
+            {"peer.mic:capture_FR", "bench.recorder2:playback_FC"},
+            {"peer.spk:monitor_FR", "bench.recorder2:playback_LFE"},
+            {"sys.mic:capture_FR", "bench.recorder3:playback_FL"},
+            {"spk1:monitor_FR", "bench.recorder3:playback_FR"},
+            {"peer.mic:capture_FR", "bench.recorder3:playback_FC"},
+            {"peer.spk:monitor_FR", "bench.recorder3:playback_LFE"}}) {
         linked = linked && daemon.link(from, to);
       }
       if (!linked) {
         std::printf("the recorder's links were not made: the path figures are skipped\n");
       } else {
-        std::printf("path beside pw-loopback, %d s each (input 1 -> output 1):\n", seconds);
+        std::printf("path beside pw-loopback, %d s each (input 1 -> output 1 unless named):\n",
+                    seconds);
         const std::vector<PathRun> runs = {
             {"buffer 64", 64, "0", false},
             {"buffer 128", 128, "0", false},
@@ -499,6 +526,9 @@ int main() {
             {"buffer 128, quantum 256", 128, "256", false},
             {"buffer 128, quantum 1024", 128, "1024", false},
             {"buffer 128 -> 512 -> 128", 128, "0", true},
+            {"Velto Input -> Velto Out 1, 128", 128, "0", false, 1},
+            {"Velto Input -> Velto Out 1, 512", 512, "0", false, 1},
+            {"Velto Input -> output 1, 128", 128, "0", false, 2},
         };
         const char* only = std::getenv("VELTO_BENCH_PATH_RUNS"); // e.g. "1,3": those runs only
         for (size_t r = 0; r < runs.size(); ++r) {
