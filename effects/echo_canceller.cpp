@@ -178,7 +178,6 @@ void EchoCanceller::reset() {
   std::memset(historyIm, 0, sizeof(historyIm));
   std::memset(historyPower, 0, sizeof(historyPower));
   newest = 0;
-  zero(powerSum, kBins);
   zero(previousFar, kBlock);
   constraintIndex = 0;
   zero(previousError, kBlock);
@@ -231,12 +230,8 @@ void EchoCanceller::addFarFrame(const float* farBlock) {
   float* re = historyRe[newest];
   float* im = historyIm[newest];
   float* power = historyPower[newest];
-  for (int k = 0; k < kBins; ++k) powerSum[k] -= power[k];
   fwd(frame_, re, im);
-  for (int k = 0; k < kBins; ++k) {
-    power[k] = re[k] * re[k] + im[k] * im[k];
-    powerSum[k] = std::max(powerSum[k] + power[k], 0.0f);
-  }
+  for (int k = 0; k < kBins; ++k) power[k] = re[k] * re[k] + im[k] * im[k];
 }
 
 // The windowed 256-point frames of the last two error blocks (specRe_/specIm_) and of the last two

@@ -40,7 +40,6 @@ public:
   float historyIm[kPartitions][kBins];
   float historyPower[kPartitions][kBins]; // |X|^2 of each stored frame
   int newest = 0;
-  float powerSum[kBins];
   float filterRe[kPartitions][kBins];
   float filterIm[kPartitions][kBins];
   float previousFar[kBlock];

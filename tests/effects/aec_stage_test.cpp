@@ -102,7 +102,9 @@ TEST(AecStage, IdenticalChannelsRunOnlyTheLeftCanceller) {
   EXPECT_GT(bank->aecLeft->suppressionDb, 10.0f);
   // The right canceller never saw a block.
   EXPECT_EQ(bank->aecRight->newest, 0);
-  for (const float p : bank->aecRight->powerSum) ASSERT_EQ(p, 0.0f);
+  for (const auto& frame : bank->aecRight->historyPower) {
+    for (const float p : frame) ASSERT_EQ(p, 0.0f);
+  }
 }
 
 TEST(AecStage, SwitchingOnFromOffAndResetRequestsDropWaitingFarEnd) {
