@@ -15,6 +15,7 @@
 #include "platform/audio/layer/device_io.h"
 #include "platform/audio/layer/host_time.h"
 #include "platform/audio/layer/properties.h"
+#include "platform/audio/pipewire/mixer_node.h"
 #include "platform/audio/pipewire/node_volume.h"
 #include "platform/audio/pipewire/pipewire_devices.h"
 
@@ -24,6 +25,7 @@ namespace {
 constexpr uint32_t kNodeRate = 48000;
 constexpr uint32_t kNodeChannels = 2; // the driver's devices are interleaved stereo
 constexpr uint32_t kFrameBytes = kNodeChannels * uint32_t(sizeof(float));
+constexpr uint32_t kPreparedFrames = 8192; // the server's longest quantum
 
 // The next "now" on a time line of whole cycles laid end to end, so that the ring positions of
 // consecutive cycles meet exactly; a clock that moved off the line by more than a cycle (a
@@ -69,6 +71,11 @@ struct DriverNodes::Node {
   DriverNodes* owner = nullptr;
   NodeVolumes::Entry* volume = nullptr;            // null: the device has no controls
   std::atomic<spa_io_position*> position{nullptr}; // the graph's clock, set by the server
+  std::atomic<bool> fed{false};                    // the mixer runs the device
+  // A source's next block as the mixer read it (both run on the connection's data thread, the
+  // node first); 0 frames: none waiting.
+  std::vector<float> prepared = std::vector<float>(size_t(kPreparedFrames) * kNodeChannels);
+  std::atomic<uint32_t> preparedFrames{0};
   // Data thread only: the node's own time line.
   uint64_t lineStart = 0;
   uint64_t lineFrames = 0;
@@ -104,6 +111,32 @@ void DriverNodes::Node::onStateChanged(void* data, pw_stream_state, pw_stream_st
 }
 
 uint64_t DriverNodes::timeOf(const spa_io_position& position) {
+  const uint64_t at = position.clock.position;
+  if (hosted_.load(std::memory_order_relaxed) && mixTime_ != 0 && position.clock.id == mixClock_) {
+    const uint64_t apart = at > mixPosition_ ? at - mixPosition_ : mixPosition_ - at;
+    if (apart <= kNodeRate) {
+      const uint64_t span = framesToNanoseconds(apart);
+      return at >= mixPosition_ ? mixTime_ + span : mixTime_ - span;
+    }
+  }
+  return graphTime(position);
+}
+
+uint64_t DriverNodes::mixerTime(const spa_io_position& position, uint32_t frames) {
+  const uint64_t graph = graphTime(position);
+  const uint64_t next = mixTime_ + framesToNanoseconds(mixFrames_);
+  const uint64_t apart = next > graph ? next - graph : graph - next;
+  // A new driver or a long stall starts the line again.
+  const bool restart = mixTime_ == 0 || position.clock.id != mixClock_ ||
+                       apart > framesToNanoseconds(10 * uint64_t(kNodeRate));
+  mixTime_ = restart ? graph : next;
+  mixFrames_ = frames;
+  mixPosition_ = position.clock.position;
+  mixClock_ = position.clock.id;
+  return mixTime_;
+}
+
+uint64_t DriverNodes::graphTime(const spa_io_position& position) {
   const uint64_t at = position.clock.position;
   // A new driver counts from its own start, a stalled one may leap: ten seconds apart or
   // backwards is another line.
@@ -143,8 +176,10 @@ void DriverNodes::Node::onProcess(void* data) {
     pw_stream_queue_buffer(node.stream, b);
     return;
   }
+  // Fed: the mixer's node runs the device, a sink's block reaching it through our monitor ports.
+  const bool fed = node.fed.load(std::memory_order_acquire);
   // A quantum longer than the layer's buffers runs as several cycles, laid end to end.
-  if (node.sink) {
+  if (node.sink && !fed) {
     const uint32_t offset = std::min(d.chunk->offset, d.maxsize);
     const uint32_t frames = std::min(d.chunk->size, d.maxsize - offset) / kFrameBytes;
     const auto* in = reinterpret_cast<const float*>(static_cast<const uint8_t*>(d.data) + offset);
@@ -159,14 +194,21 @@ void DriverNodes::Node::onProcess(void* data) {
                           node.scratch.data(), nullptr, nullptr);
       done += piece;
     }
-  } else {
+  } else if (!node.sink) {
     uint64_t wanted = b->requested != 0 ? b->requested : kDefaultBufferFrames;
     const uint32_t frames = uint32_t(std::min<uint64_t>(wanted, d.maxsize / kFrameBytes));
     auto* out = static_cast<float*>(d.data);
     const uint64_t start = position != nullptr ? cycleStart
                            : frames > 0        ? node.cycleTime(frames)
                                                : 0;
-    for (uint32_t done = 0; done < frames;) {
+    if (fed) {
+      // What the mixer read for this cycle; a quantum that grew meanwhile gets silence after it.
+      const uint32_t ready = node.preparedFrames.exchange(0, std::memory_order_acquire);
+      const uint32_t copied = std::min(ready, frames);
+      std::memcpy(out, node.prepared.data(), size_t(copied) * kFrameBytes);
+      std::memset(out + size_t(copied) * kNodeChannels, 0, size_t(frames - copied) * kFrameBytes);
+    }
+    for (uint32_t done = 0; done < frames && !fed;) {
       const uint32_t piece = std::min(frames - done, kMaxBufferFrames);
       node.host->runCycle(node.device, piece, start + framesToNanoseconds(done),
                           out + size_t(done) * kNodeChannels, nullptr, nullptr, nullptr);
@@ -177,6 +219,26 @@ void DriverNodes::Node::onProcess(void* data) {
     d.chunk->size = frames * kFrameBytes;
   }
   pw_stream_queue_buffer(node.stream, b);
+}
+
+void DriverNodes::setFed(Node& node, bool fed) {
+  node.fed.store(fed, std::memory_order_release);
+}
+
+void DriverNodes::feedSink(Node& node, const float* interleaved, uint32_t frames, uint64_t now) {
+  std::memcpy(node.scratch.data(), interleaved, size_t(frames) * kFrameBytes);
+  node.host->runCycle(node.device, frames, now, nullptr, node.scratch.data(), nullptr, nullptr);
+}
+
+void DriverNodes::prepareSource(Node& node, uint32_t offset, uint32_t frames, uint64_t now) {
+  if (offset + frames > kPreparedFrames) return;
+  node.host->runCycle(node.device, frames, now,
+                      node.prepared.data() + size_t(offset) * kNodeChannels, nullptr, nullptr,
+                      nullptr);
+}
+
+void DriverNodes::handOver(Node& node, uint32_t total) {
+  node.preparedFrames.store(std::min(total, kPreparedFrames), std::memory_order_release);
 }
 
 DriverNodes::DriverNodes(std::shared_ptr<PipewireConnection> connection)
@@ -237,6 +299,7 @@ void DriverNodes::publish(ProviderSlot& slot) {
       if (node->started) node->host->stopDevice(node->device);
       continue;
     }
+    if (connection_->mixer != nullptr) connection_->mixer->addFeed(node.get(), name, sink);
     nodes_.push_back(std::move(node));
   }
   pw_thread_loop_unlock(connection_->loop);
@@ -250,6 +313,7 @@ void DriverNodes::withdraw(ProviderSlot& slot) {
       ++it;
       continue;
     }
+    if (connection_->mixer != nullptr) connection_->mixer->dropFeed(&node);
     volumes_->remove(node.volume);
     node.volume = nullptr;
     pw_stream_destroy(node.stream); // waits for a process callback in flight

@@ -46,13 +46,30 @@ public:
   // Data thread: the host time of a graph position. Every node of the connection counts on one
   // line laid out by the graph's own frame count, so the rings of the driver's devices meet
   // exactly whatever the order of the nodes and however late the thread wakes; a jump of the
-  // position (another driver, a restart of the graph) starts a new line.
+  // position (another driver, a restart of the graph) starts a new line. While the mixer's node
+  // hosts the clock, a position is placed on the mixer's line.
   uint64_t timeOf(const spa_io_position& position);
+  // Data thread, once per callback of the mixer's node: the host time its `frames` run at. The
+  // line goes on by the frames it ran, not by the graph's position, so a cycle the mixer's node
+  // missed (woken too late) leaves no gap between what its devices wrote and what they read next.
+  uint64_t mixerTime(const spa_io_position& position, uint32_t frames);
   // Data thread: one cycle of every device on the graph clock for this graph position, once
   // unless `host` (the mixer's node, which runs it in each of its callbacks).
   void runClock(uint64_t position, uint32_t frames, uint64_t now, bool host);
 
   struct Node;
+
+  // Data thread, in the mixer's callback, for a node the mixer was handed (MixerNode::addFeed).
+  // Once linked into the mixer's node a node runs before it in every graph cycle, and its device
+  // runs here, on the mixer's own time, so no hand-over depends on the order or the lateness of
+  // separately woken nodes. While `fed`, the node's own callback leaves its device alone.
+  static void setFed(Node& node, bool fed);
+  // A sink's device takes what was played into its node this cycle (interleaved stereo).
+  static void feedSink(Node& node, const float* interleaved, uint32_t frames, uint64_t now);
+  // A source's device is read for its node's next cycle, `offset` frames into what the node
+  // hands on then; `handOver` marks the `total` frames ready.
+  static void prepareSource(Node& node, uint32_t offset, uint32_t frames, uint64_t now);
+  static void handOver(Node& node, uint32_t total);
 
 private:
   std::shared_ptr<PipewireConnection> connection_;
@@ -66,6 +83,11 @@ private:
   uint64_t lineFrames_ = 0;   // graph position the line starts at
   uint64_t lineClock_ = 0;    // the graph clock's id
   uint64_t linePosition_ = 0; // the last position seen
+  uint64_t mixTime_ = 0;      // where the mixer's last callback ran, 0: no line yet
+  uint64_t mixFrames_ = 0;    // how many frames it ran
+  uint64_t mixPosition_ = 0;  // at which graph position
+  uint64_t mixClock_ = 0;
+  uint64_t graphTime(const spa_io_position& position);
 };
 
 } // namespace platform::audio

@@ -56,6 +56,9 @@ struct MixerNode::Member {
   std::atomic<uint32_t> settle{kSettleCycles};             // cycles left to wait for it
   std::vector<void*> inPorts;                              // ours, fed by the device's capture
   std::vector<void*> outPorts;                             // ours, feeding the device's playback
+  // Data thread: each port's buffer of this cycle (a port gives it once per cycle).
+  std::vector<const float*> inBuffers;
+  std::vector<float*> outBuffers;
   std::vector<std::string> inNames;
   std::vector<std::string> outNames;
   std::vector<pw_proxy*> inLinks; // null until linked
@@ -64,6 +67,21 @@ struct MixerNode::Member {
   std::vector<uint32_t> outPeers;
   std::vector<float> captured; // interleaved
   std::vector<float> played;   // interleaved
+};
+
+struct MixerNode::Feed {
+  DriverNodes::Node* node = nullptr;
+  std::string name; // the node's node.name
+  bool sink = false;
+  uint32_t serverNode = SPA_ID_INVALID;
+  uint32_t serial = 0;
+  std::vector<void*> ports; // a sink's two channels; a source's one ordering port
+  std::vector<std::string> names;
+  std::vector<pw_proxy*> links; // null until linked
+  std::vector<uint32_t> peers;
+  std::atomic<bool> linked{false};             // every link asked for
+  std::atomic<uint32_t> settle{kSettleCycles}; // data thread: cycles before it is fed
+  std::vector<float> block = std::vector<float>(size_t(kMaxBufferFrames) * 2); // interleaved
 };
 
 MixerNode::MixerNode(std::shared_ptr<PipewireConnection> connection)
@@ -85,7 +103,13 @@ MixerNode::~MixerNode() {
   // The node stops first and no cycle may hold a member any more before the members go.
   destroyFilter();
   for (std::atomic<Member*>& slot : slots_) slot.store(nullptr, std::memory_order_seq_cst);
+  for (std::atomic<Feed*>& slot : feedSlots_) slot.store(nullptr, std::memory_order_seq_cst);
   waitIdle();
+  for (const std::unique_ptr<Feed>& feed : feeds_) {
+    for (pw_proxy* link : feed->links)
+      if (link != nullptr) pw_proxy_destroy(link);
+  }
+  feeds_.clear();
   for (const std::unique_ptr<Member>& member : members_) {
     for (pw_proxy* link : member->inLinks)
       if (link != nullptr) pw_proxy_destroy(link);
@@ -129,6 +153,7 @@ bool MixerNode::createFilter(uint32_t frames) {
     destroyFilter();
     return false;
   }
+  for (const std::unique_ptr<Feed>& feed : feeds_) addFeedPorts(*feed);
   if (DriverNodes* driver = driver_.load()) driver->hostClock(true);
   return true;
 }
@@ -253,6 +278,8 @@ MixerNode::Member* MixerNode::attach(PipewireProvider& device, uint32_t frames) 
     return nullptr;
   }
   Member* added = member.get();
+  added->inBuffers.assign(added->inPorts.size(), nullptr);
+  added->outBuffers.assign(added->outPorts.size(), nullptr);
   added->device.store(&device, std::memory_order_relaxed);
   members_.push_back(std::move(member));
   askQuantum();
@@ -271,6 +298,68 @@ void MixerNode::detach(Member* member) {
   pw_thread_loop_lock(connection_->loop);
   member->parked = true;
   askQuantum();
+  pw_thread_loop_unlock(connection_->loop);
+}
+
+bool MixerNode::addFeedPorts(Feed& feed) {
+  if (filter_ == nullptr || !feed.ports.empty()) return filter_ != nullptr;
+  feed.serial = ++serial_;
+  const uint32_t channels = feed.sink ? 2 : 1;
+  for (uint32_t c = 0; c < channels; ++c) {
+    const std::string name = std::string(feed.sink ? "feed_" : "order_") +
+                             std::to_string(feed.serial) + "_" + std::to_string(c + 1);
+    void* port = pw_filter_add_port(filter_, PW_DIRECTION_INPUT, PW_FILTER_PORT_FLAG_MAP_BUFFERS,
+                                    sizeof(uint32_t),
+                                    pw_properties_new(PW_KEY_FORMAT_DSP, "32 bit float mono audio",
+                                                      PW_KEY_PORT_NAME, name.c_str(), nullptr),
+                                    nullptr, 0);
+    if (port == nullptr) return false;
+    feed.ports.push_back(port);
+    feed.names.push_back(name);
+    feed.links.push_back(nullptr);
+    feed.peers.push_back(SPA_ID_INVALID);
+  }
+  return true;
+}
+
+void MixerNode::addFeed(DriverNodes::Node* node, const std::string& name, bool sink) {
+  size_t slot = kSlots;
+  for (size_t s = 0; s < kSlots && slot == kSlots; ++s) {
+    if (feedSlots_[s].load(std::memory_order_relaxed) == nullptr) slot = s;
+  }
+  if (slot == kSlots) return; // the node runs on its own, as without a mixer
+  auto feed = std::make_unique<Feed>();
+  feed->node = node;
+  feed->name = name;
+  feed->sink = sink;
+  Feed* added = feed.get();
+  pw_thread_loop_lock(connection_->loop);
+  feeds_.push_back(std::move(feed));
+  addFeedPorts(*added);
+  linkPending();
+  pw_thread_loop_unlock(connection_->loop);
+  feedSlots_[slot].store(added, std::memory_order_seq_cst);
+}
+
+void MixerNode::dropFeed(DriverNodes::Node* node) {
+  for (std::atomic<Feed*>& slot : feedSlots_) {
+    Feed* feed = slot.load(std::memory_order_relaxed);
+    if (feed != nullptr && feed->node == node) slot.store(nullptr, std::memory_order_seq_cst);
+  }
+  waitIdle();
+  DriverNodes::setFed(*node, false);
+  pw_thread_loop_lock(connection_->loop);
+  for (auto it = feeds_.begin(); it != feeds_.end();) {
+    Feed& feed = **it;
+    if (feed.node != node) {
+      ++it;
+      continue;
+    }
+    for (pw_proxy* link : feed.links)
+      if (link != nullptr) pw_proxy_destroy(link);
+    for (void* port : feed.ports) pw_filter_remove_port(port);
+    it = feeds_.erase(it);
+  }
   pw_thread_loop_unlock(connection_->loop);
 }
 
@@ -333,6 +422,28 @@ void MixerNode::linkPending() {
     pw_properties_free(props);
     return proxy;
   };
+  for (const std::unique_ptr<Feed>& feed : feeds_) {
+    if (feed->serverNode == SPA_ID_INVALID) {
+      for (const auto& [id, name] : nodeNames_) {
+        if (name == feed->name) feed->serverNode = id;
+      }
+    }
+    if (feed->serverNode == SPA_ID_INVALID) continue;
+    bool all = !feed->ports.empty(); // none while the node has no filter yet
+    for (uint32_t c = 0; c < feed->ports.size(); ++c) {
+      if (feed->links[c] == nullptr) {
+        // A sink's monitor ports carry what was played into it; a source's first port orders it.
+        const uint32_t from = devicePort(feed->serverNode, true, feed->sink, c);
+        const uint32_t to = ownPort(feed->names[c]);
+        if (from != SPA_ID_INVALID && to != SPA_ID_INVALID) {
+          feed->links[c] = link(feed->serverNode, from, own, to);
+          feed->peers[c] = from;
+        }
+      }
+      all = all && feed->links[c] != nullptr;
+    }
+    feed->linked.store(all, std::memory_order_release);
+  }
   for (const std::unique_ptr<Member>& member : members_) {
     for (uint32_t c = 0; c < member->inPorts.size(); ++c) {
       if (member->inLinks[c] != nullptr) continue;
@@ -358,7 +469,15 @@ void MixerNode::linkPending() {
 void MixerNode::onGlobal(void* data, uint32_t id, uint32_t, const char* type, uint32_t,
                          const spa_dict* props) {
   auto& self = *static_cast<MixerNode*>(data);
-  if (std::strcmp(type, PW_TYPE_INTERFACE_Port) != 0 || props == nullptr) return;
+  if (props == nullptr) return;
+  if (std::strcmp(type, PW_TYPE_INTERFACE_Node) == 0) {
+    const char* name = spa_dict_lookup(props, PW_KEY_NODE_NAME);
+    if (name == nullptr) return;
+    self.nodeNames_[id] = name;
+    self.linkPending();
+    return;
+  }
+  if (std::strcmp(type, PW_TYPE_INTERFACE_Port) != 0) return;
   PortInfo port;
   port.node = numberOf(props, PW_KEY_NODE_ID, SPA_ID_INVALID);
   const char* direction = spa_dict_lookup(props, PW_KEY_PORT_DIRECTION);
@@ -375,6 +494,17 @@ void MixerNode::onGlobal(void* data, uint32_t id, uint32_t, const char* type, ui
 void MixerNode::onGlobalRemove(void* data, uint32_t id) {
   auto& self = *static_cast<MixerNode*>(data);
   self.ports_.erase(id);
+  self.nodeNames_.erase(id);
+  for (const std::unique_ptr<Feed>& feed : self.feeds_) {
+    if (feed->serverNode == id) feed->serverNode = SPA_ID_INVALID;
+    for (size_t c = 0; c < feed->peers.size(); ++c) {
+      if (feed->peers[c] != id) continue;
+      if (feed->links[c] != nullptr) pw_proxy_destroy(feed->links[c]);
+      feed->links[c] = nullptr;
+      feed->peers[c] = SPA_ID_INVALID;
+      feed->linked.store(false, std::memory_order_release);
+    }
+  }
   // A port of a device that went took its link along: linked anew once a port is there again.
   for (const std::unique_ptr<Member>& member : self.members_) {
     for (int direction = 0; direction < 2; ++direction) {
@@ -397,7 +527,7 @@ void MixerNode::onProcess(void* data, spa_io_position* position) {
   const uint32_t total =
       uint32_t(std::min<uint64_t>(position->clock.duration, 8 * kMaxBufferFrames));
   DriverNodes* driver = self.driver_.load(std::memory_order_seq_cst);
-  const uint64_t start = driver != nullptr ? driver->timeOf(*position) : hostTimeNow();
+  const uint64_t start = driver != nullptr ? driver->mixerTime(*position, total) : hostTimeNow();
   std::array<Member*, kSlots> members{};
   std::array<PipewireProvider*, kSlots> devices{};
   for (size_t s = 0; s < kSlots; ++s) {
@@ -414,16 +544,55 @@ void MixerNode::onProcess(void* data, spa_io_position* position) {
     m->settle.store(left - 1, std::memory_order_relaxed);
     devices[s] = nullptr;
   }
+  for (Member* m : members) {
+    if (m == nullptr) continue;
+    for (size_t c = 0; c < m->inPorts.size(); ++c)
+      m->inBuffers[c] = static_cast<const float*>(pw_filter_get_dsp_buffer(m->inPorts[c], total));
+    for (size_t c = 0; c < m->outPorts.size(); ++c)
+      m->outBuffers[c] = static_cast<float*>(pw_filter_get_dsp_buffer(m->outPorts[c], total));
+  }
+
+  // The driver's nodes linked in ran before us this cycle; from the next cycle on the ones fed
+  // here leave their devices to this callback.
+  std::array<Feed*, kSlots> feeds{};
+  std::array<std::array<const float*, 2>, kSlots> played{}; // each port's buffer, taken once
+  for (size_t s = 0; s < kSlots; ++s) {
+    Feed* f = self.feedSlots_[s].load(std::memory_order_seq_cst);
+    if (f == nullptr) continue;
+    // Taken every cycle, fed or not: a buffer left untaken is not given back to its link.
+    for (size_t c = 0; c < f->ports.size() && c < 2; ++c)
+      played[s][c] = static_cast<const float*>(pw_filter_get_dsp_buffer(f->ports[c], total));
+    bool fed = driver != nullptr && f->linked.load(std::memory_order_acquire);
+    if (!fed) f->settle.store(kSettleCycles, std::memory_order_relaxed);
+    const uint32_t left = f->settle.load(std::memory_order_relaxed);
+    if (fed && left > 0) {
+      f->settle.store(left - 1, std::memory_order_relaxed);
+      fed = false;
+    }
+    fed = fed && (!f->sink || (played[s][0] != nullptr && played[s][1] != nullptr));
+    DriverNodes::setFed(*f->node, fed);
+    if (fed) feeds[s] = f;
+  }
 
   // A quantum longer than the layer's buffers runs as several cycles, laid end to end.
   for (uint32_t done = 0; done < total;) {
     const uint32_t piece = std::min(total - done, kMaxBufferFrames);
     const uint64_t now = start + framesToNanoseconds(done);
+    // What was played into the driver's sinks, on the time of the devices it meets.
+    for (size_t s = 0; s < kSlots; ++s) {
+      Feed* f = feeds[s];
+      if (f == nullptr || !f->sink) continue;
+      for (uint32_t c = 0; c < 2; ++c) {
+        const float* in = played[s][c];
+        for (uint32_t i = 0; i < piece; ++i) f->block[size_t(i) * 2 + c] = in[done + i];
+      }
+      DriverNodes::feedSink(*f->node, f->block.data(), piece, now);
+    }
     // Inputs first: what every input captured this cycle reaches every output in the same one.
     for (Member* m : members) {
       if (m == nullptr || m->inputs == 0) continue;
       for (uint32_t c = 0; c < m->inputs; ++c) {
-        const auto* in = static_cast<const float*>(pw_filter_get_dsp_buffer(m->inPorts[c], total));
+        const float* in = m->inBuffers[c];
         float* to = m->captured.data() + c;
         for (uint32_t f = 0; f < piece; ++f)
           to[size_t(f) * m->inputs] = in != nullptr ? in[done + f] : 0.0f;
@@ -443,14 +612,22 @@ void MixerNode::onProcess(void* data, spa_io_position* position) {
           device != nullptr && device->runMixerCycle(m->inputs > 0 ? m->captured.data() : nullptr,
                                                      m->played.data(), piece, now);
       for (uint32_t c = 0; c < m->outputs; ++c) {
-        auto* out = static_cast<float*>(pw_filter_get_dsp_buffer(m->outPorts[c], total));
+        float* out = m->outBuffers[c];
         if (out == nullptr) continue;
         const float* from = m->played.data() + c;
         for (uint32_t f = 0; f < piece; ++f)
           out[done + f] = ran ? from[size_t(f) * m->outputs] : 0.0f;
       }
     }
+    // The driver's sources hand this on in their next cycle, which runs before ours.
+    for (Feed* f : feeds) {
+      if (f != nullptr && !f->sink)
+        DriverNodes::prepareSource(*f->node, done, piece, now + framesToNanoseconds(total));
+    }
     done += piece;
+  }
+  for (Feed* f : feeds) {
+    if (f != nullptr && !f->sink) DriverNodes::handOver(*f->node, total);
   }
   self.users_.fetch_sub(1, std::memory_order_release);
 }

@@ -17,8 +17,10 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <string>
 #include <vector>
 
+#include "platform/audio/pipewire/driver_nodes.h"
 #include "platform/audio/pipewire/pipewire_node.h"
 
 struct pw_filter;
@@ -29,7 +31,6 @@ struct spa_dict;
 
 namespace platform::audio {
 
-class DriverNodes;
 class PipewireProvider;
 
 class MixerNode {
@@ -40,6 +41,7 @@ public:
   MixerNode& operator=(const MixerNode&) = delete;
 
   struct Member;
+  struct Feed;
 
   // The device's channels become ports linked to its node; its cycles run in this node's
   // callback from now on (a device new to the node, or whose links went, after a few cycles for
@@ -54,6 +56,12 @@ public:
   // The driver's nodes whose graph clock runs between inputs and outputs (null: none). Waits
   // until no callback uses the one before.
   void setDriver(DriverNodes* driver);
+  // A node of the driver (server name `name`) is linked into this node, so it runs before it in
+  // every cycle: a sink's monitor ports feed ports of ours, a source's first port an ordering
+  // port. Once linked, the node's device runs in this node's callback (DriverNodes::feedSink,
+  // prepareSource). dropFeed waits until no callback uses the node.
+  void addFeed(DriverNodes::Node* node, const std::string& name, bool sink);
+  void dropFeed(DriverNodes::Node* node);
 
   struct PortInfo {
     uint32_t node = 0;
@@ -71,6 +79,7 @@ private:
   bool createFilter(uint32_t frames); // loop lock held
   void destroyFilter();               // loop lock held
   void release(Member& member);       // loop lock held: its links and ports go
+  bool addFeedPorts(Feed& feed);      // loop lock held
   void linkPending();                 // loop lock held
   void askQuantum();                  // loop lock held
   void waitIdle();
@@ -80,10 +89,13 @@ private:
   pw_registry* registry_ = nullptr;
   struct Hooks;
   std::unique_ptr<Hooks> hooks_;
-  std::map<uint32_t, PortInfo> ports_; // loop thread: every port of the server
+  std::map<uint32_t, PortInfo> ports_;        // loop thread: every port of the server
+  std::map<uint32_t, std::string> nodeNames_; // loop thread: every node of the server
+  std::vector<std::unique_ptr<Feed>> feeds_;
   std::vector<std::unique_ptr<Member>> members_;
   static constexpr size_t kSlots = 32;
   std::array<std::atomic<Member*>, kSlots> slots_{}; // what the callback runs, in order
+  std::array<std::atomic<Feed*>, kSlots> feedSlots_{};
   std::atomic<DriverNodes*> driver_{nullptr};
   std::atomic<uint32_t> users_{0}; // callbacks under way
   uint32_t serial_ = 0;            // names our ports apart
