@@ -136,6 +136,13 @@ uint64_t DriverNodes::mixerTime(const spa_io_position& position, uint32_t frames
   return mixTime_;
 }
 
+bool DriverNodes::mixerRanLately(const spa_io_position& position) const {
+  const uint64_t at = position.clock.position;
+  const uint64_t cycles = 8 * std::max<uint64_t>(position.clock.duration, 1);
+  const uint64_t apart = at > mixPosition_ ? at - mixPosition_ : mixPosition_ - at;
+  return mixTime_ != 0 && position.clock.id == mixClock_ && apart <= cycles;
+}
+
 uint64_t DriverNodes::graphTime(const spa_io_position& position) {
   const uint64_t at = position.clock.position;
   // A new driver counts from its own start, a stalled one may leap: ten seconds apart or
@@ -177,7 +184,9 @@ void DriverNodes::Node::onProcess(void* data) {
     return;
   }
   // Fed: the mixer's node runs the device, a sink's block reaching it through our monitor ports.
-  const bool fed = node.fed.load(std::memory_order_acquire);
+  // A mixer whose callbacks stopped (its node gone from the graph) leaves the device to us again.
+  const bool fed = node.fed.load(std::memory_order_acquire) && position != nullptr &&
+                   owner.mixerRanLately(*position);
   // A quantum longer than the layer's buffers runs as several cycles, laid end to end.
   if (node.sink && !fed) {
     const uint32_t offset = std::min(d.chunk->offset, d.maxsize);

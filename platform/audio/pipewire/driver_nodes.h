@@ -88,6 +88,7 @@ private:
   uint64_t mixPosition_ = 0;  // at which graph position
   uint64_t mixClock_ = 0;
   uint64_t graphTime(const spa_io_position& position);
+  bool mixerRanLately(const spa_io_position& position) const; // within the last 8 cycles
 };
 
 } // namespace platform::audio
