@@ -2,7 +2,8 @@
 // node (standing in for a microphone) on hardware input 1, routed to hardware output 1 on a null
 // sink, is recorded from the sink's monitor at the level the gains give, and a counted tone
 // crosses from the input to the output for seconds in the cycle it came in, beside the server's
-// own loopback.
+// own loopback; the system sound played into "Velto Input" reaches output 1 and "Velto Out 1"
+// at their design distances.
 #include "engine/engine.h"
 
 #include "pipewire_engine_test.h"
@@ -235,6 +236,64 @@ TEST_F(PipewireEngineThreads, SteadyToneCrossesFromInputToOutputWithoutABreak) {
       daemon_->metadata({"-n", "settings", "0", "clock.max-quantum", "0"});
     }
     EXPECT_LE(veltoBreaks, peerBreaks + spare()) << "blocks lost or of silence inserted";
+  }
+}
+
+// The system sound played into "Velto Input" crosses the driver's rings inside the mixer's
+// callback: a counter recorded in one stream on the way in and on each way out lands at the
+// ways' design distances, one ring (two buffers) to output 1 and two rings to "Velto Out 1".
+TEST_F(PipewireEngineThreads, SystemSoundCrossesAtItsDesignDistances) {
+  constexpr int kJudgeMillis = 3000;
+  ASSERT_NO_FATAL_FAILURE(startRoutedEngine());
+  ASSERT_TRUE(engine_->setBufferFrames(128));
+  NullNode system = test::testMicrophone();
+  system.name = "test.system";
+  system.description = "System Sound";
+  // The counter going in, at output 1, at "Velto Out 1".
+  NullNode recorder{"test.recorder", "Recorder", false, 3};
+  for (const NullNode& node : {system, recorder}) ASSERT_TRUE(daemon_->addNode(node));
+  const std::string file = system_->home() + "/counted.wav";
+  ASSERT_TRUE(fixtures::writeWav(file, kToneRate, 2,
+                                 test::countedTone(kTone, kToneAmplitude, kJudgeMillis + 4000)));
+  ASSERT_TRUE(waitUntil([&] { return !daemon_->nodeId("node.name", "test.recorder").empty(); }));
+  const std::pair<const char*, const char*> links[] = {
+      {"test.system:capture_FL", "velto.VeltoDefaultOutput_UID:playback_FL"},
+      {"test.system:capture_FR", "velto.VeltoDefaultOutput_UID:playback_FR"},
+      {"test.system:capture_FR", "test.recorder:playback_FL"},
+      {"test.speakers:monitor_FR", "test.recorder:playback_FR"},
+      {"velto.VeltoOut1_UID:capture_FR", "test.recorder:playback_FC"},
+  };
+  for (const auto& [from, to] : links) {
+    EXPECT_TRUE(waitUntil([&] { return daemon_->link(from, to); }, std::chrono::seconds(5)))
+        << from << " -> " << to;
+  }
+  engine_->hwInputs[0].strip.routeMask.store(0);
+  engine_->virtualIns[3].strip.routeMask.store(1 | 8); // output 1 and "Velto Out 1"
+  Bus& out = engine_->buses[0];
+  out.meter.takeLeft();
+  const pid_t player = daemon_->play(system.name, file);
+  ASSERT_GT(player, 0);
+  const bool reached =
+      waitUntil([&] { return out.meter.takeLeft() > kToneAmplitude / 2; }, std::chrono::seconds(5));
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  std::vector<float> recorded;
+  if (reached) recorded = daemon_->recordSink(recorder.name, 3, kJudgeMillis);
+  daemon_->endPlay(player);
+  ASSERT_TRUE(reached) << "the system sound never reached output 1\n" << daemon_->nodes();
+  struct Case {
+    const char* way;
+    uint32_t channel;
+    int64_t distance;
+  };
+  for (const Case& c : {Case{"to output 1", 1, 256}, Case{"to Velto Out 1", 2, 512}}) {
+    SCOPED_TRACE(c.way);
+    const test::PathJudgement judged = test::judgePath(recorded, 3, 0, c.channel);
+    std::printf("[ figures  ] system sound %s: %d breaks over %zu frames, distance %lld (%lld to "
+                "%lld)\n",
+                c.way, judged.breaks, judged.frames, (long long)judged.latency,
+                (long long)judged.shortest, (long long)judged.longest);
+    ASSERT_GT(judged.frames, size_t(kToneRate) * kJudgeMillis / 1000 / 2);
+    EXPECT_EQ(judged.latency, c.distance);
   }
 }
 
