@@ -234,9 +234,8 @@ void DriverNodes::setFed(Node& node, bool fed) {
   node.fed.store(fed, std::memory_order_release);
 }
 
-void DriverNodes::feedSink(Node& node, const float* interleaved, uint32_t frames, uint64_t now) {
-  std::memcpy(node.scratch.data(), interleaved, size_t(frames) * kFrameBytes);
-  node.host->runCycle(node.device, frames, now, nullptr, node.scratch.data(), nullptr, nullptr);
+void DriverNodes::feedSink(Node& node, float* interleaved, uint32_t frames, uint64_t now) {
+  node.host->runCycle(node.device, frames, now, nullptr, interleaved, nullptr, nullptr);
 }
 
 void DriverNodes::prepareSource(Node& node, uint32_t offset, uint32_t frames, uint64_t now) {

@@ -65,7 +65,7 @@ public:
   // separately woken nodes. While `fed`, the node's own callback leaves its device alone.
   static void setFed(Node& node, bool fed);
   // A sink's device takes what was played into its node this cycle (interleaved stereo).
-  static void feedSink(Node& node, const float* interleaved, uint32_t frames, uint64_t now);
+  static void feedSink(Node& node, float* interleaved, uint32_t frames, uint64_t now);
   // A source's device is read for its node's next cycle, `offset` frames into what the node
   // hands on then; `handOver` marks the `total` frames ready.
   static void prepareSource(Node& node, uint32_t offset, uint32_t frames, uint64_t now);

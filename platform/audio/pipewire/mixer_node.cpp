@@ -74,7 +74,6 @@ struct MixerNode::Feed {
   std::string name; // the node's node.name
   bool sink = false;
   uint32_t serverNode = SPA_ID_INVALID;
-  uint32_t serial = 0;
   std::vector<void*> ports; // a sink's two channels; a source's one ordering port
   std::vector<std::string> names;
   std::vector<pw_proxy*> links; // null until linked
@@ -303,11 +302,11 @@ void MixerNode::detach(Member* member) {
 
 bool MixerNode::addFeedPorts(Feed& feed) {
   if (filter_ == nullptr || !feed.ports.empty()) return filter_ != nullptr;
-  feed.serial = ++serial_;
+  const uint32_t serial = ++serial_;
   const uint32_t channels = feed.sink ? 2 : 1;
   for (uint32_t c = 0; c < channels; ++c) {
-    const std::string name = std::string(feed.sink ? "feed_" : "order_") +
-                             std::to_string(feed.serial) + "_" + std::to_string(c + 1);
+    const std::string name = std::string(feed.sink ? "feed_" : "order_") + std::to_string(serial) +
+                             "_" + std::to_string(c + 1);
     void* port = pw_filter_add_port(filter_, PW_DIRECTION_INPUT, PW_FILTER_PORT_FLAG_MAP_BUFFERS,
                                     sizeof(uint32_t),
                                     pw_properties_new(PW_KEY_FORMAT_DSP, "32 bit float mono audio",
