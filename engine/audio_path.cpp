@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <limits>
 
 namespace velto {
 
@@ -206,6 +207,24 @@ void Engine::processClock(audio::BufferList* list) {
       v.strip.produce({v.mix.data(), 2}, {v.mix.data() + 1, 2}, count);
     }
   }
+}
+
+void Engine::countSkippedBlocks(int index, const audio::TimeStamp* now,
+                                const audio::BufferList* list) {
+  Bus& bus = buses[index];
+  const uint32_t starts =
+      std::atomic_ref<uint32_t>(bus.link.starts).load(std::memory_order_acquire);
+  if (starts != bus.timedStarts) {
+    bus.timedStarts = starts;
+    bus.lastCycleSample = std::numeric_limits<double>::quiet_NaN();
+  }
+  const uint32_t frames = frameCount(list);
+  if (now == nullptr || (now->flags & kAspTimeStampSampleTimeValid) == 0 || frames == 0) return;
+  // Each cycle's time lies its own frames after the one before; a gap of at least half a block
+  // is that many blocks the device played without us (a frame of rounding is none).
+  const double gap = now->sampleTime - bus.lastCycleSample - frames;
+  if (gap >= frames / 2.0) bus.underruns.fetch_add(uint32_t(std::min(gap / frames + 0.5, 1e6)));
+  bus.lastCycleSample = now->sampleTime;
 }
 
 void Engine::processOutput(int index, audio::BufferList* list) {

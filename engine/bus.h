@@ -3,12 +3,13 @@
 // the bus's output callback owns the buffers and `lastGain`.
 #pragma once
 
-#include "engine/device_link.h"
 #include "core/peak_meter.h"
+#include "engine/device_link.h"
 
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <limits>
 #include <memory>
 #include <string>
 #include <vector>
@@ -39,6 +40,10 @@ struct Bus {
   std::vector<float> echoWork;
   std::atomic<uint32_t> underruns{0};
   float lastGain = 1.0f;
+  // Output callback only: the sample time of its last cycle (NaN: none since the link started)
+  // and the link's start it belongs to.
+  double lastCycleSample = std::numeric_limits<double>::quiet_NaN();
+  uint32_t timedStarts = 0;
 };
 
 } // namespace velto

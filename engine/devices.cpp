@@ -55,10 +55,11 @@ AspStatus hwInputProc(audio::ObjectId, const audio::TimeStamp*, const audio::Buf
   return 0;
 }
 
-AspStatus busOutputProc(audio::ObjectId, const audio::TimeStamp*, const audio::BufferList*,
+AspStatus busOutputProc(audio::ObjectId, const audio::TimeStamp* now, const audio::BufferList*,
                         const audio::TimeStamp*, audio::BufferList* output, const audio::TimeStamp*,
                         void* clientData) {
   auto* ctx = static_cast<Engine::Ctx*>(clientData);
+  ctx->engine->countSkippedBlocks(ctx->index, now, output);
   ctx->engine->processOutput(ctx->index, output);
   return 0;
 }

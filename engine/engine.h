@@ -162,6 +162,10 @@ public:
   void processApp(int slot, const platform::audio::BufferList* list);
   void processClock(platform::audio::BufferList* list);
   void processOutput(int bus, platform::audio::BufferList* list);
+  // Before processOutput: the blocks the bus's device went on without (a cycle the server ran
+  // without it) count as underruns, read off the gap in the cycles' sample times. audio thread
+  void countSkippedBlocks(int bus, const platform::audio::TimeStamp* now,
+                          const platform::audio::BufferList* list);
   uint32_t mixRoute(Strip& strip, int destination, uint32_t frames, float* mix, float* scratch,
                     std::atomic<uint32_t>& underruns);
 

@@ -58,17 +58,22 @@ std::vector<float> PipewireEngineTest::playAndRecord(const std::string& target,
     ADD_FAILURE() << "the player did not start";
     return {};
   }
-  const bool arrived = serve([&] { return meter.takeLeft() > arrival; });
+  // The session manager links the player late on a loaded machine: give it 20 s, not one wait.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  bool arrived = false;
+  while (!arrived && std::chrono::steady_clock::now() < deadline)
+    arrived = serve([&] { return meter.takeLeft() > arrival; });
+  if (!arrived) ADD_FAILURE() << "what was played into " << target << " never reached the meter";
   std::vector<float> recorded;
   // The meter hears the mix before the session manager may have linked the speakers' stream,
   // and a recorder linked late records nothing at all (both slow on a loaded machine): while
   // the recording is all silence, record again for twice as long.
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  const auto recordUntil = std::chrono::steady_clock::now() + std::chrono::seconds(20);
   for (int length = millis; arrived; length = std::min(length * 2, 4 * millis)) {
     recorded = daemon_->recordSink(testSpeakers().name, 2, length);
     const bool silent =
         std::all_of(recorded.begin(), recorded.end(), [](float s) { return s == 0.0f; });
-    if (!silent || std::chrono::steady_clock::now() >= deadline) break;
+    if (!silent || std::chrono::steady_clock::now() >= recordUntil) break;
   }
   daemon_->endPlay(player);
   serve([&] {

@@ -124,8 +124,10 @@ TEST_F(Timer, RestartReplacesTheSchedule) {
   restartedAt = pd::Clock::now();
   ASSERT_TRUE(timer.start(10ms, 2ms));
   pd::runMainQueueFor(105ms);
+  // A loaded machine hands the main thread back late: one fire each 10 ms it really ran.
+  const double ran = msSince(restartedAt);
   ASSERT_GE(fires.size(), 7u);
-  EXPECT_LE(fires.size(), 10u);
+  EXPECT_LE(double(fires.size()), ran / 10.0);
   EXPECT_GE(fires.front(), 10.0);
 }
 

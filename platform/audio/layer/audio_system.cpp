@@ -182,6 +182,15 @@ void runGraphCycles(GraphClock& clock, uint32_t frames, uint64_t now) { // audio
   clock.inFlight.fetch_sub(1, std::memory_order_release);
 }
 
+void skipGraphCycles(GraphClock& clock, uint32_t frames) { // audio thread
+  clock.inFlight.fetch_add(1, std::memory_order_seq_cst);
+  for (std::atomic<DeviceIo*>& slot : clock.devices) {
+    DeviceIo* io = slot.load(std::memory_order_seq_cst);
+    if (io != nullptr && io->running.load(std::memory_order_seq_cst)) io->skip(frames);
+  }
+  clock.inFlight.fetch_sub(1, std::memory_order_release);
+}
+
 void startDeviceClock(AudioSystem& system, DeviceEntry& device) {
   DeviceIo& io = *device.io;
   if (device.provider->provider->drivesClock()) {

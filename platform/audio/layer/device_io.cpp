@@ -78,10 +78,10 @@ void DeviceIo::prepareList(BufferList& list, const std::vector<uint32_t>& channe
 void DeviceIo::deliver(uint32_t frames, const CycleTimes& times) {
   frames = std::min(frames, kMaxBufferFrames);
   const uint64_t span = framesToNanoseconds(frames);
-  const TimeStamp now = stamp(times.inputSampleTime + frames, times.hostTime);
-  const TimeStamp inputTime =
-      stamp(times.inputSampleTime, times.hostTime > span ? times.hostTime - span : 0);
-  const TimeStamp outputTime = stamp(times.outputSampleTime, times.hostTime + span);
+  const double input = times.inputSampleTime + skipped_;
+  const TimeStamp now = stamp(input + frames, times.hostTime);
+  const TimeStamp inputTime = stamp(input, times.hostTime > span ? times.hostTime - span : 0);
+  const TimeStamp outputTime = stamp(times.outputSampleTime + skipped_, times.hostTime + span);
 
   for (uint32_t b = 0; b < outputChannels_.size(); ++b) {
     std::fill_n(mix_[b].data(), size_t(frames) * outputChannels_[b], 0.0f);

@@ -50,6 +50,10 @@ public:
   void runCycle(uint32_t frames, uint64_t now);
   // The callbacks' part of the cycle, called by the provider's cycle function. audio thread
   void deliver(uint32_t frames, const CycleTimes& times);
+  // Graph cycles the device was not run for (its thread woke too late): the times its callbacks
+  // see from now on lie that many frames further on, so a client can count the blocks it never
+  // got to play. audio thread
+  void skip(uint32_t frames) { skipped_ += frames; }
 
   // Control side: clears the slot's started flag and waits until no call of it is in flight.
   void stopSlot(IoSlot& slot);
@@ -74,6 +78,7 @@ private:
   void* cycleContext_;
   std::vector<uint32_t> inputChannels_;
   std::vector<uint32_t> outputChannels_;
+  double skipped_ = 0.0; // audio thread
   std::vector<std::vector<float>> input_;
   std::vector<std::vector<float>> mix_;
   std::vector<std::vector<float>> scratch_;

@@ -71,6 +71,8 @@ struct GraphClock {
 
 // The graph's thread: one cycle of `frames` at host time `now` of every device on the clock.
 void runGraphCycles(GraphClock& clock, uint32_t frames, uint64_t now);
+// The graph's thread: `frames` of graph cycles that ran without the devices on the clock.
+void skipGraphCycles(GraphClock& clock, uint32_t frames);
 
 struct SimProcess; // sim_objects.h
 struct SimTap;

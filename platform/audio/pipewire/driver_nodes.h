@@ -56,6 +56,9 @@ public:
   // Data thread: one cycle of every device on the graph clock for this graph position, once
   // unless `host` (the mixer's node, which runs it in each of its callbacks).
   void runClock(uint64_t position, uint32_t frames, uint64_t now, bool host);
+  // Data thread, in the mixer's callback: graph cycles of `frames` in all that it missed, which
+  // the devices on the graph clock went on without (DeviceIo::skip).
+  void skipClock(uint32_t frames) { skipGraphCycles(clock_, frames); }
 
   struct Node;
 

@@ -37,6 +37,16 @@ uint32_t numberOf(const spa_dict* props, const char* key, uint32_t otherwise) {
 
 } // namespace
 
+uint32_t MissedFrames::next(const spa_io_position& position) {
+  const uint64_t at = position.clock.position;
+  const bool same = seen_ && position.clock.id == clock_;
+  const uint64_t gap = same && at > end_ ? at - end_ : 0;
+  seen_ = true;
+  clock_ = position.clock.id;
+  end_ = at + position.clock.duration;
+  return gap <= kRate ? uint32_t(gap) : 0;
+}
+
 struct MixerNode::Hooks {
   pw_filter_events filterEvents{};
   spa_hook filterListener{};
@@ -542,6 +552,12 @@ void MixerNode::onProcess(void* data, spa_io_position* position) {
       left = std::min(left, kShortSettle);
     m->settle.store(left - 1, std::memory_order_relaxed);
     devices[s] = nullptr;
+  }
+  // The cycles missed were played without us: the devices' callbacks see the gap and count it.
+  if (const uint32_t missed = self.missed_.next(*position); missed > 0) {
+    for (PipewireProvider* device : devices)
+      if (device != nullptr) device->skipMixerFrames(missed);
+    if (driver != nullptr) driver->skipClock(missed);
   }
   for (Member* m : members) {
     if (m == nullptr) continue;

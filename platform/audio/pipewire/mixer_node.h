@@ -33,6 +33,19 @@ namespace platform::audio {
 
 class PipewireProvider;
 
+// Data thread: the frames of graph cycles the mixer's node was not called for (its thread woke
+// too late) since its last callback; none for the first callback, a new driver, a position that
+// went back or one that ran on by more than a second.
+class MissedFrames {
+public:
+  uint32_t next(const spa_io_position& position);
+
+private:
+  bool seen_ = false;
+  uint64_t clock_ = 0;
+  uint64_t end_ = 0; // where the last callback's cycle ended
+};
+
 class MixerNode {
 public:
   explicit MixerNode(std::shared_ptr<PipewireConnection> connection);
@@ -98,6 +111,7 @@ private:
   std::array<std::atomic<Feed*>, kSlots> feedSlots_{};
   std::atomic<DriverNodes*> driver_{nullptr};
   std::atomic<uint32_t> users_{0}; // callbacks under way
+  MissedFrames missed_;            // data thread
   uint32_t serial_ = 0;            // names our ports apart
 };
 

@@ -515,6 +515,14 @@ bool PipewireProvider::runMixerCycle(const float* input, float* output, uint32_t
   return ran;
 }
 
+void PipewireProvider::skipMixerFrames(uint32_t frames) {
+  if (io_ == nullptr || frames == 0) return;
+  DeviceIo& io = *io_;
+  io.cyclesInFlight.fetch_add(1, std::memory_order_seq_cst);
+  if (io.running.load(std::memory_order_seq_cst)) io.skip(frames);
+  io.cyclesInFlight.fetch_sub(1, std::memory_order_release);
+}
+
 void PipewireProvider::cycle(void* context, DeviceIo& io, uint32_t frames, uint64_t now) {
   auto& self = *static_cast<PipewireProvider*>(context);
   frames = std::min(frames, kMaxBufferFrames);

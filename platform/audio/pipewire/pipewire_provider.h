@@ -70,6 +70,8 @@ public:
   // interleaved (null: the direction is not there). False when the device does not run (the
   // output is left as it is).
   bool runMixerCycle(const float* input, float* output, uint32_t frames, uint64_t now);
+  // Data thread: graph cycles of `frames` in all that the mixer's node missed (DeviceIo::skip).
+  void skipMixerFrames(uint32_t frames);
 
   // One direction's stream with its listener; the process callbacks find their way back here.
   struct Stream;
