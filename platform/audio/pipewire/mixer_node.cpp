@@ -38,12 +38,13 @@ uint32_t numberOf(const spa_dict* props, const char* key, uint32_t otherwise) {
 } // namespace
 
 uint32_t MissedFrames::next(const spa_io_position& position) {
+  // A driver moves its position on by the duration of the cycle it starts, new quantum or not.
   const uint64_t at = position.clock.position;
-  const bool same = seen_ && position.clock.id == clock_;
-  const uint64_t gap = same && at > end_ ? at - end_ : 0;
+  const uint64_t due = last_ + position.clock.duration;
+  const uint64_t gap = seen_ && position.clock.id == clock_ && at > due ? at - due : 0;
   seen_ = true;
   clock_ = position.clock.id;
-  end_ = at + position.clock.duration;
+  last_ = at;
   return gap <= kRate ? uint32_t(gap) : 0;
 }
 

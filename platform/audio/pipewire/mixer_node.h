@@ -43,7 +43,7 @@ public:
 private:
   bool seen_ = false;
   uint64_t clock_ = 0;
-  uint64_t end_ = 0; // where the last callback's cycle ended
+  uint64_t last_ = 0; // the last callback's position
 };
 
 class MixerNode {
