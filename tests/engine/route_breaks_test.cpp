@@ -1,7 +1,6 @@
 // What an output counts as a break: the real-time path called directly, one input block and one
 // output block per cycle as a device pair on one graph clock runs them, with cycles of the input
-// left out, blocks cut short and backlogs piled up on purpose, and cycles the device ran without
-// the engine.
+// left out, blocks cut short and backlogs piled up on purpose.
 #include "engine/engine.h"
 
 #include "engine_harness.h"
@@ -157,38 +156,6 @@ TEST_F(RouteBreaks, OutputThatStartsAgainPlaysItsSourcesNewestBlock) {
     }
     EXPECT_EQ(engine->hwInputs[0].strip.rings[0]->fill(), 0u);
     EXPECT_EQ(engine->buses[0].underruns.load(), 0u);
-  }
-}
-
-// Cycles the device ran without the engine show as a gap in its callbacks' sample times: each
-// block of the gap counts; rounding, a new buffer size and a restarted callback do not.
-TEST_F(RouteBreaks, CyclesTheDeviceRanWithoutUsCountAsTheBlocksOfTheGap) {
-  struct Case {
-    const char* what;
-    std::vector<std::pair<double, uint32_t>> cycles; // each cycle's "now" and frames; 0: restart
-    uint32_t underruns;
-  };
-  const std::vector<Case> cases = {
-      {"steady", {{1000, 128}, {1128, 128}, {1256, 128}}, 0},
-      {"one missed, then two", {{1000, 128}, {1256, 128}, {1384, 128}, {1768, 128}}, 3},
-      {"a frame of rounding", {{1000, 128}, {1129, 128}, {1256, 128}}, 0},
-      {"buffer size changed", {{1000, 128}, {1512, 512}, {2024, 512}, {2152, 128}}, 0},
-      {"one of 512 missed", {{1000, 512}, {2024, 512}}, 1},
-      {"restarted far on", {{1000, 128}, {0, 0}, {50000, 128}, {50128, 128}}, 0},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    engine = std::make_unique<Engine>(false);
-    for (const auto& [sampleTime, frames] : c.cycles) {
-      if (frames == 0) {
-        ++engine->buses[0].link.starts;
-        continue;
-      }
-      DeviceBuffers out({2}, frames);
-      const platform::audio::TimeStamp now{sampleTime, 0, 1.0, kAspTimeStampSampleTimeValid, 0};
-      engine->countSkippedBlocks(0, &now, out.list());
-    }
-    EXPECT_EQ(engine->buses[0].underruns.load(), c.underruns);
   }
 }
 
