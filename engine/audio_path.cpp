@@ -221,9 +221,11 @@ void Engine::countSkippedBlocks(int index, const audio::TimeStamp* now,
   const uint32_t frames = frameCount(list);
   if (now == nullptr || (now->flags & kAspTimeStampSampleTimeValid) == 0 || frames == 0) return;
   // Each cycle's time lies its own frames after the one before; a gap of at least half a block
-  // is that many blocks the device played without us (a frame of rounding is none).
+  // is that many blocks the device played without us (a frame of rounding is none). A gap
+  // longer than a stopped source's silence is a new time line, as a restart is, not breaks.
   const double gap = now->sampleTime - bus.lastCycleSample - frames;
-  if (gap >= frames / 2.0) bus.underruns.fetch_add(uint32_t(std::min(gap / frames + 0.5, 1e6)));
+  if (gap >= frames / 2.0 && gap <= kBreakFrames)
+    bus.underruns.fetch_add(uint32_t(gap / frames + 0.5));
   bus.lastCycleSample = now->sampleTime;
 }
 

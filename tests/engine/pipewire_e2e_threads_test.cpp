@@ -322,7 +322,7 @@ TEST_F(PipewireEngineThreads, CyclesTheServerRanWithoutUsCountAsUnderruns) {
     const uint32_t frames =
         output->count > 0 ? output->buffers[0].byteSize / output->buffers[0].channels / 4 : 0;
     const double gap = now->sampleTime - h.last - frames;
-    if (h.last >= 0.0 && frames > 0 && gap >= frames / 2.0)
+    if (h.last >= 0.0 && frames > 0 && gap >= frames / 2.0 && gap <= kBreakFrames)
       h.gapBlocks.fetch_add(uint32_t(gap / frames + 0.5));
     h.last = now->sampleTime;
     if (const int micros = h.holdMicros.exchange(0); micros > 0) {
