@@ -206,12 +206,12 @@ TEST_F(MainQueueThreads, WakeHookRunsForEveryPostFromAnyThreadAndTimerStart) {
   pd::setWakeHook([] { wakes.fetch_add(1); });
   std::thread poster([] {
     for (int i = 0; i < 10; ++i) pd::mainAsync([] {});
-    pd::mainAfter(10ms, [] {});
+    pd::mainAfter(1h, [] {}); // never due in this test, however slow the machine
   });
   poster.join();
   pd::mainAsync([] {});
   pd::Timer timer([] {});
-  timer.start(50ms, 0ms);
+  timer.start(1h, 0ms);
   pd::setWakeHook(nullptr);
   pd::mainAsync([] {}); // no hook, nothing called
   EXPECT_EQ(wakes.load(), 13);
