@@ -45,6 +45,16 @@ constexpr float kUnlearnedSmooth = 0.98f;
 constexpr float kUnlearnedGate = 0.6f;
 constexpr float kUnlearnedGain = 4.0f;
 constexpr float kUnlearnedLagShare = 0.03f;
+// Per-bin leak: starts at the whole estimate and moves 0.02 dB a block (7.5 dB a second), only in
+// blocks within 3 dB of the usual ratio, where no near talker can lift it. Above a tenth it counts
+// as a tenth; where it exceeds the whole filter's leak the suppressor over-subtracts by their
+// ratio.
+constexpr float kBinLeakStep = 1.0046158f; // 10^(0.02 / 10)
+constexpr float kBinLeakStart = 1.0f;
+constexpr float kBinLeakLeast = 1e-6f;
+constexpr float kBinLeakCap = 0.1f;
+constexpr float kBinLeakWeight = 1.0f;
+constexpr float kBinEchoOnlyDb = 3.0f;
 
 void zero(float* v, size_t n) {
   std::memset(v, 0, n * sizeof(float));
@@ -126,6 +136,7 @@ void EchoCanceller::clearFilter() {
   lagGroup = 0;
   explained = 0.0f;
   std::fill(std::begin(partitionShare), std::end(partitionShare), 1.0f);
+  std::fill(std::begin(binLeak), std::end(binLeak), kBinLeakStart);
   for (auto& row : uncertainty) std::fill(std::begin(row), std::end(row), kStartUncertainty);
 }
 
@@ -272,6 +283,16 @@ bool EchoCanceller::adaptStep(float errorEnergy, float estimateEnergy, float far
   leak = std::clamp(std::pow(10.0f, 0.1f * usualRatioDb), kMinLeak, 1.0f);
   echoReturnDb = -10.0f * std::log10(leak);
 
+  if (ratioDb < usualRatioDb + kBinEchoOnlyDb) {
+    for (int k = 0; k < kBins; ++k) {
+      const float e2 = specRe_[k] * specRe_[k] + specIm_[k] * specIm_[k];
+      const float y2 = spec2Re_[k] * spec2Re_[k] + spec2Im_[k] * spec2Im_[k];
+      if (y2 < 1e-12f) continue;
+      const float moved =
+          e2 < binLeak[k] * y2 ? binLeak[k] / kBinLeakStep : binLeak[k] * kBinLeakStep;
+      binLeak[k] = std::clamp(moved, kBinLeakLeast, kBinLeakStart);
+    }
+  }
   if (!adapted) {
     // First learning: full speed until the filter has seen a few seconds of echo.
     for (int k = 0; k < kBins; ++k) step[k] = kFirstStep;
@@ -408,8 +429,12 @@ void EchoCanceller::suppress(float strength, float* outBlock) {
   for (int k = 0; k < kBins; ++k) {
     const float e2 = specRe_[k] * specRe_[k] + specIm_[k] * specIm_[k];
     const float y2 = spec2Re_[k] * spec2Re_[k] + spec2Im_[k] * spec2Im_[k];
-    const float g = std::clamp(
-        1.0f - std::max(over * y2 / (e2 + 1e-9f), unlearnedGain * unlearned[k]), floorGain, 1.0f);
+    // A bin that lags the rest of the filter is suppressed by its own leak.
+    const float lag = kBinLeakWeight * std::min(binLeak[k], kBinLeakCap) / residual;
+    const float binOver = over * std::max(1.0f, lag);
+    const float g =
+        std::clamp(1.0f - std::max(binOver * y2 / (e2 + 1e-9f), unlearnedGain * unlearned[k]),
+                   floorGain, 1.0f);
     // Gains fall at once and recover halfway per block.
     gains[k] = g < gains[k] ? g : 0.5f * (gains[k] + g);
     specRe_[k] *= gains[k];

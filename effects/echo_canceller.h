@@ -101,6 +101,10 @@ public:
   float groupSum[4][kBins]; // weighted |cross|^2 of each quarter of the lags
   int lagGroup = 0;         // the quarter renewed next
   float explained = 0.0f;   // the whole error's share explained, 0..1
+  // Per bin, the share of the estimate the filter still misses there: a median tracker like
+  // `leak`'s but slower, moved only by blocks that hold echo alone. It starts at the whole
+  // estimate, so a bin the filter has not learned yet is suppressed harder until it catches up.
+  float binLeak[kBins];
 
 private:
   void clearFilter();
