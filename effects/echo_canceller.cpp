@@ -53,7 +53,6 @@ constexpr float kBinLeakStep = 1.0046158f; // 10^(0.02 / 10)
 constexpr float kBinLeakStart = 1.0f;
 constexpr float kBinLeakLeast = 1e-6f;
 constexpr float kBinLeakCap = 0.1f;
-constexpr float kBinLeakWeight = 1.0f;
 constexpr float kBinEchoOnlyDb = 3.0f;
 
 void zero(float* v, size_t n) {
@@ -430,8 +429,8 @@ void EchoCanceller::suppress(float strength, float* outBlock) {
     const float e2 = specRe_[k] * specRe_[k] + specIm_[k] * specIm_[k];
     const float y2 = spec2Re_[k] * spec2Re_[k] + spec2Im_[k] * spec2Im_[k];
     // A bin that lags the rest of the filter is suppressed by its own leak.
-    const float lag = kBinLeakWeight * std::min(binLeak[k], kBinLeakCap) / residual;
-    const float binOver = over * std::max(1.0f, lag);
+    const float behind = std::min(binLeak[k], kBinLeakCap) / residual;
+    const float binOver = over * std::max(1.0f, behind);
     const float g =
         std::clamp(1.0f - std::max(binOver * y2 / (e2 + 1e-9f), unlearnedGain * unlearned[k]),
                    floorGain, 1.0f);
