@@ -79,7 +79,6 @@ struct DriverNodes::Node {
   // Data thread only: the node's own time line.
   uint64_t lineStart = 0;
   uint64_t lineFrames = 0;
-  uint64_t lastCycle = UINT64_MAX; // the graph position a source last ran at
   std::vector<float> scratch = std::vector<float>(size_t(kMaxBufferFrames) * kNodeChannels);
 
   static void onProcess(void* data); // data thread
@@ -173,12 +172,6 @@ void DriverNodes::Node::onProcess(void* data) {
   Node& node = *static_cast<Node*>(data);
   DriverNodes& owner = *node.owner;
   const spa_io_position* position = node.position.load(std::memory_order_acquire);
-  // A source woken twice in one graph cycle hands on one block: a second would wait in the
-  // stream's queue and leave the way a cycle longer from then on.
-  if (!node.sink && position != nullptr) {
-    if (position->clock.position == node.lastCycle) return;
-    node.lastCycle = position->clock.position;
-  }
   const uint64_t cycleStart = position != nullptr ? owner.timeOf(*position) : 0;
   if (position != nullptr && !owner.hosted_.load(std::memory_order_acquire)) {
     owner.runClock(position->clock.position, uint32_t(position->clock.duration), cycleStart, false);
